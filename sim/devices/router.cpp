@@ -1,0 +1,146 @@
+// The table of simulated device paths and of the descriptors opened on them.
+#include "devices/router.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+#include <vector>
+
+#include "bsp_sim/fault.h"
+#include "bsp_sim/unit.h"
+#include "devices/interpose.h"
+
+namespace bsp::sim {
+
+namespace {
+
+struct Router {
+    std::shared_mutex mutex;
+    std::map<std::string, std::shared_ptr<Device>> devices;
+    std::map<int, RoutedFile> files;
+    std::vector<std::string> system_commands;
+};
+
+Router &router() {
+    static Router *r = new Router;  // never destroyed: descriptors close during exit too
+    return *r;
+}
+
+void reset_router() {
+    std::unique_lock lock(router().mutex);
+    router().system_commands.clear();
+}
+
+const ResetHook reset_hook{reset_router};
+
+}  // namespace
+
+ssize_t OpenFile::read(void *buf, size_t count) { return real_libc().read(fd_, buf, count); }
+
+ssize_t OpenFile::write(const void *buf, size_t count) {
+    return real_libc().write(fd_, buf, count);
+}
+
+off_t OpenFile::lseek(off_t offset, int whence) {
+    return real_libc().lseek(fd_, offset, whence);
+}
+
+int OpenFile::ioctl(unsigned long, void *) {
+    errno = ENOTTY;
+    return -1;
+}
+
+void add_device(const std::string &path, std::shared_ptr<Device> device) {
+    std::unique_lock lock(router().mutex);
+    router().devices[path] = std::move(device);
+}
+
+void remove_device(const std::string &path) {
+    std::unique_lock lock(router().mutex);
+    router().devices.erase(path);
+}
+
+void remove_all_devices() {
+    std::unique_lock lock(router().mutex);
+    router().devices.clear();
+}
+
+size_t open_device_files() {
+    std::shared_lock lock(router().mutex);
+    return router().files.size();
+}
+
+int reserve_fd() { return make_memfd("bsp-sim-device", 0); }
+
+int make_memfd(const char *name, size_t size) {
+    int fd = ::memfd_create(name, MFD_CLOEXEC);
+    if (fd >= 0 && size > 0 && ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        real_libc().close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::vector<std::string> system_commands() {
+    std::shared_lock lock(router().mutex);
+    return router().system_commands;
+}
+
+bool route_open(const char *path, int flags, int *fd) {
+    std::shared_ptr<Device> device;
+    {
+        std::shared_lock lock(router().mutex);
+        auto it = router().devices.find(path);
+        if (it == router().devices.end()) {
+            return false;
+        }
+        device = it->second;
+    }
+    int error = 0;
+    if (fault_hit(FaultOp::Open, path, &error, nullptr)) {
+        errno = error;
+        *fd = -1;
+        return true;
+    }
+    std::shared_ptr<OpenFile> file = device->open(flags);
+    if (!file) {
+        *fd = -1;
+        return true;
+    }
+    *fd = file->fd();
+    std::unique_lock lock(router().mutex);
+    router().files[*fd] = {std::move(file), path};
+    return true;
+}
+
+RoutedFile routed_file(int fd) {
+    std::shared_lock lock(router().mutex);
+    if (router().files.empty()) {
+        return {};
+    }
+    auto it = router().files.find(fd);
+    return it == router().files.end() ? RoutedFile{} : it->second;
+}
+
+RoutedFile unroute(int fd) {
+    std::unique_lock lock(router().mutex);
+    auto it = router().files.find(fd);
+    if (it == router().files.end()) {
+        return {};
+    }
+    RoutedFile f = std::move(it->second);
+    router().files.erase(it);
+    return f;
+}
+
+void record_system_command(const char *command) {
+    std::unique_lock lock(router().mutex);
+    router().system_commands.emplace_back(command ? command : "");
+}
+
+}  // namespace bsp::sim

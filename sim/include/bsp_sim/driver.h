@@ -1,0 +1,70 @@
+// Device attachment through OS_Init_Driver: a backend registered for a device path provides
+// the mapped window; the attachment gets an interrupt line whose entry runs in one
+// interrupt thread and is held back while the device's interrupt is masked.
+#ifndef BSP_SIM_DRIVER_H
+#define BSP_SIM_DRIVER_H
+
+#include <bsp_os.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace bsp::sim {
+
+class InterruptLine {
+public:
+    explicit InterruptLine(OS_INTERRUPT_ENTRY entry);
+    ~InterruptLine();
+    InterruptLine(const InterruptLine &) = delete;
+    InterruptLine &operator=(const InterruptLine &) = delete;
+
+    // Queues an interrupt; it is delivered when the line is unmasked.
+    void raise(uint16_t int_reg);
+    void set_masked(bool masked);
+    bool masked() const;
+    // Waits until every raised interrupt has been delivered and its entry has returned
+    // (while unmasked); false on time-out.
+    bool wait_idle(int timeout_ms = 5000);
+    unsigned delivered() const;
+
+private:
+    void run();
+
+    OS_INTERRUPT_ENTRY entry_;
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<uint16_t> pending_;
+    bool masked_ = false;
+    bool in_entry_ = false;
+    bool stop_ = false;
+    unsigned delivered_ = 0;
+    std::thread thread_;
+};
+
+class DriverBackend {
+public:
+    virtual ~DriverBackend() = default;
+    // The device window the library will address; must stay valid until the unit is reset.
+    virtual void *window(uint32_t physical_base, uint32_t length) = 0;
+    // Called once the interrupt entry is attached.
+    virtual void attached(InterruptLine &line) { (void)line; }
+};
+
+// Registers the backend that OS_Init_Driver uses for `path`. The device path must also be a
+// registered device (add_device) so that the returned descriptor takes ioctl requests.
+void add_driver(const std::string &path, std::shared_ptr<DriverBackend> backend);
+
+// The interrupt line of the attachment made for `path`, or null when none was made.
+InterruptLine *interrupt_line(const std::string &path);
+
+// True when the calling thread is the interrupt thread.
+bool in_interrupt_context();
+
+}  // namespace bsp::sim
+
+#endif

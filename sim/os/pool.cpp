@@ -1,0 +1,153 @@
+// Memory pools whose record and block bookkeeping live inside caller memory, linked by
+// 32-bit absolute addresses: a pool found again at the same address is complete.
+//
+// Layout: the pool memory [pool_addr, pool_addr + pool_size) is a chain of blocks in
+// address order, each a MEM_HEADER followed by its data. memory_next/memory_prev link
+// neighbours (0 at the ends), memory_free is 1 for a free block, memory_pool holds the
+// address of the pool record. A block's data size runs to the next header or the pool end.
+// pool_available is the sum of the data sizes of the free blocks. Allocation is first fit.
+#include <bsp_os.h>
+
+#include <cstdint>
+
+#include "bsp_sim/fault.h"
+
+namespace bsp::sim {
+
+namespace {
+
+constexpr uint32_t kHeader = sizeof(MEM_HEADER);
+constexpr uint32_t kAlign = 4;
+constexpr STATUS kNoMemory = -32;
+constexpr STATUS kInvalid = -1;
+
+bool fits32(const void *p) { return reinterpret_cast<uintptr_t>(p) <= UINT32_MAX; }
+uint32_t addr(const void *p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+MEM_HEADER *header_at(uint32_t a) {
+    return reinterpret_cast<MEM_HEADER *>(static_cast<uintptr_t>(a));
+}
+
+uint32_t round_up(uint32_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
+
+uint32_t data_size(const MEM_POOL *pool, uint32_t block) {
+    uint32_t end = header_at(block)->memory_next ? header_at(block)->memory_next
+                                                 : pool->pool_addr + pool->pool_size;
+    return end - block - kHeader;
+}
+
+// Splits `block` after `size` data bytes when the rest can hold a header and a minimum block.
+void split(MEM_POOL *pool, uint32_t block, uint32_t size) {
+    MEM_HEADER *h = header_at(block);
+    uint32_t have = data_size(pool, block);
+    if (have < size + kHeader + pool->pool_min_allocation) {
+        return;
+    }
+    uint32_t rest = block + kHeader + size;
+    MEM_HEADER *r = header_at(rest);
+    r->memory_next = h->memory_next;
+    r->memory_prev = block;
+    r->memory_free = 1;
+    r->memory_pool = addr(pool);
+    if (h->memory_next) {
+        header_at(h->memory_next)->memory_prev = rest;
+    }
+    h->memory_next = rest;
+    pool->pool_available -= kHeader;
+}
+
+// Joins `block` with the free block after it.
+void merge_next(MEM_POOL *pool, uint32_t block) {
+    MEM_HEADER *h = header_at(block);
+    uint32_t next = h->memory_next;
+    if (next == 0 || !header_at(next)->memory_free) {
+        return;
+    }
+    h->memory_next = header_at(next)->memory_next;
+    if (h->memory_next) {
+        header_at(h->memory_next)->memory_prev = block;
+    }
+    pool->pool_available += kHeader;
+}
+
+// Whether `block` starts a block of the chain (a stray pointer is refused, not trusted).
+bool is_block(const MEM_POOL *pool, uint32_t block) {
+    for (uint32_t b = pool->memory_list; b != 0; b = header_at(b)->memory_next) {
+        if (b == block) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+}  // namespace bsp::sim
+
+using namespace bsp::sim;
+
+extern "C" {
+
+STATUS MEM_Create_Pool(MEM_POOL *pool, void *start, UNSIGNED size, UNSIGNED min_allocation) {
+    uintptr_t s = reinterpret_cast<uintptr_t>(start);
+    if (pool == nullptr || start == nullptr || !fits32(pool) || s % kAlign != 0 ||
+        s + size - 1 > UINT32_MAX || size < 2 * kHeader || fault_hit(FaultOp::PoolCreate)) {
+        return kInvalid;
+    }
+    uint32_t usable = size & ~(kAlign - 1);
+    pool->pool_addr = addr(start);
+    pool->pool_size = usable;
+    pool->pool_min_allocation = round_up(min_allocation ? min_allocation : kAlign);
+    pool->pool_available = usable - kHeader;
+    pool->memory_list = addr(start);
+    pool->memory_search = addr(start);
+    MEM_HEADER *h = header_at(pool->memory_list);
+    h->memory_next = 0;
+    h->memory_prev = 0;
+    h->memory_free = 1;
+    h->memory_pool = addr(pool);
+    return NU_SUCCESS;
+}
+
+STATUS MEM_Allocate(MEM_POOL *pool, void **block, UNSIGNED size) {
+    if (pool == nullptr || block == nullptr || size > pool->pool_size) {
+        return kInvalid;
+    }
+    if (fault_hit(FaultOp::PoolAllocate)) {
+        return kNoMemory;
+    }
+    uint32_t want = round_up(size < pool->pool_min_allocation ? pool->pool_min_allocation : size);
+    for (uint32_t b = pool->memory_list; b != 0; b = header_at(b)->memory_next) {
+        MEM_HEADER *h = header_at(b);
+        if (!h->memory_free || data_size(pool, b) < want) {
+            continue;
+        }
+        split(pool, b, want);
+        h->memory_free = 0;
+        pool->pool_available -= data_size(pool, b);
+        *block = reinterpret_cast<void *>(static_cast<uintptr_t>(b + kHeader));
+        return NU_SUCCESS;
+    }
+    return kNoMemory;
+}
+
+STATUS MEM_Deallocate(MEM_POOL *pool, void *block) {
+    uintptr_t p = reinterpret_cast<uintptr_t>(block);
+    if (pool == nullptr || p < uintptr_t{pool->pool_addr} + kHeader ||
+        p >= uintptr_t{pool->pool_addr} + pool->pool_size) {
+        return kInvalid;
+    }
+    uint32_t b = static_cast<uint32_t>(p) - kHeader;
+    if (!is_block(pool, b) || header_at(b)->memory_free) {
+        return kInvalid;
+    }
+    MEM_HEADER *h = header_at(b);
+    h->memory_free = 1;
+    pool->pool_available += data_size(pool, b);
+    merge_next(pool, b);
+    if (h->memory_prev && header_at(h->memory_prev)->memory_free) {
+        merge_next(pool, h->memory_prev);
+    }
+    return NU_SUCCESS;
+}
+
+}  // extern "C"

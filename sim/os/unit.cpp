@@ -1,0 +1,61 @@
+// Reset of the whole simulated unit and the start-up check that interposition is live.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "bsp_sim/unit.h"
+#include "devices/interpose.h"
+
+namespace bsp::sim {
+
+namespace {
+
+struct Hooks {
+    std::mutex mutex;
+    std::vector<void (*)()> resets;
+};
+
+Hooks &hooks() {
+    static Hooks *h = new Hooks;  // never destroyed: hooks may run during exit
+    return *h;
+}
+
+}  // namespace
+
+ResetHook::ResetHook(void (*reset)()) {
+    std::lock_guard lock(hooks().mutex);
+    hooks().resets.push_back(reset);
+}
+
+void reset_unit() {
+    std::vector<void (*)()> resets;
+    {
+        std::lock_guard lock(hooks().mutex);
+        resets = hooks().resets;
+    }
+    for (auto fn : resets) {
+        fn();
+    }
+}
+
+bool interposition_live() {
+    return interposed_symbols_resolve_here();
+}
+
+void require_interposition() {
+    if (!interposition_live()) {
+        std::fprintf(stderr,
+                     "bsp_sim: the C library calls of this process do not reach the simulated "
+                     "devices (is the executable linked with exported symbols?); refusing to "
+                     "run so that no real device is touched\n");
+        std::abort();
+    }
+}
+
+}  // namespace bsp::sim

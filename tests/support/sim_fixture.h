@@ -1,0 +1,27 @@
+// The fixture every family's tests start from: a fresh simulated unit per test, with the
+// manual clock and the debug log captured.
+#ifndef BSP_TESTS_SUPPORT_SIM_FIXTURE_H
+#define BSP_TESTS_SUPPORT_SIM_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <bsp_sim/sim.h>
+
+#include <chrono>
+#include <functional>
+
+namespace bsp::test {
+
+class SimTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+// Polls `done` until it holds or `deadline` passes; true when it held.
+bool wait_until(const std::function<bool()> &done,
+                std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
+}  // namespace bsp::test
+
+#endif

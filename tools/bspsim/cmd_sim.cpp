@@ -1,0 +1,201 @@
+// Shell commands of the simulated host itself: help, FPGA registers, board description,
+// log levels, reset type of the next start.
+#include <bsp_sim/sim.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "shell.h"
+
+namespace bsp::shell {
+
+namespace {
+
+void print_command_help(const Command &c) {
+    std::printf("  %-18s %-26s %s\n", c.name, c.usage, c.help);
+}
+
+int cmd_help(const Args &args) {
+    for (const Command &c : all_commands()) {
+        if (args.empty() || args[0] == c.name) {
+            print_command_help(c);
+            if (!args.empty()) {
+                return 0;
+            }
+        }
+    }
+    if (!args.empty()) {
+        std::fprintf(stderr, "unknown command: %s\n", args[0].c_str());
+        return 1;
+    }
+    return 0;
+}
+
+bool parse_width(const std::string &word, sim::FpgaWidth *width) {
+    if (word == "16" || word == "32") {
+        *width = word == "16" ? sim::FpgaWidth::W16 : sim::FpgaWidth::W32;
+        return true;
+    }
+    std::fprintf(stderr, "register width is 16 or 32: %s\n", word.c_str());
+    return false;
+}
+
+int cmd_fpga_read(const Args &args) {
+    sim::FpgaWidth width;
+    uint32_t address = 0;
+    uint32_t count = 1;
+    if (!parse_width(args[0], &width) || !parse_u32(args[1], &address) ||
+        (args.size() > 2 && !parse_u32(args[2], &count))) {
+        return 1;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t a = address + i;
+        uint32_t v = sim::fpga_peek(width, a);
+        std::printf(width == sim::FpgaWidth::W16 ? "0x%08x: 0x%04x\n" : "0x%08x: 0x%08x\n", a, v);
+    }
+    return 0;
+}
+
+int cmd_fpga_write(const Args &args) {
+    sim::FpgaWidth width;
+    uint32_t address = 0;
+    uint32_t value = 0;
+    if (!parse_width(args[0], &width) || !parse_u32(args[1], &address) ||
+        !parse_u32(args[2], &value)) {
+        return 1;
+    }
+    sim::fpga_poke(width, address, value);
+    return 0;
+}
+
+int cmd_fpga_image(const Args &args) {
+    if (args.empty()) {
+        for (const std::string &name : sim::fpga_image_names()) {
+            std::printf("%s\n", name.c_str());
+        }
+        return 0;
+    }
+    if (!sim::fpga_load_image(args[0])) {
+        std::fprintf(stderr, "no such FPGA image: %s\n", args[0].c_str());
+        return 1;
+    }
+    return 0;
+}
+
+void print_row(const char *label, const INT *values, int n) {
+    std::printf("%-22s", label);
+    for (int i = 0; i < n; ++i) {
+        std::printf(" %4d", static_cast<int>(values[i]));
+    }
+    std::printf("\n");
+}
+
+int cmd_board(const Args &args) {
+    if (!args.empty() && !sim::load_board_preset(args[0])) {
+        std::fprintf(stderr, "no such board preset: %s (have:", args[0].c_str());
+        for (const std::string &n : sim::board_preset_names()) {
+            std::fprintf(stderr, " %s", n.c_str());
+        }
+        std::fprintf(stderr, ")\n");
+        return 1;
+    }
+    kvu_hal_board_t b = sim::board();
+    std::printf("highest hw port       %4d\n", static_cast<int>(b.max_hw_port));
+    std::printf("LAN/WAN/SFP ports     %4d %4d %4d\n", static_cast<int>(b.lan_ports),
+                static_cast<int>(b.wan_ports), static_cast<int>(b.sfp_ports));
+    std::printf("enabled ports         0x%x\n", static_cast<unsigned>(b.enabled_ports));
+    print_row("hw port of entry", b.hw_port_of_entry, KVU_HAL_PORT_ENTRIES);
+    print_row("entry of hw port", b.entry_of_hw_port, KVU_HAL_HW_PORTS);
+    print_row("MII address of entry", b.mii_addr_of_entry, KVU_HAL_PORT_ENTRIES);
+    print_row("LAN port of entry", b.lan_port_of_entry, KVU_HAL_PORT_ENTRIES);
+    print_row("SEIS link of entry", b.seis_link_of_entry, KVU_HAL_PORT_ENTRIES);
+    print_row("CP number of entry", b.cp_num_of_entry, KVU_HAL_PORT_ENTRIES);
+    return 0;
+}
+
+int cmd_log_level(const Args &args) {
+    if (args.empty()) {
+        for (const sim::LogModule &m : sim::log_modules()) {
+            std::printf("%-10s %d\n", m.name, sim::log_level(m.index));
+        }
+        return 0;
+    }
+    int level = 0;
+    if (args.size() < 2 || !parse_int(args[1], &level)) {
+        std::fprintf(stderr, "usage: log MODULE|all LEVEL\n");
+        return 1;
+    }
+    if (args[0] == "all") {
+        sim::set_all_log_levels(level);
+        return 0;
+    }
+    for (const sim::LogModule &m : sim::log_modules()) {
+        if (args[0] == m.name) {
+            sim::set_log_level(m.index, level);
+            return 0;
+        }
+    }
+    std::fprintf(stderr, "no such log module: %s\n", args[0].c_str());
+    return 1;
+}
+
+int cmd_reset_type(const Args &args) {
+    if (!args.empty()) {
+        uint32_t type = 0;
+        if (args[0] == "cold" || args[0] == "warm") {
+            type = args[0] == "cold" ? BSP_RESET_TYPE_COLD : 2;
+        } else if (!parse_u32(args[0], &type)) {
+            return 1;
+        }
+        sim::set_reset_type(type);
+    }
+    uint32_t t = sim::reset_type();
+    std::printf("reset type %u (%s)\n", t, t == BSP_RESET_TYPE_COLD ? "cold" : "warm");
+    return 0;
+}
+
+int cmd_system_log(const Args &) {
+    for (const std::string &c : sim::system_commands()) {
+        std::printf("%s\n", c.c_str());
+    }
+    return 0;
+}
+
+int cmd_sleep(const Args &args) {
+    uint32_t ms = 0;
+    if (!parse_u32(args[0], &ms)) {
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return 0;
+}
+
+int cmd_echo(const Args &args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::printf("%s%s", i ? " " : "", args[i].c_str());
+    }
+    std::printf("\n");
+    return 0;
+}
+
+constexpr Command kCommands[] = {
+    {"help", 0, 1, "[CMD]", "list the commands, or show one", cmd_help},
+    {"fpga-read", 2, 3, "16|32 ADDR [COUNT]", "show FPGA registers", cmd_fpga_read},
+    {"fpga-write", 3, 3, "16|32 ADDR VALUE", "set an FPGA register", cmd_fpga_write},
+    {"fpga-image", 0, 1, "[NAME]", "load an FPGA register image, or list them", cmd_fpga_image},
+    {"board", 0, 1, "[PRESET]", "show the board description, or load a preset", cmd_board},
+    {"log", 0, 2, "[MODULE|all LEVEL]", "show or set debug log levels", cmd_log_level},
+    {"reset-type", 0, 1, "[cold|warm|N]", "show or set the reset type of the start",
+     cmd_reset_type},
+    {"system-log", 0, 0, "", "show the commands passed to system()", cmd_system_log},
+    {"sleep", 1, 1, "MS", "wait in real time", cmd_sleep},
+    {"echo", 0, -1, "[WORDS]", "print the words", cmd_echo},
+};
+
+}  // namespace
+
+std::span<const Command> sim_commands() { return kCommands; }
+
+}  // namespace bsp::shell
