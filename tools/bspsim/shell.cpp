@@ -43,7 +43,7 @@ bool arg_count_fits(const Command &c, size_t n) {
 const std::vector<Command> &all_commands() {
     static const std::vector<Command> commands = [] {
         std::vector<Command> all;
-        for (auto table : {sim_commands(), db_commands(), storage_commands(), links_commands(),
+        for (auto table : {sim_commands(), db_commands(), storage_commands(), pci_commands(), serial_commands(),
                            eth_commands(), sync_commands()}) {
             all.insert(all.end(), table.begin(), table.end());
         }

@@ -27,7 +27,8 @@ struct Command {
 std::span<const Command> sim_commands();
 std::span<const Command> db_commands();
 std::span<const Command> storage_commands();
-std::span<const Command> links_commands();
+std::span<const Command> pci_commands();
+std::span<const Command> serial_commands();
 std::span<const Command> eth_commands();
 std::span<const Command> sync_commands();
 

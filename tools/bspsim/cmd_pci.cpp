@@ -1,4 +1,4 @@
-// Shell commands of the links families.
+// Shell commands of the pci families.
 #include "shell.h"
 
 namespace bsp::shell {
@@ -11,6 +11,6 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
-std::span<const Command> links_commands() { return std::span(kCommands).first(0); }
+std::span<const Command> pci_commands() { return std::span(kCommands).first(0); }
 
 }  // namespace bsp::shell
