@@ -67,7 +67,7 @@ void reset_board() {
     board_state().restart_log_calls = 0;
 }
 
-const ResetHook reset_hook{reset_board};
+const ResetHook reset_hook{reset_board, kCorePhase};
 
 }  // namespace
 

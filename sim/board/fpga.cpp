@@ -50,7 +50,7 @@ void reset_fpga() {
     fpga().read_hooks.clear();
 }
 
-const ResetHook reset_hook{reset_fpga};
+const ResetHook reset_hook{reset_fpga, kCorePhase};
 
 uint32_t read_access(FpgaWidth w, uint32_t address, uint32_t mask) {
     std::lock_guard lock(fpga().mutex);

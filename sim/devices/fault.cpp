@@ -34,7 +34,7 @@ void reset_faults() {
     faults().calls.fill(0);
 }
 
-const ResetHook reset_hook{reset_faults};
+const ResetHook reset_hook{reset_faults, kCorePhase};
 
 }  // namespace
 

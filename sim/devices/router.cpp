@@ -36,7 +36,7 @@ void reset_router() {
     router().system_commands.clear();
 }
 
-const ResetHook reset_hook{reset_router};
+const ResetHook reset_hook{reset_router, kCorePhase};
 
 }  // namespace
 

@@ -38,7 +38,7 @@ void reset_drivers() {
     lines.clear();  // joins the interrupt threads outside the table lock
 }
 
-const ResetHook reset_hook{reset_drivers};
+const ResetHook reset_hook{reset_drivers, kCorePhase};
 
 }  // namespace
 

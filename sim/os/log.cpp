@@ -45,7 +45,7 @@ void reset_log() {
     log().records.clear();
 }
 
-const ResetHook reset_hook{reset_log};
+const ResetHook reset_hook{reset_log, kCorePhase};
 
 void record(uint32_t module, uint32_t level, const char *format, va_list args) {
     char small[512];

@@ -50,7 +50,7 @@ void wake_and_forget_all() {
     table().sems.clear();
 }
 
-const ResetHook reset_semaphores{wake_and_forget_all};
+const ResetHook reset_semaphores{wake_and_forget_all, kCorePhase};
 
 constexpr STATUS kFailure = -1;
 constexpr STATUS kTimeout = -50;

@@ -154,7 +154,7 @@ void reset_service() {
     ensure_thread_locked();
 }
 
-const ResetHook reset_timers{reset_service};
+const ResetHook reset_timers{reset_service, kCorePhase};
 
 void arm_locked(Timer &t, uint64_t initial_ms) {
     t.enabled = true;

@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -18,7 +19,7 @@ namespace {
 
 struct Hooks {
     std::mutex mutex;
-    std::vector<void (*)()> resets;
+    std::vector<std::pair<int, void (*)()>> resets;
 };
 
 Hooks &hooks() {
@@ -28,18 +29,20 @@ Hooks &hooks() {
 
 }  // namespace
 
-ResetHook::ResetHook(void (*reset)()) {
+ResetHook::ResetHook(void (*reset)(), int phase) {
     std::lock_guard lock(hooks().mutex);
-    hooks().resets.push_back(reset);
+    hooks().resets.emplace_back(phase, reset);
 }
 
 void reset_unit() {
-    std::vector<void (*)()> resets;
+    std::vector<std::pair<int, void (*)()>> resets;
     {
         std::lock_guard lock(hooks().mutex);
         resets = hooks().resets;
     }
-    for (auto fn : resets) {
+    std::stable_sort(resets.begin(), resets.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (auto &[phase, fn] : resets) {
         fn();
     }
 }

@@ -6,15 +6,19 @@
 
 namespace bsp::sim {
 
-// Gives the process a fresh unit: every model registered with a ResetHook is reset (in the
-// order of registration), the clock is set to 0 and stays manual, log capture restarts,
-// faults are cleared and recorded `system` commands are forgotten.
+// Gives the process a fresh unit: the core is reset first (timers stopped and the clock set
+// to 0 and manual, log capture restarted, faults cleared, FPGA registers cleared, the default
+// board loaded), then every model registered with a ResetHook, in the order of registration.
 void reset_unit();
 
-// Registers a model's reset routine; models declare one as a file-scope object.
+// Registers a reset routine; models declare one as a file-scope object. Core parts of the
+// simulated host use kCorePhase so that they are reset before any model.
+constexpr int kCorePhase = 0;
+constexpr int kModelPhase = 1;
+
 class ResetHook {
 public:
-    explicit ResetHook(void (*reset)());
+    explicit ResetHook(void (*reset)(), int phase = kModelPhase);
 };
 
 // True when the simulated host's definitions of open/read/write/ioctl/lseek/close/system are
