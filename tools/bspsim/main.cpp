@@ -77,6 +77,10 @@ void start_unit(const Options &o) {
     bsp::sim::reset_unit();
     bsp::sim::use_real_clock();
     bsp::sim::set_log_printing(true);
+    // FPGA registers as the last run left them; saved again when the shell ends.
+    std::string registers = bsp::sim::state_path("fpga-registers");
+    bsp::sim::fpga_load(registers);
+    bsp::shell::at_shell_exit([registers] { bsp::sim::fpga_save(registers); });
 }
 
 }  // namespace

@@ -1,0 +1,154 @@
+// The device mechanism: the library's plain C library calls on a simulated path reach the
+// model, every other path is the machine's own, and injected faults hit the named call.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/sim_fixture.h"
+
+namespace {
+
+using bsp::sim::FaultOp;
+
+// A register device: ioctl 0x42 stores the argument's int; reads return it as text.
+class RegisterFile : public bsp::sim::OpenFile {
+public:
+    RegisterFile(int fd, std::vector<std::string> *events) : OpenFile(fd), events_(events) {}
+    ssize_t read(void *buf, size_t count) override {
+        std::string text = std::to_string(value_);
+        size_t n = std::min(count, text.size());
+        std::memcpy(buf, text.data(), n);
+        return static_cast<ssize_t>(n);
+    }
+    ssize_t write(const void *, size_t count) override {
+        events_->push_back("write " + std::to_string(count));
+        return static_cast<ssize_t>(count);
+    }
+    int ioctl(unsigned long request, void *arg) override {
+        if (request != 0x42) {
+            return OpenFile::ioctl(request, arg);
+        }
+        value_ = *static_cast<int *>(arg);
+        return 0;
+    }
+    void closing() override { events_->push_back("closed"); }
+
+private:
+    std::vector<std::string> *events_;
+    int value_ = 0;
+};
+
+class RegisterDevice : public bsp::sim::Device {
+public:
+    std::shared_ptr<bsp::sim::OpenFile> open(int) override {
+        return std::make_shared<RegisterFile>(bsp::sim::reserve_fd(), &events);
+    }
+    std::vector<std::string> events;
+};
+
+class DevicesTest : public bsp::test::SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        dev_ = std::make_shared<RegisterDevice>();
+        bsp::sim::add_device("/dev/bsp-test", dev_);
+    }
+    void TearDown() override { bsp::sim::remove_device("/dev/bsp-test"); }
+    std::shared_ptr<RegisterDevice> dev_;
+};
+
+TEST_F(DevicesTest, CallsOnSimulatedPathReachTheModel) {
+    EXPECT_TRUE(bsp::sim::interposition_live());
+    int fd = open("/dev/bsp-test", O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(bsp::sim::open_device_files(), 1u);
+    int value = 1234;
+    EXPECT_EQ(ioctl(fd, 0x42, &value), 0);
+    char buf[16] = {};
+    EXPECT_EQ(read(fd, buf, sizeof buf), 4);
+    EXPECT_STREQ(buf, "1234");
+    EXPECT_EQ(write(fd, "abc", 3), 3);
+    EXPECT_EQ(ioctl(fd, 0x43, &value), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    EXPECT_EQ(close(fd), 0);
+    EXPECT_EQ(dev_->events, (std::vector<std::string>{"write 3", "closed"}));
+    EXPECT_EQ(bsp::sim::open_device_files(), 0u);
+}
+
+TEST_F(DevicesTest, OtherPathsAndDescriptorsAreTheMachinesOwn) {
+    int fd = open("/dev/null", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(bsp::sim::open_device_files(), 0u);
+    char c;
+    EXPECT_EQ(read(fd, &c, 1), 0);
+    EXPECT_EQ(close(fd), 0);
+    EXPECT_EQ(open("/dev/bsp-test-absent", O_RDONLY), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(DevicesTest, FortifiedAndLargeFileEntryPointsAreRouted) {
+    int fd = open64("/dev/bsp-test", O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(bsp::sim::open_device_files(), 1u);
+    close(fd);
+    fd = openat(AT_FDCWD, "/dev/bsp-test", O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(bsp::sim::open_device_files(), 1u);
+    close(fd);
+    EXPECT_EQ(bsp::sim::open_device_files(), 0u);
+}
+
+TEST_F(DevicesTest, FaultsHitTheNamedCallOnTheNamedPath) {
+    bsp::sim::inject_fault({FaultOp::Open, 2, EBUSY, -1, "/dev/bsp-test"});
+    bsp::sim::inject_fault({FaultOp::Write, 1, EIO, 2, ""});
+    bsp::sim::inject_fault({FaultOp::Read, 1, EAGAIN});
+    int fd = open("/dev/bsp-test", O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(open("/dev/bsp-test", O_RDWR), -1);
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_EQ(write(fd, "abcd", 4), 2) << "short transfer";
+    char buf[8];
+    EXPECT_EQ(read(fd, buf, sizeof buf), -1);
+    EXPECT_EQ(errno, EAGAIN);
+    EXPECT_EQ(read(fd, buf, sizeof buf), 1);
+    bsp::sim::inject_fault({FaultOp::Close, 1, EIO});
+    EXPECT_EQ(close(fd), -1);
+    EXPECT_EQ(bsp::sim::open_device_files(), 0u) << "a failed close still releases";
+    EXPECT_EQ(bsp::sim::fault_op_calls(FaultOp::Open), 2u);
+}
+
+TEST_F(DevicesTest, MemfdBackedFileReadsWritesAndSeeksNatively) {
+    class Image : public bsp::sim::Device {
+    public:
+        std::shared_ptr<bsp::sim::OpenFile> open(int) override {
+            int fd = bsp::sim::make_memfd("image", 32);
+            return std::make_shared<bsp::sim::OpenFile>(fd);
+        }
+    };
+    bsp::sim::add_device("/sys/bsp-image", std::make_shared<Image>());
+    int fd = open("/sys/bsp-image", O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(lseek(fd, 30, SEEK_SET), 30);
+    EXPECT_EQ(write(fd, "xyz", 3), 3);
+    EXPECT_EQ(lseek(fd, 0, SEEK_END), 33);
+    EXPECT_EQ(lseek(fd, 29, SEEK_SET), 29);
+    char buf[8] = {};
+    EXPECT_EQ(read(fd, buf, sizeof buf), 4);
+    EXPECT_EQ(std::string(buf, 4), std::string("\0xyz", 4));
+    close(fd);
+    bsp::sim::remove_device("/sys/bsp-image");
+}
+
+TEST_F(DevicesTest, SystemIsRecordedNotRun) {
+    EXPECT_EQ(system("touch /tmp/bsp-must-not-exist"), 0);
+    EXPECT_NE(access("/tmp/bsp-must-not-exist", F_OK), 0);
+    EXPECT_EQ(bsp::sim::system_commands(),
+              std::vector<std::string>{"touch /tmp/bsp-must-not-exist"});
+}
+
+}  // namespace
