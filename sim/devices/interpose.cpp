@@ -92,15 +92,14 @@ ssize_t do_read(int fd, void *buf, size_t count) {
     return f.file->read(buf, count);
 }
 
-off_t do_lseek(int fd, off_t offset, int whence) {
+// Seeks on a simulated descriptor; false when `fd` is not simulated.
+bool routed_lseek(int fd, int64_t offset, int whence, int64_t *result) {
     RoutedFile f = routed_file(fd);
     if (!f.file) {
-        return real_libc().lseek(fd, offset, whence);
+        return false;
     }
-    if (simple_fault(FaultOp::Lseek, f.path)) {
-        return -1;
-    }
-    return f.file->lseek(offset, whence);
+    *result = simple_fault(FaultOp::Lseek, f.path) ? -1 : f.file->lseek(offset, whence);
+    return true;
 }
 
 int do_ioctl(int fd, unsigned long request, void *arg) {
@@ -122,7 +121,7 @@ const RealLibc &real_libc() {
         next_symbol<int (*)(int, const char *, int, ...)>("openat"),
         next_symbol<ssize_t (*)(int, void *, size_t)>("read"),
         next_symbol<ssize_t (*)(int, const void *, size_t)>("write"),
-        next_symbol<off_t (*)(int, off_t, int)>("lseek"),
+        next_symbol<int64_t (*)(int, int64_t, int)>("lseek64"),
         next_symbol<int (*)(int, unsigned long, ...)>("ioctl"),
         next_symbol<int (*)(int)>("close"),
     };
@@ -221,16 +220,25 @@ ssize_t write(int fd, const void *buf, size_t count) {
     return f.file->write(buf, count);
 }
 
-off_t lseek(int fd, off_t offset, int whence) { return do_lseek(fd, offset, whence); }
-
-off64_t lseek64(int fd, off64_t offset, int whence) {
-    // Simulated devices are small: their offsets fit an off_t on every host.
-    RoutedFile f = routed_file(fd);
-    if (!f.file) {
-        static auto next = next_symbol<off64_t (*)(int, off64_t, int)>("lseek64");
+off_t lseek(int fd, off_t offset, int whence) {
+    int64_t result = 0;
+    if (!routed_lseek(fd, offset, whence, &result)) {
+        static auto next = next_symbol<off_t (*)(int, off_t, int)>("lseek");
         return next(fd, offset, whence);
     }
-    return do_lseek(fd, static_cast<off_t>(offset), whence);
+    if (result != static_cast<off_t>(result)) {
+        errno = EOVERFLOW;
+        return -1;
+    }
+    return static_cast<off_t>(result);
+}
+
+off64_t lseek64(int fd, off64_t offset, int whence) {
+    int64_t result = 0;
+    if (!routed_lseek(fd, offset, whence, &result)) {
+        return real_libc().lseek64(fd, offset, whence);
+    }
+    return result;
 }
 
 int ioctl(int fd, unsigned long request, ...) {

@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+
 namespace bsp::sim {
 
 struct RealLibc {
@@ -11,7 +13,7 @@ struct RealLibc {
     int (*openat)(int, const char *, int, ...);
     ssize_t (*read)(int, void *, size_t);
     ssize_t (*write)(int, const void *, size_t);
-    off_t (*lseek)(int, off_t, int);
+    int64_t (*lseek64)(int, int64_t, int);  // the same on every host, unlike off_t
     int (*ioctl)(int, unsigned long, ...);
     int (*close)(int);
 };

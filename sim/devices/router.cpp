@@ -46,8 +46,8 @@ ssize_t OpenFile::write(const void *buf, size_t count) {
     return real_libc().write(fd_, buf, count);
 }
 
-off_t OpenFile::lseek(off_t offset, int whence) {
-    return real_libc().lseek(fd_, offset, whence);
+int64_t OpenFile::lseek(int64_t offset, int whence) {
+    return real_libc().lseek64(fd_, offset, whence);
 }
 
 int OpenFile::ioctl(unsigned long, void *) {

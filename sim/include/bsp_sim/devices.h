@@ -28,7 +28,8 @@ public:
 
     virtual ssize_t read(void *buf, size_t count);
     virtual ssize_t write(const void *buf, size_t count);
-    virtual off_t lseek(off_t offset, int whence);
+    // Offsets are 64-bit on every host, whatever the caller's off_t.
+    virtual int64_t lseek(int64_t offset, int whence);
     // Default: fails with ENOTTY.
     virtual int ioctl(unsigned long request, void *arg);
     // Called once when the descriptor is closed, before the real descriptor is.
