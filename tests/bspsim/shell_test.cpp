@@ -16,7 +16,7 @@ struct ShellRun {
 };
 
 ShellRun bspsim(const std::string &args) {
-    std::string command = std::string(BSPSIM_EXE) + " " + args + " 2>&1";
+    std::string command = std::string(BSP_EMULATOR) + " " + BSPSIM_EXE + " " + args + " 2>&1";
     ShellRun r{"", -1};
     FILE *p = popen(command.c_str(), "r");
     if (p == nullptr) {

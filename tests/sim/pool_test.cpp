@@ -97,7 +97,7 @@ TEST_F(PoolTest, PoolInsideRemappedFileRegionIsComplete) {
 TEST_F(PoolTest, RegionsBelowFourGigabytes) {
     void *p = bsp::sim::map_low_region(1 << 20);
     ASSERT_NE(p, nullptr);
-    EXPECT_LE(reinterpret_cast<uintptr_t>(p) + (1 << 20), uintptr_t{1} << 32);
+    EXPECT_LE(uint64_t{reinterpret_cast<uintptr_t>(p)} + (1 << 20), uint64_t{1} << 32);
     bsp::sim::unmap_region(p, 1 << 20);
 }
 
