@@ -1,4 +1,5 @@
 // bspsim: the simulated unit with libbsp_ctrl.so loaded, driven from a command line.
+#include <bsp_sim/bsp_sim_c.h>
 #include <bsp_sim/sim.h>
 #include <unistd.h>
 
@@ -72,11 +73,7 @@ int run_stream(std::istream &in, bool interactive) {
 }
 
 void start_unit(const Options &o) {
-    bsp::sim::require_interposition();
-    bsp::sim::set_state_dir(o.state_dir);
-    bsp::sim::reset_unit();
-    bsp::sim::use_real_clock();
-    bsp::sim::set_log_printing(true);
+    bsp_sim_start(o.state_dir.c_str());
     // FPGA registers as the last run left them; saved again when the shell ends.
     std::string registers = bsp::sim::state_path("fpga-registers");
     bsp::sim::fpga_load(registers);
