@@ -5,6 +5,7 @@
 #include "bsp_sim/board.h"
 #include "bsp_sim/clock.h"
 #include "bsp_sim/devices.h"
+#include "bsp_sim/eth.h"
 #include "bsp_sim/driver.h"
 #include "bsp_sim/fault.h"
 #include "bsp_sim/fpga.h"
