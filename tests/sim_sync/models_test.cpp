@@ -1,0 +1,165 @@
+// The synchronisation models of the simulated unit: FPGA images, the 1588 and SEIS block
+// models, the radio-link driver and the keeping of the FPGA between shell runs.
+#include <bsp_board.h>
+#include <gmock/gmock.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/sim_fixture.h"
+
+namespace bsp::test {
+namespace {
+
+using sim::FpgaWidth;
+
+std::string version_at(uint32_t address, uint32_t stride) {
+    std::string s;
+    for (uint32_t i = 0; i < 11; ++i) {
+        uint32_t w = sim::fpga_peek(FpgaWidth::W16, address + stride * i);
+        s += static_cast<char>(w >> 8);
+        s += static_cast<char>(w & 0xFF);
+    }
+    return s.substr(0, s.find('\0'));
+}
+
+struct ImageCase {
+    const char *const *name;
+    char vanta_rev;
+    uint32_t links;
+};
+
+class SimSyncImages : public SimTest, public ::testing::WithParamInterface<ImageCase> {};
+
+TEST_P(SimSyncImages, CarryVersionsRevisionsAndLinks) {
+    const ImageCase &c = GetParam();
+    sim::fpga_poke(FpgaWidth::W32, 0x52100, 5);
+    ASSERT_TRUE(sim::fpga_load_image(*c.name));
+    EXPECT_EQ(sim::current_fpga_image(), *c.name);
+    EXPECT_EQ(sim::fpga_peek(FpgaWidth::W32, 0x52100), 0u);  // a new FPGA load
+    EXPECT_EQ(sim::fpga_peek(FpgaWidth::W16, 0x10) & 0xFF, static_cast<uint32_t>(c.vanta_rev));
+    EXPECT_EQ(sim::fpga_peek(FpgaWidth::W16, 0x30100), c.links);
+    sim::SyncVersions v = sim::image_versions(*c.name);
+    EXPECT_EQ(version_at(0x00000, 2), v.vanta);
+    EXPECT_EQ(version_at(0x51000, 4), v.rtc);
+    EXPECT_EQ(version_at(0x52000, 4), v.rl_tsu);
+    EXPECT_EQ(version_at(0x53000, 4), v.sfp_tsu);
+    EXPECT_EQ(v.vanta.size(), 22u);
+    if (c.vanta_rev >= '2') {
+        EXPECT_EQ(v.rtc.size(), 22u);
+        EXPECT_EQ(sim::fpga_peek(FpgaWidth::W16, 0x51020) & 0xFF, static_cast<uint32_t>('3'));
+        EXPECT_EQ(sim::fpga_peek(FpgaWidth::W16, 0x52020) & 0xFF, static_cast<uint32_t>('2'));
+    } else {
+        EXPECT_EQ(v.rtc, "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, SimSyncImages,
+                         ::testing::Values(ImageCase{&sim::kImage1588Seis, '2', 1},
+                                           ImageCase{&sim::kImage1588Seis2, '2', 2},
+                                           ImageCase{&sim::kImage1588, '2', 0},
+                                           ImageCase{&sim::kImageSeis, '1', 1},
+                                           ImageCase{&sim::kImagePlain, '1', 0}));
+
+TEST_F(SimTest, FreshUnitCarriesThe1588AndSeisImage) {
+    EXPECT_EQ(sim::current_fpga_image(), sim::kImage1588Seis);
+    std::vector<std::string> names = sim::fpga_image_names();
+    for (const char *n : {sim::kImage1588Seis, sim::kImage1588Seis2, sim::kImage1588,
+                          sim::kImageSeis, sim::kImagePlain}) {
+        EXPECT_THAT(names, ::testing::Contains(std::string(n)));
+    }
+}
+
+TEST_F(SimTest, RadioValuesShowThroughBothWidths) {
+    vanta_write(0x28030, 0x84);
+    UINT32 v = 0;
+    vanta2_read32_reg(0x28030, &v, 0xffff);
+    EXPECT_EQ(v, 0x84u);
+    vanta2_write32(0x28034, 0x10082);
+    UINT16 w = 0;
+    vanta_read(0x28034, &w);
+    EXPECT_EQ(w, 0x82u);
+}
+
+TEST_F(SimTest, SfpTsuCountsLinkEventPulses) {
+    vanta2_write32_reg(0x53084, 4, 4);
+    vanta2_write32_reg(0x53084, 4, 4);  // still high: no new edge
+    vanta2_write32_reg(0x53084, 0, 4);
+    vanta2_write32_reg(0x53084, 5, 5);
+    EXPECT_EQ(sim::sfp_tsu_link_pulses(), 2u);
+}
+
+TEST_F(SimTest, SeisTransmitPllLocksWhenConfigured) {
+    UINT16 stat = 9;
+    vanta_read(0x30128, &stat);
+    EXPECT_EQ(stat, 0u);
+    vanta_write(0x30120, 1);
+    vanta_read(0x30128, &stat);
+    EXPECT_EQ(stat, 1u);
+    EXPECT_EQ(sim::fpga_peek(FpgaWidth::W16, 0x3012c), 0x1f40u);
+}
+
+TEST_F(SimTest, SeisReceivedQlFollowsTheFarEndWhileEnabledAndUp) {
+    auto received = [](uint32_t link_base) {
+        UINT16 v = 0;
+        vanta_read(link_base + 0x20, &v);
+        return v;
+    };
+    sim::seis_set_far_end_ql(0, 4);
+    EXPECT_EQ(received(0x32000), 6);  // down and disabled: QL-FAILED
+    vanta_write(0x32000, 0x0001);
+    EXPECT_EQ(received(0x32000), 6);
+    vanta_write(0x3200c, 1);
+    EXPECT_TRUE(sim::seis_block_link_up(0));
+    EXPECT_EQ(received(0x32000), 4);
+    vanta_write(0x0033c, 0);
+    EXPECT_FALSE(sim::seis_block_link_up(0));
+    EXPECT_EQ(received(0x32000), 6);
+    vanta_write(0x3210c, 1);
+    vanta_write(0x32100, 0x0021);
+    EXPECT_EQ(received(0x32100), 2);  // QL-PRC by default
+}
+
+TEST_F(SimTest, RadioShiftNeedsAnInstalledCallback) {
+    EXPECT_FALSE(sim::radio_shift_installed());
+    EXPECT_FALSE(sim::radio_notify_shift(1, 2, 3));
+    static int seen[3];
+    RLBSP_1588_ecps_compensation_shift_install([](int si, int so, int ext) {
+        seen[0] = si;
+        seen[1] = so;
+        seen[2] = ext;
+    });
+    EXPECT_TRUE(sim::radio_notify_shift(1, sim::kRadioShiftUnsupported, 3));
+    EXPECT_EQ(seen[1], static_cast<int>(0x80000000u));
+    EXPECT_EQ(seen[2], 3);
+    sim::reset_unit();
+    EXPECT_FALSE(sim::radio_shift_installed());
+}
+
+// The shell keeps the FPGA in its state folder: warm starts take the registers over, cold
+// starts reload the image loaded last.
+TEST_F(SimTest, ShellKeepsTheFpgaBetweenRuns) {
+    char tmpl[] = "/tmp/sim_sync_stateXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    sim::set_state_dir(tmpl);
+    ASSERT_TRUE(sim::fpga_load_image(sim::kImage1588));
+    sim::fpga_poke(FpgaWidth::W32, 0x52100, 1234);
+    sim::save_fpga_state();
+    sim::set_reset_type(2);
+    sim::reset_unit();
+    EXPECT_EQ(sim::fpga_peek(FpgaWidth::W32, 0x52100), 1234u);
+    EXPECT_EQ(sim::current_fpga_image(), sim::kImage1588);
+    sim::set_reset_type(BSP_RESET_TYPE_COLD);
+    sim::reset_unit();
+    EXPECT_EQ(sim::fpga_peek(FpgaWidth::W32, 0x52100), 0u);
+    EXPECT_EQ(sim::fpga_peek(FpgaWidth::W16, 0x30100), 0u);  // the image without SEIS
+    EXPECT_EQ(sim::current_fpga_image(), sim::kImage1588);
+    sim::set_state_dir("");
+    std::filesystem::remove_all(tmpl);
+    sim::reset_unit();
+    EXPECT_EQ(sim::current_fpga_image(), sim::kImage1588Seis);
+}
+
+}  // namespace
+}  // namespace bsp::test
