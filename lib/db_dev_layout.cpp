@@ -108,7 +108,9 @@ BSP_API int st_reinit(UINT32 *st_id, UINT32 st_addr, UINT32 st_size) {
     st_pool_init(st_pool(st), st_addr + ST_HEADER_SPACE, st_size - ST_HEADER_SPACE,
                  &pool_status);
     if (pool_status != NU_SUCCESS) {
-        return -1;  // a store without a pool could hold nothing
+        // A store without a pool could hold nothing: no store is left named in the region.
+        std::memset(st->st_name, 0, sizeof st->st_name);
+        return -1;
     }
     *st_id = st_addr;
     return 0;

@@ -1,0 +1,133 @@
+// The database API from several threads: one holder per object, waiting openers, removal
+// while another waits, and many threads writing without losing a write.
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "db_fixture.h"
+
+namespace bsp::test {
+namespace {
+
+// Waiters suspended on the semaphore(s) called `name`.
+int waiters_on(const char *name) {
+    int n = 0;
+    for (const auto &s : sim::semaphores()) {
+        n += s.name == name ? s.waiters : 0;
+    }
+    return n;
+}
+
+TEST_F(DbTest, SecondOpenerWaitsUntilTheFirstCloses) {
+    put("shared", "first");
+    UINT32 first = open("shared", "r+");
+    std::atomic<bool> opened{false};
+    UINT32 second = 0;
+    std::thread t([&] {
+        UINT32 rc = DbObjOpen(0, &second, const_cast<char *>("shared"), const_cast<char *>("w"));
+        EXPECT_EQ(rc, 0u);
+        opened = true;
+    });
+    ASSERT_TRUE(wait_until([] { return waiters_on("OBJ_SEM") == 1; }));
+    EXPECT_FALSE(opened);
+    ASSERT_EQ(DbObjWrite(first, "by first", 8), 0u);
+    ASSERT_EQ(DbObjClose(first), 0u);
+    t.join();
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(second, first);
+    // The second opener's mode ("w") applies now: emptied, write-only.
+    char buf[8];
+    EXPECT_EQ(DbObjRead(second, buf, sizeof buf), 1u);
+    EXPECT_EQ(DbObjWrite(second, "second", 6), 0u);
+    EXPECT_EQ(DbObjClose(second), 0u);
+    EXPECT_EQ(get("shared"), "second");
+}
+
+TEST_F(DbTest, RemoveWhileAnotherWaitsReturns1AndRemovesNothing) {
+    put("shared", "stay");
+    UINT32 holder = open("shared", "r");
+    std::thread t([&] {
+        UINT32 id = 0;
+        EXPECT_EQ(DbObjOpen(0, &id, const_cast<char *>("shared"), const_cast<char *>("r")), 0u);
+        char buf[8] = {};
+        EXPECT_EQ(DbObjRead(id, buf, sizeof buf), 0u);
+        EXPECT_STREQ(buf, "stay");
+        EXPECT_EQ(DbObjClose(id), 0u);
+    });
+    ASSERT_TRUE(wait_until([] { return waiters_on("OBJ_SEM") == 1; }));
+    EXPECT_EQ(DbObjRemove(holder), 1u);
+    EXPECT_EQ(DbObjClose(holder), 0u);
+    t.join();
+    EXPECT_EQ(get("shared"), "stay");
+}
+
+TEST_F(DbTest, OpenersOfDifferentNamesDoNotWaitForEachOther) {
+    UINT32 a = open("a", "w");
+    std::thread t([&] {
+        UINT32 b = 0;
+        EXPECT_EQ(DbObjOpen(0, &b, const_cast<char *>("b"), const_cast<char *>("w")), 0u);
+        EXPECT_EQ(DbObjWrite(b, "b", 1), 0u);
+        EXPECT_EQ(DbObjClose(b), 0u);
+    });
+    t.join();  // would hang if "b" waited for "a"
+    EXPECT_EQ(DbObjClose(a), 0u);
+}
+
+// Each thread adds 1 to counters kept in objects, some shared by all threads and one of its
+// own, through open "r+", read, write, close. A lost write shows as a short count.
+TEST_F(DbTest, ManyThreadsReadAndWriteWithoutLosingAWrite) {
+    constexpr int kThreads = 6;
+    constexpr int kRounds = 150;
+    const std::vector<std::string> shared = {"s0", "s1", "s2"};
+    auto names_of = [&](int t) {
+        std::vector<std::string> names = shared;
+        names.push_back("own" + std::to_string(t));
+        return names;
+    };
+    for (int t = 0; t < kThreads; ++t) {
+        for (const auto &n : names_of(t)) {
+            UINT32 zero = 0;
+            put(n.c_str(), std::string(reinterpret_cast<char *>(&zero), 4));
+        }
+    }
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            auto names = names_of(t);
+            for (int r = 0; r < kRounds; ++r) {
+                const std::string &n = names[static_cast<size_t>(r + t) % names.size()];
+                UINT32 id = 0;
+                UINT32 count = 0;
+                int bad = DbObjOpen(0, &id, const_cast<char *>(n.c_str()), const_cast<char *>("r+")) != 0;
+                bad += DbObjRead(id, &count, 4) != 0;
+                ++count;
+                bad += DbObjWrite(id, &count, 4) != 0;
+                bad += DbObjClose(id) != 0;
+                failures += bad;
+            }
+        });
+    }
+    for (auto &t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(failures, 0);
+    std::map<std::string, UINT32> expected;
+    for (int t = 0; t < kThreads; ++t) {
+        auto names = names_of(t);
+        for (int r = 0; r < kRounds; ++r) {
+            ++expected[names[static_cast<size_t>(r + t) % names.size()]];
+        }
+    }
+    for (const auto &[name, want] : expected) {
+        UINT32 id = open(name.c_str(), "r");
+        UINT32 count = 0;
+        EXPECT_EQ(DbObjRead(id, &count, 4), 0u);
+        EXPECT_EQ(DbObjClose(id), 0u);
+        EXPECT_EQ(count, want) << name;
+    }
+    EXPECT_EQ(sim::semaphores().size(), 2u) << "every object record was freed";
+}
+
+}  // namespace
+}  // namespace bsp::test
