@@ -21,6 +21,7 @@ struct Drivers {
     std::mutex mutex;
     std::map<std::string, std::shared_ptr<DriverBackend>> backends;
     std::map<std::string, std::unique_ptr<InterruptLine>> lines;
+    std::map<std::string, DriverAttach> attaches;
 };
 
 Drivers &drivers() {
@@ -34,6 +35,7 @@ void reset_drivers() {
         std::lock_guard lock(drivers().mutex);
         lines.swap(drivers().lines);
         drivers().backends.clear();
+        drivers().attaches.clear();
     }
     lines.clear();  // joins the interrupt threads outside the table lock
 }
@@ -58,15 +60,25 @@ void InterruptLine::run() {
     t_in_interrupt = true;
     std::unique_lock lock(mutex_);
     for (;;) {
-        cv_.wait(lock, [this] { return stop_ || (!masked_ && !pending_.empty()); });
+        cv_.wait(lock, [this] {
+            return stop_ || (!masked_ && mask_requests_ == 0 && !pending_.empty());
+        });
         if (stop_) {
             return;
         }
         uint16_t reg = pending_.front();
         pending_.pop_front();
         in_entry_ = true;
+        Hook before = before_;
+        Hook after = after_;
         lock.unlock();
+        if (before) {
+            before(reg);
+        }
         entry_(reg);
+        if (after) {
+            after(reg);
+        }
         lock.lock();
         in_entry_ = false;
         ++delivered_;
@@ -80,8 +92,19 @@ void InterruptLine::raise(uint16_t int_reg) {
     cv_.notify_all();
 }
 
-void InterruptLine::set_masked(bool masked) {
+void InterruptLine::set_hooks(Hook before, Hook after) {
     std::lock_guard lock(mutex_);
+    before_ = std::move(before);
+    after_ = std::move(after);
+}
+
+void InterruptLine::set_masked(bool masked) {
+    std::unique_lock lock(mutex_);
+    if (masked && std::this_thread::get_id() != thread_.get_id()) {
+        ++mask_requests_;
+        cv_.wait(lock, [this] { return stop_ || !in_entry_; });
+        --mask_requests_;
+    }
     masked_ = masked;
     cv_.notify_all();
 }
@@ -108,6 +131,16 @@ void add_driver(const std::string &path, std::shared_ptr<DriverBackend> backend)
     drivers().backends[path] = std::move(backend);
 }
 
+bool last_attach(const std::string &path, DriverAttach *attach) {
+    std::lock_guard lock(drivers().mutex);
+    auto it = drivers().attaches.find(path);
+    if (it == drivers().attaches.end()) {
+        return false;
+    }
+    *attach = it->second;
+    return true;
+}
+
 InterruptLine *interrupt_line(const std::string &path) {
     std::lock_guard lock(drivers().mutex);
     auto it = drivers().lines.find(path);
@@ -118,8 +151,8 @@ bool in_interrupt_context() { return t_in_interrupt; }
 
 }  // namespace bsp::sim
 
-extern "C" INT OS_Init_Driver(CHAR *, CHAR *device_path, UNSIGNED physical_base,
-                              UNSIGNED length, UNSIGNED, UNSIGNED, UNSIGNED,
+extern "C" INT OS_Init_Driver(CHAR *name, CHAR *device_path, UNSIGNED physical_base,
+                              UNSIGNED length, UNSIGNED mode, UNSIGNED flags, UNSIGNED options,
                               OS_INTERRUPT_ENTRY entry, void **window) {
     using namespace bsp::sim;
     if (device_path == nullptr || window == nullptr || fault_hit(FaultOp::DriverInit)) {
@@ -146,6 +179,8 @@ extern "C" INT OS_Init_Driver(CHAR *, CHAR *device_path, UNSIGNED physical_base,
         std::lock_guard lock(drivers().mutex);
         old = std::move(drivers().lines[device_path]);
         drivers().lines[device_path] = std::move(line);
+        drivers().attaches[device_path] =
+            DriverAttach{name ? name : "", physical_base, length, mode, flags, options};
     }
     old.reset();
     if (raw) {

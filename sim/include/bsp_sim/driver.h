@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,8 +24,16 @@ public:
     InterruptLine(const InterruptLine &) = delete;
     InterruptLine &operator=(const InterruptLine &) = delete;
 
+    // Work of the device model around each entry, in the interrupt thread: `before` runs
+    // just before the entry (to latch what the entry will read), `after` once it returned.
+    using Hook = std::function<void(uint16_t int_reg)>;
+    void set_hooks(Hook before, Hook after);
+
     // Queues an interrupt; it is delivered when the line is unmasked.
     void raise(uint16_t int_reg);
+    // Masking from any other thread than the interrupt thread waits until an entry in
+    // progress (with its hooks) has returned, and no entry starts while it waits: once masked,
+    // the caller never runs beside the entry, as with a masked interrupt on the unit.
     void set_masked(bool masked);
     bool masked() const;
     // Waits until every raised interrupt has been delivered and its entry has returned
@@ -36,10 +45,13 @@ private:
     void run();
 
     OS_INTERRUPT_ENTRY entry_;
+    Hook before_;
+    Hook after_;
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<uint16_t> pending_;
     bool masked_ = false;
+    unsigned mask_requests_ = 0;
     bool in_entry_ = false;
     bool stop_ = false;
     unsigned delivered_ = 0;
@@ -58,6 +70,17 @@ public:
 // Registers the backend that OS_Init_Driver uses for `path`. The device path must also be a
 // registered device (add_device) so that the returned descriptor takes ioctl requests.
 void add_driver(const std::string &path, std::shared_ptr<DriverBackend> backend);
+
+// The arguments of the last OS_Init_Driver call that attached `path`.
+struct DriverAttach {
+    std::string name;
+    uint32_t physical_base = 0;
+    uint32_t length = 0;
+    uint32_t mode = 0;
+    uint32_t flags = 0;
+    uint32_t options = 0;
+};
+bool last_attach(const std::string &path, DriverAttach *attach);
 
 // The interrupt line of the attachment made for `path`, or null when none was made.
 InterruptLine *interrupt_line(const std::string &path);
