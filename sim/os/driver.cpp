@@ -117,7 +117,7 @@ bool InterruptLine::masked() const {
 bool InterruptLine::wait_idle(int timeout_ms) {
     std::unique_lock lock(mutex_);
     return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                        [this] { return masked_ || (pending_.empty() && !in_entry_); }) &&
+                        [this] { return !in_entry_ && (masked_ || pending_.empty()); }) &&
            pending_.empty() && !in_entry_;
 }
 
