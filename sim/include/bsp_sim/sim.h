@@ -10,6 +10,7 @@
 #include "bsp_sim/fault.h"
 #include "bsp_sim/fpga.h"
 #include "bsp_sim/log.h"
+#include "bsp_sim/pci.h"
 #include "bsp_sim/os.h"
 #include "bsp_sim/region.h"
 #include "bsp_sim/state.h"
