@@ -1,0 +1,173 @@
+// Receiving: the receive area's words, delivery to the callback, both doorbell bits in one
+// interrupt, the interrupt types and spurious interrupts.
+#include "pci_fixture.h"
+
+namespace {
+
+using bsp::test::PciTest;
+using bsp::test::wait_until;
+namespace sim = bsp::sim;
+
+std::vector<uint8_t> pattern(size_t n, uint8_t start) {
+    std::vector<uint8_t> bytes(n);
+    for (size_t i = 0; i < n; ++i) {
+        bytes[i] = static_cast<uint8_t>(start + i);
+    }
+    return bytes;
+}
+
+TEST_F(PciTest, ReceivedMessageIsDeliveredAndItsLengthWordsCleared) {
+    ASSERT_TRUE(sim::pci_place_rx_raw(0x0500, 0x0010, pattern(16, 0xA0)));
+    sim::pci_raise(sim::kPciBellMessage);
+    ASSERT_TRUE(wait_until([] { return received_count() == 1; }));
+    ASSERT_TRUE(sim::pci_wait_idle());
+    EXPECT_EQ(received()[0].bytes, pattern(16, 0xA0));
+    EXPECT_EQ(received()[0].dev, 5u);
+    EXPECT_EQ(sim::pci_peek16(sim::kPciRxLenH), 0);
+    EXPECT_EQ(sim::pci_peek16(sim::kPciRxLenL), 0);
+    EXPECT_EQ(sim::pci_doorbells(), std::vector<uint16_t>{4});
+    EXPECT_EQ(sim::pci_peek16(sim::kPciApuStatusH), 0x1234);
+    EXPECT_EQ(sim::pci_peek16(sim::kPciApuStatusL), 0x5678);
+}
+
+TEST_F(PciTest, OddLengthMessageKeepsItsLastByte) {
+    sim::pci_inject({0x01, 0x02, 0x03, 0x04, 0x05}, 2);
+    ASSERT_TRUE(wait_until([] { return received_count() == 1; }));
+    EXPECT_EQ(received()[0].bytes, (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(received()[0].dev, 2u);
+}
+
+TEST_F(PciTest, LengthAbove1536IsCutAndNothingIsCopiedPastTheBuffer) {
+    ASSERT_TRUE(sim::pci_place_rx_raw(0x03FF, 0xFFFF, pattern(1536, 0)));
+    sim::pci_raise(sim::kPciBellMessage);
+    ASSERT_TRUE(wait_until([] { return received_count() == 1; }));
+    EXPECT_EQ(received()[0].bytes, pattern(1536, 0));
+    EXPECT_EQ(received()[0].dev, 3u);
+}
+
+TEST_F(PciTest, EmptyReceiveAreaIsAcknowledgedButNotDelivered) {
+    ASSERT_TRUE(sim::pci_place_rx_raw(0x0700, 0x0000, {}));
+    sim::pci_raise(sim::kPciBellMessage);
+    ASSERT_TRUE(sim::pci_wait_idle());
+    EXPECT_EQ(received_count(), 0u);
+    EXPECT_EQ(sim::pci_doorbells(), std::vector<uint16_t>{4});
+}
+
+TEST_F(PciTest, ClosedChannelDropsReceivedMessages) {
+    pci_close();
+    sim::pci_inject({1, 2}, 0);
+    ASSERT_TRUE(wait_until([] { return sim::pci_rx_pending() == 0; }));
+    EXPECT_EQ(received_count(), 0u);
+}
+
+TEST_F(PciTest, TerminatedChannelStillDelivers) {
+    pci_terminate(nullptr, 0, 0);
+    sim::pci_inject({1, 2}, 0);
+    ASSERT_TRUE(wait_until([] { return received_count() == 1; }));
+}
+
+TEST_F(PciTest, InjectedMessagesArriveInOrderOneAtATime) {
+    for (uint32_t n = 0; n < 100; ++n) {
+        sim::pci_inject(numbered(n, 1 + n % 40), n);
+    }
+    ASSERT_TRUE(wait_until([] { return received_count() == 100; }));
+    std::vector<bsp::test::PciReceived> got = received();
+    for (uint32_t n = 0; n < 100; ++n) {
+        EXPECT_EQ(got[n].bytes, numbered(n, 1 + n % 40)) << n;
+        EXPECT_EQ(got[n].dev, n) << n;
+    }
+}
+
+// One interrupt with both bits: the message is received first, then the acknowledgement
+// puts the next queued message into the transmit area.
+std::vector<uint16_t> g_tx_word_at_callback;
+
+int record_tx_area(UINT8 *msg, UINT32 len, UINT32 dev) {
+    g_tx_word_at_callback.push_back(sim::pci_peek16(sim::kPciTxBuff));
+    return PciTest::record(msg, len, dev);
+}
+
+TEST_F(PciTest, BothDoorbellBitsInOneInterruptReceiveFirst) {
+    g_tx_word_at_callback.clear();
+    pci_install_rx_callback(record_tx_area);
+    sim::pci_hold_acks(true);
+    ASSERT_EQ(send({0xA1, 0xA2}), 0);
+    ASSERT_EQ(send({0xB1, 0xB2}), 0);
+    ASSERT_TRUE(sim::pci_place_rx_raw(0x0700, 0x0004, {1, 2, 3, 4}));
+    unsigned delivered = sim::interrupt_line("/dev/pci")->delivered();
+    ASSERT_TRUE(sim::pci_release_ack(sim::kPciBellMessage));
+    ASSERT_TRUE(wait_taken(2));
+    ASSERT_TRUE(sim::pci_wait_idle());
+    EXPECT_EQ(sim::interrupt_line("/dev/pci")->delivered(), delivered + 1);
+    ASSERT_EQ(received_count(), 1u);
+    EXPECT_EQ(received()[0].bytes, (std::vector<uint8_t>{1, 2, 3, 4}));
+    EXPECT_EQ(received()[0].dev, 7u);
+    EXPECT_EQ(g_tx_word_at_callback, std::vector<uint16_t>{0xA1A2});
+    EXPECT_EQ(sim::pci_taken()[1].bytes, (std::vector<uint8_t>{0xB1, 0xB2}));
+    EXPECT_EQ(sim::pci_peek16(sim::kPciRxLenL), 0);
+}
+
+TEST_F(PciTest, SpuriousTransmitInterruptOnlyLogs) {
+    sim::pci_raise(sim::kPciBellTaken);
+    ASSERT_TRUE(sim::pci_wait_idle());
+    EXPECT_EQ(pci_log(),
+              "[PCI        0 ms] warning: 'pci_tx_hisr' spurious interrupt or driver "
+              "terminated\n");
+    ASSERT_EQ(send({1}), 0);  // the queue is intact
+    EXPECT_TRUE(wait_taken(1));
+}
+
+int reply_from_handler(UINT8 *msg, UINT32 len, UINT32 dev) {
+    std::vector<uint8_t> reply(msg, msg + len);
+    reply.push_back(0xFF);
+    pci_send(reply.data(), static_cast<UINT32>(reply.size()), dev);
+    return 0;
+}
+
+TEST_F(PciTest, CallbackMaySendFromTheInterruptContext) {
+    pci_install_rx_callback(reply_from_handler);
+    sim::pci_inject({9, 8}, 4);
+    ASSERT_TRUE(wait_taken(1));
+    EXPECT_EQ(sim::pci_taken()[0].bytes, (std::vector<uint8_t>{9, 8, 0xFF}));
+    EXPECT_EQ(sim::pci_taken()[0].dev, 4u);
+}
+
+TEST_F(PciTest, FullQueueInTheInterruptContextRefusesInsteadOfHanging) {
+    sim::pci_hold_acks(true);
+    for (uint32_t n = 0; n < 64; ++n) {
+        ASSERT_EQ(send(numbered(n, 2)), 0);
+    }
+    pci_install_rx_callback(reply_from_handler);
+    sim::pci_inject({1}, 0);
+    ASSERT_TRUE(wait_until([] { return sim::pci_rx_pending() == 0; }));
+    ASSERT_TRUE(sim::pci_wait_idle());
+    EXPECT_NE(pci_log().find("warning: 'pci_send' full queue\n"), std::string::npos);
+    sim::pci_hold_acks(false);
+    EXPECT_TRUE(wait_taken(64));
+}
+
+struct IrqTypeCase {
+    uint32_t type;
+    std::vector<unsigned long> handler_ioctls;
+};
+
+class PciIrqType : public PciTest, public ::testing::WithParamInterface<IrqTypeCase> {};
+
+TEST_P(PciIrqType, HandlerUnmasksOnlyForType0) {
+    sim::pci_set_irq_type(GetParam().type);
+    init_pci();
+    ASSERT_EQ(pci_open(kVersion), 0);
+    for (int i = 0; i < 3; ++i) {  // a type-0 line masks itself on each interrupt
+        sim::pci_clear_ioctls();
+        sim::pci_inject({static_cast<uint8_t>(i)}, 0);
+        ASSERT_TRUE(wait_until([i] { return received_count() == static_cast<size_t>(i + 1); }));
+        ASSERT_TRUE(sim::pci_wait_idle());
+        EXPECT_EQ(sim::pci_ioctls(), GetParam().handler_ioctls);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, PciIrqType,
+                         ::testing::Values(IrqTypeCase{0, {0xEE00}}, IrqTypeCase{1, {}},
+                                           IrqTypeCase{2, {}}));
+
+}  // namespace

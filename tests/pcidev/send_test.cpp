@@ -1,0 +1,201 @@
+// Sending: length and state checks, the transmit area's words, the 64-descriptor queue with
+// its wait and wrap-around, close and terminate.
+#include <atomic>
+#include <thread>
+
+#include "pci_fixture.h"
+
+namespace {
+
+using bsp::test::PciTest;
+using bsp::test::wait_until;
+namespace sim = bsp::sim;
+
+struct LengthCase {
+    UINT32 len;
+    int result;
+    const char *log;
+};
+
+class PciSendLength : public PciTest, public ::testing::WithParamInterface<LengthCase> {};
+
+TEST_P(PciSendLength, AcceptsOneTo1536Bytes) {
+    std::vector<uint8_t> bytes(2000, 0x5A);
+    EXPECT_EQ(pci_send(bytes.data(), GetParam().len, 3), GetParam().result);
+    EXPECT_EQ(pci_log(), GetParam().log);
+    EXPECT_TRUE(wait_taken(GetParam().result == 0 ? 1 : 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, PciSendLength,
+    ::testing::Values(LengthCase{1, 0, ""}, LengthCase{1536, 0, ""},
+                      LengthCase{1537, -1,
+                                 "[PCI        0 ms] err: 'pci_send' invalid length=1537\n"},
+                      LengthCase{0, -1, "[PCI        0 ms] err: 'pci_send' invalid length=0\n"}));
+
+TEST_F(PciTest, LogShowsTheClockInMilliseconds) {
+    sim::advance_clock_ms(1230);
+    UINT8 byte = 0;
+    EXPECT_EQ(pci_send(&byte, 0, 0), -1);
+    EXPECT_EQ(pci_log(), "[PCI     1230 ms] err: 'pci_send' invalid length=0\n");
+}
+
+TEST_F(PciTest, NullBufferIsRefused) {
+    EXPECT_EQ(pci_send(nullptr, 4, 0), -1);
+    EXPECT_EQ(pci_log(), "[PCI        0 ms] err: 'pci_send' invalid buffer\n");
+}
+
+TEST_F(PciTest, SendIsRefusedWhenClosedOrTerminated) {
+    const char *closed = "[PCI        0 ms] err: 'pci_send' called when driver is closed\n";
+    pci_close();
+    EXPECT_EQ(send({1}), -1);
+    EXPECT_EQ(pci_log(), closed);
+    sim::clear_log();
+    pci_open(kVersion);
+    pci_terminate(nullptr, 0, 0);
+    EXPECT_EQ(send({1}), -1);
+    EXPECT_EQ(pci_log(), closed);
+    EXPECT_EQ(sim::pci_taken_count(), 0u);
+}
+
+TEST_F(PciTest, ThreeByteMessageOccupiesTwoWordsWithDeviceInTheHighLengthWord) {
+    sim::pci_hold_acks(true);
+    ASSERT_EQ(send({0x11, 0x22, 0x33}, 0x1A5), 0);
+    ASSERT_TRUE(wait_taken(1));
+    sim::PciMessage m = sim::pci_taken()[0];
+    EXPECT_EQ(m.len_l, 3);
+    EXPECT_EQ(m.len_h, 0xA500);  // only the low 8 bits of the device travel
+    EXPECT_EQ(m.bytes, (std::vector<uint8_t>{0x11, 0x22, 0x33}));
+    EXPECT_EQ(sim::pci_peek16(sim::kPciTxBuff), 0x1122);
+    EXPECT_EQ(sim::pci_peek16(sim::kPciTxBuff + 2), 0x3300);
+    EXPECT_EQ(sim::pci_doorbells(), std::vector<uint16_t>{1});
+}
+
+TEST_F(PciTest, SecondMessageWaitsForTheAcknowledgementOfTheFirst) {
+    sim::pci_hold_acks(true);
+    ASSERT_EQ(send(numbered(1, 10)), 0);
+    ASSERT_EQ(sim::pci_taken_count(), 1u);  // placed and rung within the call
+    ASSERT_EQ(send(numbered(2, 20), 9), 0);
+    EXPECT_EQ(sim::pci_taken_count(), 1u);
+    ASSERT_TRUE(sim::pci_release_ack());
+    ASSERT_TRUE(wait_taken(2));
+    sim::PciMessage second = sim::pci_taken()[1];
+    EXPECT_EQ(second.bytes, numbered(2, 20));
+    EXPECT_EQ(second.dev, 9u);
+    EXPECT_EQ(sim::pci_doorbells(), (std::vector<uint16_t>{1, 1}));
+}
+
+TEST_F(PciTest, SixtyFifthSendWaitsUntilTheFarSideAcknowledges) {
+    sim::pci_hold_acks(true);
+    for (uint32_t n = 0; n < 64; ++n) {
+        ASSERT_EQ(send(numbered(n, 8)), 0) << n;
+    }
+    std::atomic<int> result{1};
+    std::thread sender([&] { result = send(numbered(64, 8)); });
+    EXPECT_TRUE(wait_until([&] {
+        return pci_log().find("[PCI        0 ms] warning: 'pci_send' full queue\n") !=
+               std::string::npos;
+    }));
+    EXPECT_EQ(result.load(), 1);  // still waiting
+    EXPECT_EQ(sim::pci_taken_count(), 1u);
+    sim::pci_release_ack();
+    EXPECT_TRUE(wait_until([&] { return result.load() != 1; }));
+    sender.join();
+    EXPECT_EQ(result.load(), 0);
+    sim::pci_hold_acks(false);
+    ASSERT_TRUE(wait_taken(65));
+    std::vector<sim::PciMessage> taken = sim::pci_taken();
+    for (uint32_t n = 0; n < 65; ++n) {
+        EXPECT_EQ(taken[n].bytes, numbered(n, 8)) << n;
+    }
+}
+
+TEST_F(PciTest, DescriptorsWrapAroundWithoutOverwritingQueuedMessages) {
+    sim::pci_hold_acks(true);
+    uint32_t sent = 0;
+    for (; sent < 64; ++sent) {
+        ASSERT_EQ(send(numbered(sent, 5 + sent % 7)), 0);
+    }
+    for (size_t acked = 1; acked <= 10; ++acked) {
+        ASSERT_TRUE(sim::pci_release_ack());
+        ASSERT_TRUE(wait_taken(acked + 1));
+    }
+    for (; sent < 74; ++sent) {  // these fill descriptors 0..9 again
+        ASSERT_EQ(send(numbered(sent, 5 + sent % 7)), 0);
+    }
+    sim::pci_hold_acks(false);
+    ASSERT_TRUE(wait_taken(74));
+    std::vector<sim::PciMessage> taken = sim::pci_taken();
+    for (uint32_t n = 0; n < 74; ++n) {
+        EXPECT_EQ(taken[n].bytes, numbered(n, 5 + n % 7)) << n;
+    }
+}
+
+TEST_F(PciTest, ClosingDuringAFullQueueWaitRefusesTheWaitingSender) {
+    sim::pci_hold_acks(true);
+    for (uint32_t n = 0; n < 64; ++n) {
+        ASSERT_EQ(send(numbered(n, 4)), 0);
+    }
+    std::atomic<int> result{1};
+    std::thread sender([&] { result = send(numbered(64, 4)); });
+    ASSERT_TRUE(wait_until([&] { return pci_log().find("full queue") != std::string::npos; }));
+    pci_close();
+    sim::pci_release_ack();
+    EXPECT_TRUE(wait_until([&] { return result.load() != 1; }));
+    sender.join();
+    EXPECT_EQ(result.load(), -1);
+    EXPECT_NE(pci_log().find("err: 'pci_send' called when driver is closed\n"),
+              std::string::npos);
+}
+
+TEST_F(PciTest, CloseLetsQueuedMessagesGoOut) {
+    sim::pci_hold_acks(true);
+    ASSERT_EQ(send(numbered(1, 3)), 0);
+    ASSERT_EQ(send(numbered(2, 3)), 0);
+    pci_close();
+    sim::pci_release_ack();
+    ASSERT_TRUE(wait_taken(2));
+    EXPECT_EQ(sim::pci_taken()[1].bytes, numbered(2, 3));
+}
+
+TEST_F(PciTest, OpenEmptiesTheQueue) {
+    sim::pci_hold_acks(true);
+    ASSERT_EQ(send(numbered(1, 3)), 0);
+    ASSERT_EQ(send(numbered(2, 3)), 0);
+    ASSERT_EQ(pci_open(kVersion), 0);
+    ASSERT_EQ(send(numbered(3, 3)), 0);  // the queue is empty: placed at once
+    ASSERT_TRUE(wait_taken(2));
+    EXPECT_EQ(sim::pci_taken()[1].bytes, numbered(3, 3));
+}
+
+TEST_F(PciTest, TerminatePlacesTheLastMessageDirectlyAndDropsTheQueue) {
+    sim::pci_hold_acks(true);
+    ASSERT_EQ(send(numbered(1, 3)), 0);
+    ASSERT_EQ(send(numbered(2, 3)), 0);
+    std::vector<uint8_t> last(2000, 0xEE);
+    EXPECT_EQ(pci_terminate(last.data(), 2000, 0x42), 0);
+    EXPECT_EQ(sim::restart_log_calls(), 1u);
+    ASSERT_TRUE(wait_taken(2));
+    sim::PciMessage m = sim::pci_taken()[1];
+    EXPECT_EQ(m.bytes, std::vector<uint8_t>(1536, 0xEE));  // clamped
+    EXPECT_EQ(m.dev, 0x42u);
+    sim::clear_log();
+    sim::pci_hold_acks(false);  // both acknowledgements arrive; the queue is empty
+    ASSERT_TRUE(sim::pci_wait_idle());
+    EXPECT_EQ(pci_log(),
+              "[PCI        0 ms] warning: 'pci_tx_hisr' spurious interrupt or driver "
+              "terminated\n"
+              "[PCI        0 ms] warning: 'pci_tx_hisr' spurious interrupt or driver "
+              "terminated\n");
+    EXPECT_EQ(sim::pci_taken_count(), 2u);
+}
+
+TEST_F(PciTest, TerminateWithoutMessageSendsNothing) {
+    EXPECT_EQ(pci_terminate(nullptr, 5, 0), 0);
+    UINT8 byte = 1;
+    EXPECT_EQ(pci_terminate(&byte, 0, 0), 0);
+    EXPECT_EQ(sim::restart_log_calls(), 2u);
+    EXPECT_TRUE(sim::pci_doorbells().empty());
+}
+
+}  // namespace
