@@ -1,0 +1,205 @@
+// The simulated PCI device on its own: a test entry stands in for the library, so that the
+// far side's doorbell handling, queueing and masking are checked without the channel code.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "support/sim_fixture.h"
+
+namespace {
+
+namespace sim = bsp::sim;
+using bsp::test::wait_until;
+
+std::mutex g_mutex;
+std::vector<uint16_t> g_bells;            // incoming doorbell as each entry saw it
+std::atomic<bool> g_take_rx{false};       // the entry takes received messages
+std::atomic<bool> g_block{false};         // the entry waits while this is set
+std::atomic<bool> g_in_entry{false};
+
+volatile uint16_t *g_window = nullptr;
+
+volatile uint16_t &word(uint32_t offset) { return g_window[offset / 2]; }
+
+void test_entry(UINT16) {
+    g_in_entry = true;
+    while (g_block.load()) {
+        std::this_thread::yield();
+    }
+    uint16_t bell = word(sim::kPciDoorbellIn);
+    {
+        std::lock_guard lock(g_mutex);
+        g_bells.push_back(bell);
+    }
+    if ((bell & sim::kPciBellMessage) != 0 && g_take_rx.load()) {
+        word(sim::kPciRxLenL) = 0;
+        word(sim::kPciRxLenH) = 0;
+        word(sim::kPciDoorbellOut) = 4;
+    }
+    g_in_entry = false;
+}
+
+std::vector<uint16_t> bells() {
+    std::lock_guard lock(g_mutex);
+    return g_bells;
+}
+
+class PciModelTest : public bsp::test::SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        g_bells.clear();
+        g_take_rx = false;
+        g_block = false;
+        sim::pci_set_irq_type(1);  // the test entry does not unmask
+        attach(0x18000000);
+    }
+    void TearDown() override {
+        g_block = false;
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+        SimTest::TearDown();
+    }
+
+    void attach(UNSIGNED base) {
+        char name[] = "TEST";
+        char path[] = "/dev/pci";
+        void *window = nullptr;
+        fd_ = OS_Init_Driver(name, path, base, 0x200000, 3, 0x2001, 0, test_entry, &window);
+        g_window = static_cast<volatile uint16_t *>(window);
+    }
+
+    // What the library does to send: message words, length words, doorbell 1, unmask.
+    void place_tx(const std::vector<uint16_t> &words, uint16_t len_h, uint16_t len_l) {
+        for (size_t i = 0; i < words.size(); ++i) {
+            word(sim::kPciTxBuff + static_cast<uint32_t>(2 * i)) = words[i];
+        }
+        word(sim::kPciTxLenL) = len_l;
+        word(sim::kPciTxLenH) = len_h;
+        word(sim::kPciDoorbellOut) = 1;
+        ASSERT_EQ(ioctl(fd_, 0xEE00), 0);
+    }
+
+    int fd_ = -1;
+};
+
+TEST_F(PciModelTest, WindowIsMappedOnlyAtTheDeviceBase) {
+    ASSERT_NE(g_window, nullptr);
+    close(fd_);
+    attach(0x19000000);
+    EXPECT_EQ(g_window, nullptr);
+}
+
+TEST_F(PciModelTest, NodeAnswersItsFourRequests) {
+    uint32_t type = 99;
+    EXPECT_EQ(ioctl(fd_, 0xEE02, &type), 0);
+    EXPECT_EQ(type, 1u);
+    EXPECT_EQ(ioctl(fd_, 0xEE02, nullptr), -1);
+    EXPECT_EQ(errno, EFAULT);
+    EXPECT_FALSE(sim::pci_enabled());
+    EXPECT_EQ(ioctl(fd_, 0xEE03), 0);
+    EXPECT_TRUE(sim::pci_enabled());
+    EXPECT_EQ(ioctl(fd_, 0xEE01), 0);
+    EXPECT_TRUE(sim::interrupt_line("/dev/pci")->masked());
+    EXPECT_EQ(ioctl(fd_, 0xEE00), 0);
+    EXPECT_FALSE(sim::interrupt_line("/dev/pci")->masked());
+    EXPECT_EQ(ioctl(fd_, 0xEE04), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    EXPECT_EQ(sim::pci_ioctls(),
+              (std::vector<unsigned long>{0xEE02, 0xEE02, 0xEE03, 0xEE01, 0xEE00, 0xEE04}));
+}
+
+TEST_F(PciModelTest, FarSideTakesAPlacedMessageAndAcknowledges) {
+    place_tx({0x0102, 0x0300}, 0x2A00, 3);
+    ASSERT_TRUE(wait_until([] { return bells().size() == 1; }));
+    EXPECT_EQ(bells()[0], sim::kPciBellTaken);
+    ASSERT_EQ(sim::pci_taken_count(), 1u);
+    sim::PciMessage m = sim::pci_taken()[0];
+    EXPECT_EQ(m.bytes, (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(m.dev, 0x2Au);
+    EXPECT_EQ(word(sim::kPciTxLenH), 0);
+    EXPECT_EQ(word(sim::kPciTxLenL), 0);
+    EXPECT_EQ(word(sim::kPciDoorbellOut), 0);
+    EXPECT_EQ(sim::pci_doorbells(), std::vector<uint16_t>{1});
+    ASSERT_TRUE(sim::pci_wait_idle());
+    EXPECT_EQ(word(sim::kPciDoorbellIn), 0);  // latched for the entry only
+}
+
+TEST_F(PciModelTest, HeldAcknowledgementWaitsForRelease) {
+    sim::pci_hold_acks(true);
+    place_tx({0x0102}, 0x0000, 2);
+    EXPECT_EQ(sim::pci_taken_count(), 1u);
+    EXPECT_EQ(sim::pci_held_acks(), 1u);
+    ASSERT_TRUE(sim::pci_wait_idle());
+    EXPECT_TRUE(bells().empty());
+    EXPECT_TRUE(sim::pci_release_ack(sim::kPciBellMessage));
+    EXPECT_FALSE(sim::pci_release_ack());
+    ASSERT_TRUE(wait_until([] { return bells().size() == 1; }));
+    EXPECT_EQ(bells()[0], sim::kPciBellTaken | sim::kPciBellMessage);
+}
+
+TEST_F(PciModelTest, DoorbellWithoutALengthTakesNothing) {
+    word(sim::kPciDoorbellOut) = 1;
+    ASSERT_EQ(ioctl(fd_, 0xEE00), 0);
+    EXPECT_EQ(sim::pci_taken_count(), 0u);
+    EXPECT_EQ(sim::pci_doorbells(), std::vector<uint16_t>{1});
+}
+
+TEST_F(PciModelTest, InjectedMessagesWaitUntilTheAreaIsTaken) {
+    sim::pci_inject({0xAA, 0xBB, 0xCC}, 5);
+    sim::pci_inject({0xDD}, 6);
+    ASSERT_TRUE(wait_until([] { return bells().size() == 1; }));
+    ASSERT_TRUE(sim::pci_wait_idle());
+    EXPECT_EQ(bells()[0], sim::kPciBellMessage);
+    EXPECT_EQ(word(sim::kPciRxLenH), 0x0500);
+    EXPECT_EQ(word(sim::kPciRxLenL), 3);
+    EXPECT_EQ(word(sim::kPciRxBuff), 0xAABB);
+    EXPECT_EQ(word(sim::kPciRxBuff + 2), 0xCC00);
+    EXPECT_EQ(sim::pci_rx_pending(), 2u);
+    EXPECT_FALSE(sim::pci_place_rx_raw(1, 1, {}));  // the area is busy
+    g_take_rx = true;
+    sim::pci_raise(sim::kPciBellMessage);  // the entry takes the first now
+    ASSERT_TRUE(wait_until([] { return bells().size() == 3; }));
+    ASSERT_TRUE(sim::pci_wait_idle());
+    EXPECT_EQ(sim::pci_rx_pending(), 0u);
+    EXPECT_EQ(sim::pci_doorbells(), (std::vector<uint16_t>{4, 4}));
+}
+
+TEST_F(PciModelTest, TypeZeroInterruptMasksTheLineUntilUnmasked) {
+    sim::pci_set_irq_type(0);
+    sim::pci_raise(sim::kPciBellTaken);
+    sim::pci_raise(sim::kPciBellTaken);
+    ASSERT_TRUE(wait_until([] { return bells().size() == 1; }));
+    EXPECT_FALSE(sim::pci_wait_idle());  // the second stays pending
+    EXPECT_TRUE(sim::interrupt_line("/dev/pci")->masked());
+    EXPECT_EQ(bells().size(), 1u);
+    ASSERT_EQ(ioctl(fd_, 0xEE00), 0);
+    EXPECT_TRUE(wait_until([] { return bells().size() == 2; }));
+}
+
+TEST_F(PciModelTest, MaskingWaitsForTheEntryInProgress) {
+    g_block = true;
+    sim::pci_raise(sim::kPciBellTaken);
+    ASSERT_TRUE(wait_until([] { return g_in_entry.load(); }));
+    std::atomic<bool> masked{false};
+    std::thread masker([&] {
+        ioctl(fd_, 0xEE01);
+        masked = true;
+    });
+    ASSERT_TRUE(wait_until([] { return sim::pci_ioctls().size() == 1; }));
+    // The request must not complete while the entry runs.
+    EXPECT_FALSE(wait_until([&] { return masked.load(); }, std::chrono::milliseconds(50)));
+    EXPECT_FALSE(sim::interrupt_line("/dev/pci")->masked());
+    g_block = false;
+    EXPECT_TRUE(wait_until([&] { return masked.load(); }));
+    masker.join();
+    EXPECT_FALSE(g_in_entry.load());
+    EXPECT_TRUE(sim::interrupt_line("/dev/pci")->masked());
+}
+
+}  // namespace
