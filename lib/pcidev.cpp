@@ -39,8 +39,8 @@ using pci_bd_rx_t = pci_bd_t;
 
 struct pci_bd_tx_t {
     pci_bd_t pci_bd[kQueueLen];
-    pci_bd_t *write_bd_ptr;   // next descriptor to fill
-    pci_bd_t *read_bd_ptr;    // descriptor in (or next going to) the transmit area
+    pci_bd_t *write_bd_ptr;       // next descriptor to fill
+    pci_bd_t *read_bd_ptr;        // descriptor in (or next going to) the transmit area
     std::atomic<UINT32> msg_num;  // queued, including the one in the transmit area
 };
 
@@ -68,7 +68,9 @@ volatile UINT16 *pci_ready_ptr;
 std::mutex g_callers;
 thread_local bool t_in_handler = false;
 
-int now_ms() { return static_cast<int>(OS_Retrieve_Clock() * 10u); }
+int now_ms() {
+    return static_cast<int>(OS_Retrieve_Clock() * 10u);
+}
 
 pci_bd_t *next_bd(pci_bd_t *bd) {
     pci_bd_t *first = pci_ctrl.pci_tx.pci_bd;
@@ -77,7 +79,7 @@ pci_bd_t *next_bd(pci_bd_t *bd) {
 
 // A critical section: the interrupt masked and, outside the handler, the callers' lock held.
 class Masked {
-public:
+  public:
     Masked() : owns_(!t_in_handler) {
         if (owns_) {
             g_callers.lock();
@@ -93,7 +95,7 @@ public:
     Masked(const Masked &) = delete;
     Masked &operator=(const Masked &) = delete;
 
-private:
+  private:
     bool owns_;
 };
 
@@ -260,8 +262,8 @@ BSP_API int pci_install_rx_callback(pci_rx_callback_t callback) {
 
 BSP_API int pci_send(UINT8 *buff, UINT32 len, UINT32 dev) {
     if (len == 0 || len > kMsgMax) {
-        log_printf(DBG_PCI_INDEX, 1, "[PCI %8d ms] err: 'pci_send' invalid length=%d\n",
-                   now_ms(), static_cast<int>(len));
+        log_printf(DBG_PCI_INDEX, 1, "[PCI %8d ms] err: 'pci_send' invalid length=%d\n", now_ms(),
+                   static_cast<int>(len));
         return -1;
     }
     if (buff == nullptr) {
@@ -274,8 +276,7 @@ BSP_API int pci_send(UINT8 *buff, UINT32 len, UINT32 dev) {
     }
     for (;;) {
         while (pci_ctrl.pci_tx.msg_num.load() == kQueueLen) {
-            log_printf(DBG_PCI_INDEX, 2, "[PCI %8d ms] warning: 'pci_send' full queue\n",
-                       now_ms());
+            log_printf(DBG_PCI_INDEX, 2, "[PCI %8d ms] warning: 'pci_send' full queue\n", now_ms());
             if (t_in_handler) {
                 return -1;  // acknowledgements arrive through this very handler
             }

@@ -18,29 +18,29 @@ constexpr size_t kReadyOffset = 0x0020;
 constexpr size_t kDpramOffset = 0x8000;
 
 // Outgoing doorbell values and incoming doorbell bits.
-constexpr UINT16 kBellTxPlaced = 1;  // out: a message is in the transmit area
-constexpr UINT16 kBellRxTaken = 4;   // out: the message in the receive area was taken
-constexpr UINT16 kBellTxDone = 1;    // in: the far side took the transmitted message
-constexpr UINT16 kBellRxWaiting = 4; // in: a message waits in the receive area
+constexpr UINT16 kBellTxPlaced = 1;   // out: a message is in the transmit area
+constexpr UINT16 kBellRxTaken = 4;    // out: the message in the receive area was taken
+constexpr UINT16 kBellTxDone = 1;     // in: the far side took the transmitted message
+constexpr UINT16 kBellRxWaiting = 4;  // in: a message waits in the receive area
 
 // The message area. Every field is a 16-bit RAM word; each buffer word carries two message
 // bytes, the earlier one in the high half. A length is 24 bits: the low word holds bits
 // 15..0, the high word bits 23..16 below the device number in bits 15..8.
 struct pci_dpram_t {
-    volatile UINT16 reserved[6];    // 0
-    volatile UINT16 npu_status_h;   // 12: far side's status, not touched here
-    volatile UINT16 npu_status_l;   // 14
-    volatile UINT16 apu_status_h;   // 16: this side's software version, bits 31..16
-    volatile UINT16 apu_status_l;   // 18: bits 15..0
-    volatile UINT16 rx_len_h;       // 20
-    volatile UINT16 rx_len_l;       // 22
-    volatile UINT16 rx_buff[768];   // 24
-    volatile UINT16 tx_len_h;       // 1560
-    volatile UINT16 tx_len_l;       // 1562
-    volatile UINT16 tx_buff[768];   // 1564
-    volatile UINT16 fp_len_h;       // 3100: not used by this side
-    volatile UINT16 fp_len_l;       // 3102
-    volatile UINT16 fp_buff[128];   // 3104
+    volatile UINT16 reserved[6];   // 0
+    volatile UINT16 npu_status_h;  // 12: far side's status, not touched here
+    volatile UINT16 npu_status_l;  // 14
+    volatile UINT16 apu_status_h;  // 16: this side's software version, bits 31..16
+    volatile UINT16 apu_status_l;  // 18: bits 15..0
+    volatile UINT16 rx_len_h;      // 20
+    volatile UINT16 rx_len_l;      // 22
+    volatile UINT16 rx_buff[768];  // 24
+    volatile UINT16 tx_len_h;      // 1560
+    volatile UINT16 tx_len_l;      // 1562
+    volatile UINT16 tx_buff[768];  // 1564
+    volatile UINT16 fp_len_h;      // 3100: not used by this side
+    volatile UINT16 fp_len_l;      // 3102
+    volatile UINT16 fp_buff[128];  // 3104
 };
 
 // Copies `len` bytes (clamped to kMsgMax) of device `dev` into the transmit area; the

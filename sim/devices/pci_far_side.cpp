@@ -141,7 +141,9 @@ void after_entry(uint16_t) {
 
 }  // namespace
 
-void *window() { return g_window; }
+void *window() {
+    return g_window;
+}
 
 void attach(InterruptLine &l) {
     l.set_hooks(before_entry, after_entry);

@@ -11,45 +11,45 @@ namespace bsp::sim::pci {
 namespace {
 
 class PciFile : public OpenFile {
-public:
+  public:
     using OpenFile::OpenFile;
 
     int ioctl(unsigned long request, void *arg) override {
         note_ioctl(request);
         InterruptLine *l = line();
         switch (request) {
-        case kPciIoctlUnmask:
-            // Masked while the far side looks, so that no entry runs beside it.
-            if (l) {
-                l->set_masked(true);
-                service();
-                l->set_masked(false);
-            }
-            return 0;
-        case kPciIoctlMask:
-            if (l) {
-                l->set_masked(true);
-            }
-            return 0;
-        case kPciIoctlIrqType:
-            if (arg == nullptr) {
-                errno = EFAULT;
+            case kPciIoctlUnmask:
+                // Masked while the far side looks, so that no entry runs beside it.
+                if (l) {
+                    l->set_masked(true);
+                    service();
+                    l->set_masked(false);
+                }
+                return 0;
+            case kPciIoctlMask:
+                if (l) {
+                    l->set_masked(true);
+                }
+                return 0;
+            case kPciIoctlIrqType:
+                if (arg == nullptr) {
+                    errno = EFAULT;
+                    return -1;
+                }
+                *static_cast<uint32_t *>(arg) = irq_type();
+                return 0;
+            case kPciIoctlEnable:
+                note_enabled();
+                return 0;
+            default:
+                errno = ENOTTY;
                 return -1;
-            }
-            *static_cast<uint32_t *>(arg) = irq_type();
-            return 0;
-        case kPciIoctlEnable:
-            note_enabled();
-            return 0;
-        default:
-            errno = ENOTTY;
-            return -1;
         }
     }
 };
 
 class PciDevice : public Device {
-public:
+  public:
     std::shared_ptr<OpenFile> open(int) override {
         int fd = reserve_fd();
         if (fd < 0) {
@@ -60,10 +60,10 @@ public:
 };
 
 class PciBackend : public DriverBackend {
-public:
+  public:
     void *window(uint32_t physical_base, uint32_t length) override {
         return physical_base == kPciPhysicalBase && length <= kPciWindowLength ? pci::window()
-                                                                                : nullptr;
+                                                                               : nullptr;
     }
     void attached(InterruptLine &l) override { attach(l); }
 };

@@ -147,7 +147,9 @@ InterruptLine *interrupt_line(const std::string &path) {
     return it == drivers().lines.end() ? nullptr : it->second.get();
 }
 
-bool in_interrupt_context() { return t_in_interrupt; }
+bool in_interrupt_context() {
+    return t_in_interrupt;
+}
 
 }  // namespace bsp::sim
 

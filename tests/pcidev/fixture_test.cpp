@@ -47,8 +47,9 @@ int PciTest::record(UINT8 *msg, UINT32 len, UINT32 dev) {
 std::vector<uint8_t> PciTest::numbered(uint32_t n, size_t len) {
     std::vector<uint8_t> bytes(len);
     for (size_t i = 0; i < len; ++i) {
-        bytes[i] = i == 0 ? static_cast<uint8_t>(n) : i == 1 ? static_cast<uint8_t>(n >> 8)
-                                                             : static_cast<uint8_t>(n * 7 + i);
+        bytes[i] = i == 0   ? static_cast<uint8_t>(n)
+                   : i == 1 ? static_cast<uint8_t>(n >> 8)
+                            : static_cast<uint8_t>(n * 7 + i);
     }
     return bytes;
 }
@@ -58,11 +59,12 @@ int PciTest::send(const std::vector<uint8_t> &bytes, UINT32 dev) {
     return pci_send(copy.data(), static_cast<UINT32>(copy.size()), dev);
 }
 
-std::string PciTest::pci_log() { return sim::log_text(DBG_PCI_INDEX); }
+std::string PciTest::pci_log() {
+    return sim::log_text(DBG_PCI_INDEX);
+}
 
 bool PciTest::wait_taken(size_t n) {
-    return wait_until([n] { return sim::pci_taken_count() >= n; }) &&
-           sim::pci_taken_count() == n;
+    return wait_until([n] { return sim::pci_taken_count() >= n; }) && sim::pci_taken_count() == n;
 }
 
 }  // namespace bsp::test

@@ -20,7 +20,7 @@ struct PciReceived {
 };
 
 class PciTest : public SimTest {
-public:
+  public:
     static constexpr UINT32 kVersion = 0x12345678;
 
     // What the receive callback has been given so far.
@@ -36,11 +36,11 @@ public:
     // Waits until the far side has taken `n` messages in all.
     static bool wait_taken(size_t n);
 
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
-private:
+  private:
     static std::mutex mutex_;
     static std::vector<PciReceived> received_;
 };

@@ -144,8 +144,7 @@ TEST_F(PciTest, ClosingDuringAFullQueueWaitRefusesTheWaitingSender) {
     EXPECT_TRUE(wait_until([&] { return result.load() != 1; }));
     sender.join();
     EXPECT_EQ(result.load(), -1);
-    EXPECT_NE(pci_log().find("err: 'pci_send' called when driver is closed\n"),
-              std::string::npos);
+    EXPECT_NE(pci_log().find("err: 'pci_send' called when driver is closed\n"), std::string::npos);
 }
 
 TEST_F(PciTest, CloseLetsQueuedMessagesGoOut) {

@@ -16,14 +16,16 @@ namespace sim = bsp::sim;
 using bsp::test::wait_until;
 
 std::mutex g_mutex;
-std::vector<uint16_t> g_bells;            // incoming doorbell as each entry saw it
-std::atomic<bool> g_take_rx{false};       // the entry takes received messages
-std::atomic<bool> g_block{false};         // the entry waits while this is set
+std::vector<uint16_t> g_bells;       // incoming doorbell as each entry saw it
+std::atomic<bool> g_take_rx{false};  // the entry takes received messages
+std::atomic<bool> g_block{false};    // the entry waits while this is set
 std::atomic<bool> g_in_entry{false};
 
 volatile uint16_t *g_window = nullptr;
 
-volatile uint16_t &word(uint32_t offset) { return g_window[offset / 2]; }
+volatile uint16_t &word(uint32_t offset) {
+    return g_window[offset / 2];
+}
 
 void test_entry(UINT16) {
     g_in_entry = true;
@@ -49,7 +51,7 @@ std::vector<uint16_t> bells() {
 }
 
 class PciModelTest : public bsp::test::SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         g_bells.clear();

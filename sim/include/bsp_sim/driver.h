@@ -18,7 +18,7 @@
 namespace bsp::sim {
 
 class InterruptLine {
-public:
+  public:
     explicit InterruptLine(OS_INTERRUPT_ENTRY entry);
     ~InterruptLine();
     InterruptLine(const InterruptLine &) = delete;
@@ -41,7 +41,7 @@ public:
     bool wait_idle(int timeout_ms = 5000);
     unsigned delivered() const;
 
-private:
+  private:
     void run();
 
     OS_INTERRUPT_ENTRY entry_;
@@ -59,7 +59,7 @@ private:
 };
 
 class DriverBackend {
-public:
+  public:
     virtual ~DriverBackend() = default;
     // The device window the library will address; must stay valid until the unit is reset.
     virtual void *window(uint32_t physical_base, uint32_t length) = 0;
