@@ -11,8 +11,13 @@ if(BSP_SANITIZE STREQUAL "address")
 elseif(BSP_SANITIZE STREQUAL "thread")
     add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
     add_link_options(-fsanitize=thread)
+elseif(BSP_SANITIZE STREQUAL "fuzzer")
+    # Everything is instrumented for coverage; only the fuzz programs link the fuzzer's main.
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
 elseif(NOT BSP_SANITIZE STREQUAL "")
-    message(FATAL_ERROR "BSP_SANITIZE must be empty, address or thread")
+    message(FATAL_ERROR "BSP_SANITIZE must be empty, address, thread or fuzzer")
 endif()
 
 # An executable that hosts the library: it carries the simulated host and exports its
