@@ -13,6 +13,7 @@
 #include "bsp_sim/pci.h"
 #include "bsp_sim/os.h"
 #include "bsp_sim/region.h"
+#include "bsp_sim/serial.h"
 #include "bsp_sim/state.h"
 #include "bsp_sim/sync.h"
 #include "bsp_sim/unit.h"
