@@ -27,6 +27,7 @@ struct SerialPort {
     std::mutex mutex;
     Pty pty;
     std::atomic<size_t> open_files{0};
+    std::atomic<uint64_t> bytes_read{0};
 };
 
 SerialPort &port() {
@@ -37,6 +38,13 @@ SerialPort &port() {
 class SerialFile : public OpenFile {
 public:
     explicit SerialFile(int fd) : OpenFile(fd) { ++port().open_files; }
+    ssize_t read(void *buf, size_t count) override {
+        ssize_t n = OpenFile::read(buf, count);
+        if (n > 0) {
+            port().bytes_read += static_cast<uint64_t>(n);
+        }
+        return n;
+    }
     // Terminal requests the library makes through ioctl() go to the real line.
     int ioctl(unsigned long request, void *arg) override {
         return real_libc().ioctl(fd(), request, arg);
@@ -60,6 +68,7 @@ public:
 void reset_serial() {
     serial_stop_terminal_link();
     std::lock_guard lock(port().mutex);
+    port().bytes_read = 0;
     pty_destroy(&port().pty);
     if (!pty_create(&port().pty)) {
         remove_device(kSerialPortPath);
@@ -191,6 +200,8 @@ bool serial_port_settings(struct termios *settings) {
     std::lock_guard lock(port().mutex);
     return ::tcgetattr(port().pty.keeper, settings) == 0;
 }
+
+uint64_t serial_bytes_read() { return port().bytes_read.load(); }
 
 size_t serial_open_descriptors() { return port().open_files.load(); }
 

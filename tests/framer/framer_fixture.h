@@ -38,8 +38,10 @@ protected:
 
     // FramerCreate(0) and FramerOpen(record_message, rate), both expected to succeed.
     void open_framer(UINT32 rate = 9600);
-    // The peer sends `bytes`; returns once the library has read them and handled the last
-    // one far enough to have started the byte time-out.
+    // The peer sends `bytes`; returns once the library has read them all and the byte
+    // time-out runs. The last byte may still be in hand, so a time-out that follows may
+    // fire before or after it is handled: partial sends end with a byte that a receiver
+    // hunting for a start marker ignores, which makes both orders end alike.
     void peer_send(const Bytes &bytes);
     // Sends a marker frame and waits for it, so everything sent before has been handled;
     // returns the messages received before the marker.

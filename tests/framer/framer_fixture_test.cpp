@@ -86,9 +86,10 @@ void FramerTest::open_framer(UINT32 rate) {
 }
 
 void FramerTest::peer_send(const Bytes &bytes) {
+    uint64_t target = sim::serial_bytes_read() + bytes.size();
     ASSERT_TRUE(sim::serial_peer_write(bytes));
     ASSERT_TRUE(wait_until(
-        [] { return sim::serial_pending_input() == 0 && sim::enabled_timers() == 1; }));
+        [target] { return sim::serial_bytes_read() >= target && sim::enabled_timers() == 1; }));
 }
 
 std::vector<Bytes> FramerTest::settle() {

@@ -32,8 +32,12 @@ std::vector<uint8_t> serial_peer_read(size_t count, std::chrono::milliseconds de
 // The peer reads whatever arrives until no byte has come for `quiet`.
 std::vector<uint8_t> serial_peer_read_quiet(std::chrono::milliseconds quiet);
 
-// Bytes the peer has sent that the library has not read yet.
+// Bytes the peer has sent that have reached the port's input queue and are not read yet
+// (bytes on their way through the pseudo-terminal are not counted).
 size_t serial_pending_input();
+
+// Bytes the library has read from the port since the last reset.
+uint64_t serial_bytes_read();
 
 // The port's settings as the library last applied them; false on failure.
 bool serial_port_settings(struct termios *settings);
