@@ -7,8 +7,9 @@
 #include <bsp_ctrl/ecps_ctrl.h>
 #include <bsp_os.h>
 
-#include <atomic>
 #include <cstdint>
+
+#include "common/relaxed.h"
 
 namespace bsp::ecps {
 
@@ -65,21 +66,9 @@ struct ecps_ctrl_s {
 
 extern ecps_ctrl_s ecps_ctrl;
 
-// The control block is shared with the timer and driver contexts without a lock: every
-// field is loaded and stored whole.
-template <class T>
-T load(const T &field) {
-    return std::atomic_ref<T>(const_cast<T &>(field)).load(std::memory_order_relaxed);
-}
-
-template <class T>
-void store(T &field, T value) {
-    std::atomic_ref<T>(field).store(value, std::memory_order_relaxed);
-}
-
-inline void set_bits(UINT32 &field, UINT32 bits) {
-    std::atomic_ref<UINT32>(field).fetch_or(bits, std::memory_order_relaxed);
-}
+using bsp::load;
+using bsp::set_bits;
+using bsp::store;
 
 // The port entry 0..2 of a hardware port, or -1 when the board gives it none (or one out
 // of range, which is treated the same so that no table is indexed outside its bounds).
