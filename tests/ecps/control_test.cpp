@@ -305,5 +305,29 @@ TEST_F(EcpsTest, AlarmPeriodStartsThePollingTimer) {
     EXPECT_TRUE(logged_1588("[1588] ECPS Alarm period set 400 for port 3\n"));
 }
 
+TEST_F(EcpsTest, SfpLinkEventsPulseTheSfpTsu) {
+    start();
+    sim::set_link_connected(false);
+    sim::set_link_connected(true);
+    sim::wait_link_events_delivered();
+    EXPECT_THAT(writes(), ElementsAre(w32(0x53084, 4, 4), w32(0x53084, 0, 4), w32(0x53084, 4, 4),
+                                      w32(0x53084, 0, 4)));
+    EXPECT_EQ(sim::sfp_tsu_link_pulses(), 2u);
+    EXPECT_EQ(reg32(0x53084) & 0x4, 0u);
+    EXPECT_THAT(log_lines_1588(),
+                ElementsAre("[1588] ECPS Link callback, port 3, status 0, speed 0\n",
+                            "[1588] ECPS Link callback, port 3, status 1, speed 1000\n"));
+}
+
+TEST_F(EcpsTest, LinkEventsOfOtherPortsAreUnknown) {
+    start();
+    sim::raise_port_link_event(1, true, 400);
+    sim::wait_link_events_delivered();
+    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_THAT(log_lines_1588(),
+                ElementsAre("[1588] ECPS Link callback, port 1, status 1, speed 400\n",
+                            "[1588] ECPS Link callback, port (1) can't be handled, UNKNOWN\n"));
+}
+
 }  // namespace
 }  // namespace bsp::test

@@ -24,6 +24,13 @@ bool radio_shift_installed();
 // no callback is installed.
 bool radio_notify_shift(int si, int so, int ext_enhanced_comp);
 
+// ---- Link events ----
+
+// A link event of any hardware port, delivered to the MAC/SFP driver's installed callbacks
+// from its event thread (the cage's own events come from the link model of eth.h; wait
+// for delivery with wait_link_events_delivered()). The speed is 0 for a link down.
+void raise_port_link_event(int hw_port, bool up, unsigned int speed);
+
 // ---- FPGA images ----
 
 // Images: 1588 blocks (Vanta revision character '2', RTC and both TSUs) and a SEIS block
