@@ -47,7 +47,9 @@ const kvu_hal_board_t *kvu_hal_get(void);
 #define KVU_HAL_RL_HW_PORT 1
 #define KVU_HAL_SFP_HW_PORT 3
 
-/* Module type in the SFP cage. */
+/* Module type in the SFP cage (also declared by the port layer's public header). */
+#ifndef BSP_SFP_HW_T_DEFINED
+#define BSP_SFP_HW_T_DEFINED
 typedef enum sfp_hw_e {
     SFP_NO_SFP = 0,
     SFP_COPPER = 1,
@@ -55,6 +57,7 @@ typedef enum sfp_hw_e {
     SFP_ERROR = 3,
     SFP_NOT_INIT = 65535
 } sfp_hw_t;
+#endif
 
 /* ---- Ethernet MAC/SFP driver: negative (or non-zero where stated) is failure ---- */
 #define PHY_AUTONEG_RESTART 0

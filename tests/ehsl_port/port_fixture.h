@@ -1,0 +1,55 @@
+// Fixture of the port layer's tests: a fresh unit with the driver started, and helpers that
+// read the port layer's log and the driver calls it made.
+#ifndef BSP_TESTS_EHSL_PORT_PORT_FIXTURE_H
+#define BSP_TESTS_EHSL_PORT_PORT_FIXTURE_H
+
+#include <bsp_ctrl/ehsl_port.h>
+#include <bsp_os.h>
+
+#include <string>
+#include <vector>
+
+#include "support/sim_fixture.h"
+
+namespace bsp::test {
+
+// The SFP cage port of the default board.
+constexpr int kSfpPort = 3;
+
+// Messages of the port layer as "level:text".
+inline std::vector<std::string> port_log() {
+    std::vector<std::string> out;
+    for (const auto &r : bsp::sim::log_records()) {
+        if (r.module == DBG_EHSL_PORT_INDEX) {
+            out.push_back(std::to_string(r.level) + ":" + r.text);
+        }
+    }
+    return out;
+}
+
+// Driver calls that change something: MDIO writes and the driver's set calls.
+inline std::vector<std::string> driver_writes() {
+    std::vector<std::string> out;
+    for (const std::string &c : bsp::sim::eth_calls()) {
+        const std::string name = c.substr(0, c.find('('));
+        if (name == "mdio_write" || name.ends_with("_set") || name.starts_with("set_")) {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+class PortTest : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        ehsl_port_init();
+        bsp::sim::clear_log();
+        bsp::sim::clear_eth_calls();
+        bsp::sim::fpga_clear_log();
+    }
+};
+
+}  // namespace bsp::test
+
+#endif
