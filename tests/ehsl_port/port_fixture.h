@@ -3,6 +3,7 @@
 #ifndef BSP_TESTS_EHSL_PORT_PORT_FIXTURE_H
 #define BSP_TESTS_EHSL_PORT_PORT_FIXTURE_H
 
+#include <bsp_ctrl/ehsl_pmap.h>
 #include <bsp_ctrl/ehsl_port.h>
 #include <bsp_os.h>
 
@@ -39,6 +40,17 @@ inline std::vector<std::string> driver_writes() {
     return out;
 }
 
+// The port map's capability phase ends for good in a process; tests that need it open are
+// skipped when an earlier test of the same process ended it (under CTest each runs alone).
+inline bool capability_phase_ended = false;
+
+inline void end_capability_phase() {
+    if (!capability_phase_ended) {
+        ehsl_pmap_synce_cap_init_finished();
+        capability_phase_ended = true;
+    }
+}
+
 class PortTest : public SimTest {
 protected:
     void SetUp() override {
@@ -47,6 +59,13 @@ protected:
         bsp::sim::clear_log();
         bsp::sim::clear_eth_calls();
         bsp::sim::fpga_clear_log();
+    }
+    // The stub record outlives the test: put back what oper_status_set may have changed.
+    void TearDown() override {
+        ehsl_port_oper_status_set(0, 2);
+        ehsl_port_oper_status_set(1, 2);
+        ehsl_port_oper_status_set(2, 0);
+        SimTest::TearDown();
     }
 };
 
