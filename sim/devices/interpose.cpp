@@ -34,8 +34,10 @@ F next_symbol(const char *name) {
     return reinterpret_cast<F>(sym);
 }
 
-bool takes_mode(int flags) {
-    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+// The mode argument that open and openat carry only when they may create a file.
+mode_t mode_arg(int flags, va_list args) {
+    bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    return creates ? static_cast<mode_t>(va_arg(args, unsigned int)) : 0;
 }
 
 int do_open(const char *path, int flags, mode_t mode) {
@@ -147,24 +149,18 @@ int __ioctl_time64(int fd, unsigned long request, ...);
 extern "C" {
 
 int open(const char *path, int flags, ...) {
-    mode_t mode = 0;
-    if (takes_mode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, unsigned int));
-        va_end(args);
-    }
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = mode_arg(flags, args);
+    va_end(args);
     return do_open(path, flags, mode);
 }
 
 int open64(const char *path, int flags, ...) {
-    mode_t mode = 0;
-    if (takes_mode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, unsigned int));
-        va_end(args);
-    }
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = mode_arg(flags, args);
+    va_end(args);
     return do_open(path, flags | O_LARGEFILE, mode);
 }
 
@@ -172,24 +168,18 @@ int __open_2(const char *path, int flags) { return do_open(path, flags, 0); }
 int __open64_2(const char *path, int flags) { return do_open(path, flags | O_LARGEFILE, 0); }
 
 int openat(int dirfd, const char *path, int flags, ...) {
-    mode_t mode = 0;
-    if (takes_mode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, unsigned int));
-        va_end(args);
-    }
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = mode_arg(flags, args);
+    va_end(args);
     return do_openat(dirfd, path, flags, mode);
 }
 
 int openat64(int dirfd, const char *path, int flags, ...) {
-    mode_t mode = 0;
-    if (takes_mode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, unsigned int));
-        va_end(args);
-    }
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = mode_arg(flags, args);
+    va_end(args);
     return do_openat(dirfd, path, flags | O_LARGEFILE, mode);
 }
 
