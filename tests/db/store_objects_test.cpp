@@ -24,9 +24,8 @@ protected:
     }
     int get(UINT8 first) { return st_get_obj(id_, k(first).data(), nullptr, 0); }
     UINT32 data_ptr(UINT8 first) {
-        UINT32 node = header()->st_obj_search;
         EXPECT_EQ(get(first), 0);
-        node = header()->st_obj_search;
+        UINT32 node = header()->st_obj_search;
         return reinterpret_cast<const STORE_OBJ_DESC *>(uintptr_t{node})->st_obj_ptr;
     }
     UINT32 id_ = 0;
@@ -247,6 +246,16 @@ TEST_F(StoreObjectsTest, FailedMoveKeepsTheOldContents) {
     std::string got(80, '\0');
     ASSERT_EQ(st_get_obj(id_, k(1).data(), got.data(), 80), 0);
     EXPECT_EQ(got, std::string(40, 'a') + std::string(40, '\0'));
+}
+
+TEST_F(StoreObjectsTest, FreedSpaceIsReusedFirstFit) {
+    for (UINT8 first : {1, 2, 3}) {
+        ASSERT_EQ(put(first, std::string(100, 'x')), 0);
+    }
+    UINT32 freed = data_ptr(1);
+    ASSERT_EQ(st_del_obj(id_, k(1).data()), 0);
+    ASSERT_EQ(put(4, std::string(100, 'y')), 0);
+    EXPECT_EQ(data_ptr(4), freed);
 }
 
 // Random puts, replacements and deletes against a model: the list stays sorted, every object
