@@ -9,6 +9,7 @@
 #include "bsp_sim/driver.h"
 #include "bsp_sim/fault.h"
 #include "bsp_sim/fpga.h"
+#include "bsp_sim/hdlc.h"
 #include "bsp_sim/log.h"
 #include "bsp_sim/pci.h"
 #include "bsp_sim/os.h"
