@@ -1,16 +1,251 @@
-// Shell commands of the pci families.
+// Shell commands of the PCI channel and the DPDP channel: send from the library, send from
+// the far side, and show what arrives on each side.
+#include <bsp_ctrl/dpdp_api.h>
+#include <bsp_ctrl/pcidev.h>
+#include <bsp_sim/sim.h>
+
+#include <cstdio>
+
 #include "shell.h"
 
 namespace bsp::shell {
 
 namespace {
 
+bool g_pci_attached = false;
+bool g_dpdp_ready = false;
+
+void print_packet(const char *what, const uint8_t *bytes, size_t size) {
+    std::printf("%s, %zu bytes\n", what, size);
+    print_hex_dump(bytes, size, 0);
+    std::fflush(stdout);
+}
+
+int print_pci_rx(UINT8 *msg, UINT32 len, UINT32 dev) {
+    char what[48];
+    std::snprintf(what, sizeof what, "pci rx: dev %u", static_cast<unsigned>(dev));
+    print_packet(what, msg, len);
+    return 0;
+}
+
+void print_dpdp_rx(void *packet, UINT32 size) {
+    print_packet("dpdp rx (callback)", static_cast<uint8_t *>(packet), size);
+}
+
+STATUS print_dpdp_dispatch(UINT8 *packet, UINT32 size) {
+    print_packet("dpdp rx (dispatch)", packet, size);
+    return 0;
+}
+
+int settle_pci(int result) {
+    sim::pci_wait_idle();
+    return result;
+}
+
+bool parse_dev_bytes(const Args &args, uint32_t *dev, std::vector<uint8_t> *bytes) {
+    return parse_u32(args[0], dev) && parse_bytes(args[1], bytes);
+}
+
+int cmd_pci_open(const Args &args) {
+    uint32_t version = 0x00010000;
+    if (!args.empty() && !parse_u32(args[0], &version)) {
+        return 1;
+    }
+    if (!g_pci_attached) {
+        init_pci();
+        enable_pci();
+        toggle_pci_ready();
+        g_pci_attached = true;
+    }
+    pci_install_rx_callback(print_pci_rx);
+    int result = pci_open(version);
+    std::printf("pci_open(0x%08x) = %d\n", static_cast<unsigned>(version), result);
+    return result == 0 ? 0 : 1;
+}
+
+int cmd_pci_send(const Args &args) {
+    uint32_t dev = 0;
+    std::vector<uint8_t> bytes;
+    if (!parse_dev_bytes(args, &dev, &bytes)) {
+        return 1;
+    }
+    int result = pci_send(bytes.data(), static_cast<UINT32>(bytes.size()), dev);
+    std::printf("pci_send = %d\n", result);
+    return settle_pci(result == 0 ? 0 : 1);
+}
+
+int cmd_pci_inject(const Args &args) {
+    uint32_t dev = 0;
+    std::vector<uint8_t> bytes;
+    if (!parse_dev_bytes(args, &dev, &bytes)) {
+        return 1;
+    }
+    if (bytes.size() > sim::kPciBuffBytes) {
+        std::fprintf(stderr, "at most %u bytes fit the receive area\n", sim::kPciBuffBytes);
+        return 1;
+    }
+    sim::pci_inject(bytes, dev);
+    return settle_pci(0);
+}
+
+int cmd_pci_hold(const Args &args) {
+    if (args[0] != "on" && args[0] != "off") {
+        std::fprintf(stderr, "pci-hold on|off\n");
+        return 1;
+    }
+    sim::pci_hold_acks(args[0] == "on");
+    return settle_pci(0);
+}
+
+int cmd_pci_ack(const Args &args) {
+    uint32_t count = 1;
+    if (!args.empty() && !parse_u32(args[0], &count)) {
+        return 1;
+    }
+    uint32_t released = 0;
+    while (released < count && sim::pci_release_ack()) {
+        ++released;
+        sim::pci_wait_idle();
+    }
+    std::printf("%u acknowledgement(s) released\n", static_cast<unsigned>(released));
+    return 0;
+}
+
+int cmd_pci_far(const Args &) {
+    sim::pci_wait_idle();
+    std::vector<sim::PciMessage> taken = sim::pci_taken();
+    size_t first = sim::pci_taken_count() - taken.size();
+    for (size_t i = 0; i < taken.size(); ++i) {
+        char what[64];
+        std::snprintf(what, sizeof what, "far side took #%zu: dev %u", first + i,
+                      static_cast<unsigned>(taken[i].dev));
+        print_packet(what, taken[i].bytes.data(), taken[i].bytes.size());
+    }
+    std::printf("held acknowledgements %zu, messages to the library waiting %zu\n",
+                sim::pci_held_acks(), sim::pci_rx_pending());
+    std::printf("ready flag %u, software version 0x%04x%04x\n", sim::pci_peek16(sim::kPciReady),
+                sim::pci_peek16(sim::kPciApuStatusH), sim::pci_peek16(sim::kPciApuStatusL));
+    return 0;
+}
+
+int cmd_pci_close(const Args &) {
+    std::printf("pci_close = %d\n", pci_close());
+    return settle_pci(0);
+}
+
+int cmd_pci_terminate(const Args &args) {
+    uint32_t dev = 0;
+    std::vector<uint8_t> bytes;
+    if (args.size() == 1) {
+        std::fprintf(stderr, "pci-terminate [DEV BYTES]\n");
+        return 1;
+    }
+    if (args.size() == 2 && !parse_dev_bytes(args, &dev, &bytes)) {
+        return 1;
+    }
+    int result = pci_terminate(bytes.empty() ? nullptr : bytes.data(),
+                               static_cast<UINT32>(bytes.size()), dev);
+    std::printf("pci_terminate = %d\n", result);
+    return settle_pci(0);
+}
+
+int cmd_dpdp_open(const Args &) {
+    if (!g_dpdp_ready) {
+        DpdpInit();
+        g_dpdp_ready = true;
+    }
+    UINT32 result = DpdpOpen(print_dpdp_rx);
+    std::printf("DpdpOpen = %u\n", static_cast<unsigned>(result));
+    return result == 0 ? 0 : 1;
+}
+
+int cmd_dpdp_header(const Args &args) {
+    uint32_t header = 0;
+    if (!parse_u32(args[0], &header) || header > 0xFF) {
+        std::fprintf(stderr, "the header value is one byte\n");
+        return 1;
+    }
+    UINT32 result = DpdpSetHeaderValue(static_cast<UINT8>(header));
+    DpdpSetCallback(print_dpdp_dispatch);
+    std::printf("DpdpSetHeaderValue(0x%02x) = %u\n", static_cast<unsigned>(header),
+                static_cast<unsigned>(result));
+    return result == 0 ? 0 : 1;
+}
+
+int cmd_dpdp_send(const Args &args) {
+    std::vector<uint8_t> bytes;
+    if (!parse_bytes(args[0], &bytes)) {
+        return 1;
+    }
+    UINT32 result = DpdpSend(bytes.data(), static_cast<UINT32>(bytes.size()));
+    std::printf("DpdpSend = %u\n", static_cast<unsigned>(result));
+    return 0;
+}
+
+int cmd_dpdp_inject(const Args &args) {
+    std::vector<uint8_t> bytes;
+    if (!parse_bytes(args[0], &bytes)) {
+        return 1;
+    }
+    if (!sim::hdlc_receive(bytes)) {
+        std::printf("no receive handler installed; the frame waits\n");
+    }
+    return 0;
+}
+
+int cmd_dpdp_far(const Args &) {
+    std::vector<std::vector<uint8_t>> frames = sim::hdlc_sent_frames();
+    for (size_t i = 0; i < frames.size(); ++i) {
+        char what[48];
+        std::snprintf(what, sizeof what, "far end got #%zu", i);
+        print_packet(what, frames[i].data(), frames[i].size());
+    }
+    std::printf("HDLC channel 0 %s, %zu frame(s) waiting for the library\n",
+                sim::hdlc_is_open() ? "open" : "closed", sim::hdlc_rx_pending());
+    return 0;
+}
+
+int cmd_dpdp_reconf(const Args &args) {
+    if (args[0] != "enable" && args[0] != "disable") {
+        std::fprintf(stderr, "dpdp-reconf enable|disable\n");
+        return 1;
+    }
+    int result = args[0] == "enable" ? sim::hdlc_call_enable() : sim::hdlc_call_disable();
+    std::printf("%s operation = %d\n", args[0].c_str(), result);
+    return 0;
+}
+
+int cmd_dpdp_close(const Args &) {
+    std::printf("DpdpClose = %u\n", static_cast<unsigned>(DpdpClose()));
+    return 0;
+}
+
 constexpr Command kCommands[] = {
-    {"", 0, 0, "", "", nullptr},
+    {"pci-open", 0, 1, "[VERSION]", "attach the PCI device (first time) and open the channel",
+     cmd_pci_open},
+    {"pci-send", 2, 2, "DEV BYTES", "send a message to the far side", cmd_pci_send},
+    {"pci-inject", 2, 2, "DEV BYTES", "the far side sends a message to the library",
+     cmd_pci_inject},
+    {"pci-hold", 1, 1, "on|off", "far side holds its acknowledgements back", cmd_pci_hold},
+    {"pci-ack", 0, 1, "[N]", "release held acknowledgements", cmd_pci_ack},
+    {"pci-far", 0, 0, "", "show what the far side took and its window view", cmd_pci_far},
+    {"pci-close", 0, 0, "", "close the PCI channel", cmd_pci_close},
+    {"pci-terminate", 0, 2, "[DEV BYTES]", "send a last message and terminate", cmd_pci_terminate},
+    {"dpdp-open", 0, 0, "", "initialise (first time) and open the DPDP channel", cmd_dpdp_open},
+    {"dpdp-header", 1, 1, "BYTE", "set the dispatcher byte of the dispatch function",
+     cmd_dpdp_header},
+    {"dpdp-send", 1, 1, "BYTES", "send a DPDP packet", cmd_dpdp_send},
+    {"dpdp-inject", 1, 1, "BYTES", "the HDLC far end sends a packet", cmd_dpdp_inject},
+    {"dpdp-far", 0, 0, "", "show the frames the HDLC far end got", cmd_dpdp_far},
+    {"dpdp-reconf", 1, 1, "enable|disable", "the HDLC service calls a reconfiguration op",
+     cmd_dpdp_reconf},
+    {"dpdp-close", 0, 0, "", "close the DPDP channel", cmd_dpdp_close},
 };
 
 }  // namespace
 
-std::span<const Command> pci_commands() { return std::span(kCommands).first(0); }
+std::span<const Command> pci_commands() {
+    return kCommands;
+}
 
 }  // namespace bsp::shell
