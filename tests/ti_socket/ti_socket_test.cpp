@@ -1,0 +1,283 @@
+// The TCP frame socket with real clients on loopback.
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <bsp_sim/sim.h>
+
+#include <thread>
+
+#include "support/capture.h"
+#include "ti_socket_fixture.h"
+
+namespace bsp::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+Bytes expected_frame(const Bytes &msg) { return client_frame(msg); }
+
+TEST_F(TiSocketTest, WriteOfThreeBytesSendsTheExact600ByteFrame) {
+    open_socket();
+    Client client;
+    connect_served(&client);
+    char msg[] = {0x01, 0x02, 0x03};
+    ASSERT_EQ(ti_socket_write(msg, 3), 0);
+    Bytes want = {0x5A, 0xA5, 0xC3, 0x3C, 0x00, 0x00, 0x02, 0x58, 0x01, 0x02, 0x03};
+    want.resize(596, 0);
+    want.insert(want.end(), {0xA5, 0x5A, 0x3C, 0xC3});
+    EXPECT_EQ(client.read(600, 5s), want);
+    EXPECT_TRUE(client.read(1, 20ms).empty());
+}
+
+TEST_F(TiSocketTest, WriteOf588BytesFillsTheMessageArea) {
+    open_socket();
+    Client client;
+    connect_served(&client);
+    Bytes msg(588);
+    for (size_t i = 0; i < msg.size(); ++i) {
+        msg[i] = static_cast<uint8_t>(i * 13 + 1);
+    }
+    ASSERT_EQ(ti_socket_write(reinterpret_cast<char *>(msg.data()), 588), 0);
+    EXPECT_EQ(client.read(600, 5s), expected_frame(msg));
+}
+
+TEST_F(TiSocketTest, RefusedWritesSendNothing) {
+    open_socket();
+    Client client;
+    connect_served(&client);
+    Bytes big(589, 0x11);
+    char one = 1;
+    EXPECT_EQ(ti_socket_write(reinterpret_cast<char *>(big.data()), 589), -1);
+    EXPECT_EQ(ti_socket_write(&one, 0), -1);
+    EXPECT_EQ(ti_socket_write(nullptr, 1), -1);
+    EXPECT_TRUE(client.read(1, 50ms).empty());
+    EXPECT_TRUE(sim::held_semaphores().empty());
+}
+
+TEST_F(TiSocketTest, WriteWithoutAClientFailsAndHoldsNothing) {
+    char one = 1;
+    EXPECT_EQ(ti_socket_write(&one, 1), -1);  // nothing initialised yet
+    open_socket();
+    EXPECT_EQ(ti_socket_write(&one, 1), -1);
+    EXPECT_TRUE(sim::held_semaphores().empty());
+}
+
+TEST_F(TiSocketTest, ClientFrameReachesTheCallbackWithoutItsHead) {
+    open_socket();
+    Client client;
+    ASSERT_TRUE(client.connect(port_));
+    Bytes msg = {0xDE, 0xAD, 0xBE, 0xEF};
+    Bytes frame = client_frame(msg);
+    ASSERT_TRUE(client.send(frame));
+    ASSERT_TRUE(wait_for_buffers(1));
+    Bytes want(frame.begin() + 8, frame.end());  // message area and stop marker
+    want.resize(600, 0);
+    EXPECT_EQ(received_buffers(), std::vector<Bytes>{want});
+}
+
+TEST_F(TiSocketTest, ShortBlocksAreDropped) {
+    open_socket();
+    for (size_t size = 1; size <= 8; ++size) {
+        Client client;
+        ASSERT_TRUE(client.connect(port_));
+        Bytes block(size, 0x33);
+        ASSERT_TRUE(client.send(block));
+        client.shutdown_write();
+        ASSERT_TRUE(client.sees_end(10s)) << size;  // the socket has read it and let go
+    }
+    // Only the 8-byte block (a head without a message) was delivered, as an empty buffer.
+    EXPECT_EQ(received_buffers(), std::vector<Bytes>{Bytes(600, 0)});
+}
+
+TEST_F(TiSocketTest, DisconnectClosesTheClientSocketAndAcceptsTheNext) {
+    open_socket();
+    Client first;
+    connect_served(&first);
+    first.shutdown_write();
+    EXPECT_TRUE(first.sees_end(10s));
+    char one = 1;
+    EXPECT_TRUE(wait_until([&] { return ti_socket_write(&one, 1) == -1; }));
+    Client second;
+    connect_served(&second);
+    ASSERT_TRUE(second.send(client_frame({0x42})));
+    ASSERT_TRUE(wait_for_buffers(1));
+    EXPECT_EQ(received_buffers()[0][0], 0x42);
+}
+
+TEST_F(TiSocketTest, SecondClientWaitsUntilTheFirstHasGone) {
+    open_socket();
+    Client first;
+    connect_served(&first);
+    Client second;
+    ASSERT_TRUE(second.connect(port_));  // completes in the backlog
+    char msg = 0x55;
+    ASSERT_EQ(ti_socket_write(&msg, 1), 0);
+    EXPECT_EQ(first.read(600, 5s).size(), 600u);
+    EXPECT_TRUE(second.read(1, 50ms).empty());
+    first.shutdown_write();
+    ASSERT_TRUE(first.sees_end(10s));  // the socket has let the first client go
+    EXPECT_TRUE(wait_until([&] { return ti_socket_write(&msg, 1) == 0; }));
+    EXPECT_EQ(second.read(600, 5s).size(), 600u);
+}
+
+// Writes to a client that has reset its connection fail with -1 instead of raising
+// SIGPIPE, leave the semaphore free, and later writes reach the next client.
+TEST_F(TiSocketTest, WriteToAGoneClientFailsWithoutSigpipe) {
+    open_socket();
+    Client client;
+    connect_served(&client);
+    client.abort();
+    char msg = 0x55;
+    int failures = 0;
+    for (int i = 0; i < 200 && failures == 0; ++i) {
+        failures += ti_socket_write(&msg, 1) == -1;
+    }
+    EXPECT_GT(failures, 0);
+    EXPECT_TRUE(sim::held_semaphores().empty());
+    Client next;
+    connect_served(&next);
+}
+
+TEST_F(TiSocketTest, AcceptErrorsArePaced) {
+    open_socket();
+    Client client;
+    ASSERT_TRUE(client.create());
+    rlimit saved = {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    StderrCapture err;
+    int lowest = ::dup(0);
+    ::close(lowest);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowest);  // no descriptor left for accept
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    ASSERT_TRUE(client.connect(port_));
+    // Measures the pace of the failing accepts over a fixed window.
+    std::this_thread::sleep_for(500ms);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    std::string text = err.text();
+    size_t count = 0;
+    for (size_t pos = 0; (pos = text.find("ERROR on accept: ", pos)) != std::string::npos; ++pos) {
+        ++count;
+    }
+    EXPECT_GE(count, 1u);
+    EXPECT_LE(count, 10u);
+    char msg = 0x55;
+    EXPECT_TRUE(wait_until([&] { return ti_socket_write(&msg, 1) == 0; }));
+}
+
+TEST_F(TiSocketTest, OpenFailsWhenThePortIsTaken) {
+    port_ = free_port();
+    int other = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port_));
+    ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(other, 1), 0);
+    StderrCapture err;
+    ASSERT_EQ(ti_socket_init(port_), 0);
+    EXPECT_EQ(ti_socket_open(record_buffer), -1);
+    EXPECT_EQ(err.text(), "");  // a failed bind prints nothing
+    EXPECT_EQ(sim::running_tasks(), 0u);
+    ::close(other);
+}
+
+TEST_F(TiSocketTest, InitFailsWithoutItsSemaphore) {
+    sim::inject_fault({sim::FaultOp::SemCreate, 1, EIO, -1, ""});
+    EXPECT_EQ(ti_socket_init(free_port()), -1);
+    char msg = 1;
+    EXPECT_EQ(ti_socket_write(&msg, 1), -1);
+}
+
+TEST_F(TiSocketTest, OpenFailsWhenTheTaskCannotStart) {
+    port_ = free_port();
+    ASSERT_EQ(ti_socket_init(port_), 0);
+    sim::inject_fault({sim::FaultOp::TaskCreate, 1, EIO, -1, ""});
+    EXPECT_EQ(ti_socket_open(record_buffer), -1);
+    EXPECT_EQ(sim::running_tasks(), 0u);
+}
+
+TEST_F(TiSocketTest, CloseEndsTheTaskAndClosesTheSockets) {
+    open_socket();
+    Client client;
+    connect_served(&client);
+    EXPECT_EQ(ti_socket_close(), 0);
+    EXPECT_EQ(sim::running_tasks(), 0u);
+    EXPECT_TRUE(client.sees_end(10s));
+    char msg = 1;
+    EXPECT_EQ(ti_socket_write(&msg, 1), -1);
+    Client refused;
+    EXPECT_FALSE(refused.connect(port_));  // nothing listens any more
+    // A new socket serves again (on another port: no socket option lets the closed
+    // connection's port be bound again at once).
+    open_socket();
+    Client again;
+    connect_served(&again);
+}
+
+int close_from_callback(void *msg) {
+    record_buffer(msg);
+    return ti_socket_close();
+}
+
+TEST_F(TiSocketTest, CloseFromTheCallbackEndsTheTaskAfterIt) {
+    port_ = free_port();
+    ASSERT_EQ(ti_socket_init(port_), 0);
+    ASSERT_EQ(ti_socket_open(close_from_callback), 0);
+    Client client;
+    ASSERT_TRUE(client.connect(port_));
+    ASSERT_TRUE(client.send(client_frame({1})));
+    ASSERT_TRUE(wait_for_buffers(1));
+    EXPECT_TRUE(sim::join_tasks(10s));
+    EXPECT_TRUE(client.sees_end(10s));
+}
+
+TEST_F(TiSocketTest, ConcurrentSendersWriteWholeFrames) {
+    open_socket();
+    Client client;
+    connect_served(&client);
+    constexpr int kSenders = 4;
+    constexpr int kEach = 25;
+    std::vector<std::thread> senders;
+    for (int s = 0; s < kSenders; ++s) {
+        senders.emplace_back([s] {
+            for (int i = 0; i < kEach; ++i) {
+                char msg[3] = {static_cast<char>(s), static_cast<char>(i), 0x77};
+                EXPECT_EQ(ti_socket_write(msg, 3), 0);
+            }
+        });
+    }
+    // The client talks back meanwhile.
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_TRUE(client.send(client_frame({static_cast<uint8_t>(i)})));
+    }
+    Bytes wire = client.read(600u * kSenders * kEach, 20s);
+    for (std::thread &t : senders) {
+        t.join();
+    }
+    ASSERT_EQ(wire.size(), 600u * kSenders * kEach);
+    std::multiset<std::pair<int, int>> seen;
+    for (size_t pos = 0; pos < wire.size(); pos += 600) {
+        Bytes frame(wire.begin() + static_cast<long>(pos), wire.begin() + static_cast<long>(pos) + 600);
+        EXPECT_EQ(frame, expected_frame({frame[8], frame[9], 0x77}));
+        seen.insert({frame[8], frame[9]});
+    }
+    for (int s = 0; s < kSenders; ++s) {
+        for (int i = 0; i < kEach; ++i) {
+            EXPECT_EQ(seen.count({s, i}), 1u);
+        }
+    }
+    EXPECT_TRUE(wait_until([] { return !received_buffers().empty(); }));
+}
+
+TEST(TiSocketMarkers, ExportedValues) {
+    EXPECT_EQ((Bytes{TCPSTART_BYTE1, TCPSTART_BYTE2, TCPSTART_BYTE3, TCPSTART_BYTE4}),
+              (Bytes{0x5A, 0xA5, 0xC3, 0x3C}));
+    EXPECT_EQ((Bytes{TCPSTOP_BYTE1, TCPSTOP_BYTE2, TCPSTOP_BYTE3, TCPSTOP_BYTE4}),
+              (Bytes{0xA5, 0x5A, 0x3C, 0xC3}));
+    EXPECT_EQ(TCPSTOP_WORD, 0xA55A3CC3u);
+}
+
+}  // namespace
+}  // namespace bsp::test
