@@ -28,7 +28,9 @@ std::array<std::atomic<int>, kLastHwPort + 1> ehsl_pmap_synce_capability{};
 std::atomic<int> ehsl_pmap_synce_init_finished{0};
 bool synce_init_sem_ready = false;
 
-bool hw_port_valid(int hw_port) { return hw_port >= kFirstHwPort && hw_port <= kLastHwPort; }
+bool hw_port_valid(int hw_port) {
+    return hw_port >= kFirstHwPort && hw_port <= kLastHwPort;
+}
 
 bool refuse_hw_port(const char *func, int hw_port) {
     if (hw_port_valid(hw_port)) {
@@ -51,7 +53,7 @@ bool refuse_capability(const char *func, int capability, int allowed, int hw_por
 // While the initialisation phase is unfinished, waits for the token and passes it on when the
 // access is done; afterwards it touches nothing.
 class InitPhaseGate {
-public:
+  public:
     InitPhaseGate() : held_(ehsl_pmap_synce_init_finished.load() == 0) {
         if (held_) {
             while (sem_wait(&ehsl_pmap_synce_init_sem) != 0 && errno == EINTR) {
@@ -66,7 +68,7 @@ public:
     InitPhaseGate(const InitPhaseGate &) = delete;
     InitPhaseGate &operator=(const InitPhaseGate &) = delete;
 
-private:
+  private:
     bool held_;
 };
 
@@ -163,11 +165,17 @@ BSP_API int ehsl_pmap_hw_to_bridgeport(int /*hw_port*/, unsigned int * /*bridge_
     return -1;
 }
 
-BSP_API int ehsl_pmap_hw_to_mac(int /*hw_port*/, unsigned char * /*mac*/) { return -1; }
+BSP_API int ehsl_pmap_hw_to_mac(int /*hw_port*/, unsigned char * /*mac*/) {
+    return -1;
+}
 
-BSP_API int ehsl_pmap_max_speed_get(int /*hw_port*/, int * /*speed*/) { return -1; }
+BSP_API int ehsl_pmap_max_speed_get(int /*hw_port*/, int * /*speed*/) {
+    return -1;
+}
 
-BSP_API int ehsl_pmap_max_speed_set(int /*eps_port*/, int /*speed*/) { return -1; }
+BSP_API int ehsl_pmap_max_speed_set(int /*eps_port*/, int /*speed*/) {
+    return -1;
+}
 
 BSP_API int ehsl_pmap_link_state_event_get(int hw_port, int *report) {
     log_printf(DBG_EHSL_PMAP_INDEX, 2, "EHSL_PMAP_KVU: ehsl_pmap_link_state_event_get ...\n");

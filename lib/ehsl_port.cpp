@@ -19,7 +19,9 @@ bool port_in_range(int port) {
     return port > 0 && port <= kvu_hal_get()->lan_ports && port <= KVU_HAL_PORT_ENTRIES;
 }
 
-int mii_address(int port) { return kvu_hal_get()->mii_addr_of_entry[port - 1]; }
+int mii_address(int port) {
+    return kvu_hal_get()->mii_addr_of_entry[port - 1];
+}
 
 // Class check for raw PHY access: only a copper module has a PHY to reach.
 int phy_class_result(int port) {
@@ -64,16 +66,18 @@ ehsl_port_hw_t ehsl_port_hw_get(int port) {
         return EHSL_PORT_ILLEGAL_PORT;
     }
     switch (sfp_port_hw_status(port)) {
-    case SFP_COPPER:
-        return EHSL_PORT_SFP_COPPER;
-    case SFP_FIBER:
-        return EHSL_PORT_SFP_FIBER;
-    default:
-        return EHSL_PORT_SFP_EMPTY;
+        case SFP_COPPER:
+            return EHSL_PORT_SFP_COPPER;
+        case SFP_FIBER:
+            return EHSL_PORT_SFP_FIBER;
+        default:
+            return EHSL_PORT_SFP_EMPTY;
     }
 }
 
-const kvu_stub &stub_record() { return kvu_stub_value; }
+const kvu_stub &stub_record() {
+    return kvu_stub_value;
+}
 
 }  // namespace bsp::port
 
@@ -116,8 +120,8 @@ BSP_API int ehsl_port_phy_set(int port, int phyreg, int val) {
     if (c != 0) {
         return c;
     }
-    log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7A] EHSL PHY WRITE: Port %d: Reg:%02x: Val:%04x\n", port,
-               static_cast<unsigned>(phyreg), static_cast<unsigned>(val));
+    log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7A] EHSL PHY WRITE: Port %d: Reg:%02x: Val:%04x\n",
+               port, static_cast<unsigned>(phyreg), static_cast<unsigned>(val));
     eth_ctrl_emac_sfp_mdio_write(mii_address(port), phyreg, val & 0xFFFF);
     return 0;
 }
@@ -160,7 +164,9 @@ BSP_API int ehsl_port_mtu_get(int /*port*/, int *mtu) {
     return 0;
 }
 
-BSP_API int ehsl_port_mtu_set(int /*port*/, int /*mtu*/) { return 0; }
+BSP_API int ehsl_port_mtu_set(int /*port*/, int /*mtu*/) {
+    return 0;
+}
 
 BSP_API int ehsl_port_sync_enable_set(int port, int enable, int /*ssm_supported*/) {
     log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7B] EHSL SYNC ENABLE SET: port %d: enable %d\n", port,
@@ -168,9 +174,13 @@ BSP_API int ehsl_port_sync_enable_set(int port, int enable, int /*ssm_supported*
     return 0;
 }
 
-BSP_API int ehsl_port_untagged_priority_get(int /*port*/, int * /*pri*/) { return -1; }
+BSP_API int ehsl_port_untagged_priority_get(int /*port*/, int * /*pri*/) {
+    return -1;
+}
 
-BSP_API int ehsl_port_untagged_priority_set(int /*port*/, int /*pri*/) { return -1; }
+BSP_API int ehsl_port_untagged_priority_set(int /*port*/, int /*pri*/) {
+    return -1;
+}
 
 BSP_API int ehsl_es_stat_ifTable(int /*port*/, unsigned int *counter, int /*count*/,
                                  unsigned int *res) {
@@ -191,8 +201,12 @@ BSP_API int ehsl_es_stat_ifXTable(int /*port*/, void *counter, int /*count*/, un
     return 0;
 }
 
-BSP_API int ehsl_es_stat_clear_statistics(int /*port*/) { return 0; }
+BSP_API int ehsl_es_stat_clear_statistics(int /*port*/) {
+    return 0;
+}
 
-BSP_API int ehsl_port_stat_clear_all(void) { return 0; }
+BSP_API int ehsl_port_stat_clear_all(void) {
+    return 0;
+}
 
 }  // extern "C"

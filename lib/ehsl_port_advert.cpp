@@ -59,7 +59,7 @@ bool decode_advert(int reg4, int reg9, ehsl_port_cfg_t *config) {
     if ((reg4 & kAdv100Full) && (reg4 & kAdv10Full) && (reg9 & k1000Full)) {
         *config = EHSL_PORT_CONFIG_AUTODETECT;
     } else if (reg9 & k1000Full) {
-        *config = !(reg9 & kMsManual)  ? EHSL_PORT_CONFIG_1000FD
+        *config = !(reg9 & kMsManual) ? EHSL_PORT_CONFIG_1000FD
                   : (reg9 & kMsValue) ? EHSL_PORT_CONFIG_1000FD_MASTER
                                       : EHSL_PORT_CONFIG_1000FD_SLAVE;
     } else if (reg4 & kAdv100Full) {
@@ -89,7 +89,9 @@ int master_read(const char *name, int port, int *master) {
         if (const int r = ehsl_port_phy_get(port, MII_CTRL1000, &reg9); r < 0) {
             return r;
         }
-        *master = !(reg9 & kMsManual) ? kMasterAuto : (reg9 & kMsValue) ? kMasterMaster : kMasterSlave;
+        *master = !(reg9 & kMsManual) ? kMasterAuto
+                  : (reg9 & kMsValue) ? kMasterMaster
+                                      : kMasterSlave;
     }
     log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7B] EHSL_PORT: %s(port %d, %d)\n", name, port, *master);
     return 0;
@@ -100,17 +102,17 @@ int master_read(const char *name, int port, int *master) {
 int phy_force_speed_get(int reg0, int *speed, ehsl_port_cfg_t *duplex) {
     if (speed != nullptr) {
         switch (reg0 & (kCtrlSpeed1000 | kCtrlSpeed100)) {
-        case kCtrlSpeed1000:
-            *speed = 1000;
-            break;
-        case kCtrlSpeed100:
-            *speed = 100;
-            break;
-        case 0:
-            *speed = 10;
-            break;
-        default:
-            *speed = 0;  // reserved
+            case kCtrlSpeed1000:
+                *speed = 1000;
+                break;
+            case kCtrlSpeed100:
+                *speed = 100;
+                break;
+            case 0:
+                *speed = 10;
+                break;
+            default:
+                *speed = 0;  // reserved
         }
     }
     if (duplex != nullptr) {
@@ -138,8 +140,8 @@ int ehsl_port_advert_get(int port, ehsl_port_cfg_t *config) {
             return r;
         }
         if (!decode_advert(reg4, reg9, config)) {
-            log_printf(DBG_EHSL_PORT_INDEX, 1, "[KVU7A] EHSL_PORT_E:%s: Unrecognized ability setting\n",
-                       kName);
+            log_printf(DBG_EHSL_PORT_INDEX, 1,
+                       "[KVU7A] EHSL_PORT_E:%s: Unrecognized ability setting\n", kName);
             return -1;
         }
     }

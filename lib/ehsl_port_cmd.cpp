@@ -26,10 +26,18 @@ void report(int r, const char *error) {
     }
 }
 
-void cmd_port_init(int, int) { ehsl_port_init(); }
-void cmd_port_conf(int, int) { kvu_hal_cmd(); }
-void cmd_stub_conf(int, int) { kvu_stub_cmd(); }
-void cmd_pmap_conf(int, int) { kvu_pmap_cmd(); }
+void cmd_port_init(int, int) {
+    ehsl_port_init();
+}
+void cmd_port_conf(int, int) {
+    kvu_hal_cmd();
+}
+void cmd_stub_conf(int, int) {
+    kvu_stub_cmd();
+}
+void cmd_pmap_conf(int, int) {
+    kvu_pmap_cmd();
+}
 
 void cmd_operstatus_set(int port, int value) {
     report(ehsl_port_oper_status_set(port, value), "Error in Operstatus set");

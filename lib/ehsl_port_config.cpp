@@ -35,19 +35,19 @@ const ForcedTarget *forced_target(ehsl_port_cfg_t config) {
 
 int config_mbits(ehsl_port_cfg_t config) {
     switch (config) {
-    case EHSL_PORT_CONFIG_1000FD_MASTER:
-    case EHSL_PORT_CONFIG_1000FD_SLAVE:
-    case EHSL_PORT_CONFIG_1000FD:
-    case EHSL_PORT_CONFIG_1000HD:
-        return 1000;
-    case EHSL_PORT_CONFIG_100FD:
-    case EHSL_PORT_CONFIG_100HD:
-        return 100;
-    case EHSL_PORT_CONFIG_10FD:
-    case EHSL_PORT_CONFIG_10HD:
-        return 10;
-    default:
-        return 0;
+        case EHSL_PORT_CONFIG_1000FD_MASTER:
+        case EHSL_PORT_CONFIG_1000FD_SLAVE:
+        case EHSL_PORT_CONFIG_1000FD:
+        case EHSL_PORT_CONFIG_1000HD:
+            return 1000;
+        case EHSL_PORT_CONFIG_100FD:
+        case EHSL_PORT_CONFIG_100HD:
+            return 100;
+        case EHSL_PORT_CONFIG_10FD:
+        case EHSL_PORT_CONFIG_10HD:
+            return 10;
+        default:
+            return 0;
     }
 }
 
@@ -123,8 +123,8 @@ BSP_API int ehsl_port_config_get(int port, int *autoneg, ehsl_port_cfg_t *speed,
     }
     log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7B] EHSL_PORT: %s(port %d, *, *, *)\n", __func__, port);
     if (ehsl_port_autoneg_get(port, autoneg) < 0) {
-        log_printf(DBG_EHSL_PORT_INDEX, 1, "[KVU7B] EHSL_PORT_E: Couldn't read autoneg on port: %d\n",
-                   port);
+        log_printf(DBG_EHSL_PORT_INDEX, 1,
+                   "[KVU7B] EHSL_PORT_E: Couldn't read autoneg on port: %d\n", port);
         return -1;
     }
     if (ehsl_port_duplex_get(port, duplex) < 0) {
@@ -152,15 +152,15 @@ BSP_API int ehsl_port_config_get(int port, int *autoneg, ehsl_port_cfg_t *speed,
 }
 
 BSP_API int ehsl_port_config_set(int port, ehsl_port_cfg_t config) {
-    log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7B] EHSL_PORT: %s(port %d config: %d)\n", __func__, port,
-               static_cast<int>(config));
+    log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7B] EHSL_PORT: %s(port %d config: %d)\n", __func__,
+               port, static_cast<int>(config));
     // What a failed read leaves: autonegotiation off, no speed, no duplex.
     int autoneg = 0;
     ehsl_port_cfg_t current_speed = static_cast<ehsl_port_cfg_t>(0);
     ehsl_port_cfg_t current_duplex = static_cast<ehsl_port_cfg_t>(0);
     ehsl_port_config_get(port, &autoneg, &current_speed, &current_duplex);
-    log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7B] EHSL_PORT: %s(port=%d currentspeed= %d)\n", __func__,
-               port, static_cast<int>(current_speed));
+    log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7B] EHSL_PORT: %s(port=%d currentspeed= %d)\n",
+               __func__, port, static_cast<int>(current_speed));
     const int current_mbits = config_mbits(current_speed);
     int current_master = 0;
     if (ehsl_port_master_config_get(port, &current_master) < 0) {

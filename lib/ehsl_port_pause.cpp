@@ -56,7 +56,7 @@ int pause_read(const char *name, const char *tag, int port, int *pause_tx, int *
 
 // Releases the driver's lock on every way out of the supported-speeds query.
 class DriverLockGuard {
-public:
+  public:
     DriverLockGuard() { eth_ctrl_emac_sfp_sem_wait(); }
     ~DriverLockGuard() { eth_ctrl_emac_sfp_sem_post(); }
     DriverLockGuard(const DriverLockGuard &) = delete;
@@ -80,7 +80,8 @@ BSP_API int ehsl_port_pause_set(int port, int pause_tx, int pause_rx) {
     }
     const bool on = pause_rx != 0;
     const int wanted = on ? reg4 | kAdvPauseBits : reg4 & ~kAdvPauseBits;
-    vanta2_write32_reg(kFlowControlReg, on ? flow_control_activated_reg : flow_control_deactivated_reg,
+    vanta2_write32_reg(kFlowControlReg,
+                       on ? flow_control_activated_reg : flow_control_deactivated_reg,
                        flow_control_reg_mask);
     if (wanted != reg4) {
         if (const int r = ehsl_port_phy_set(port, MII_ADVERTISE, wanted); r < 0) {

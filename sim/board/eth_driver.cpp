@@ -14,7 +14,7 @@ namespace bsp::sim::eth {
 namespace {
 
 constexpr int kCageMdioAddress = 0;
-constexpr int kNoPhy = 0xFFFF;  // an MDIO read nobody answers
+constexpr int kNoPhy = 0xFFFF;   // an MDIO read nobody answers
 constexpr int kDuplexFull = 10;  // duplex values of the port layer
 constexpr int kDuplexHalf = 11;
 constexpr int kMasterSlave = 1;
@@ -51,8 +51,12 @@ bool sfp_port(int port) {
            b.mii_addr_of_entry[port - 1] == 0;
 }
 
-bool copper(const Model &m) { return m.module == SFP_COPPER; }
-bool usable(const Model &m) { return m.module == SFP_COPPER || m.module == SFP_FIBER; }
+bool copper(const Model &m) {
+    return m.module == SFP_COPPER;
+}
+bool usable(const Model &m) {
+    return m.module == SFP_COPPER || m.module == SFP_FIBER;
+}
 
 void change_control(Model &m, uint16_t clear, uint16_t set) {
     const uint16_t bmcr = m.phy.peek(MII_BMCR);
@@ -188,8 +192,9 @@ int eth_ctrl_emac_sfp_mdio_read(int address, int reg) {
 }
 
 int eth_ctrl_emac_sfp_mdio_write(int address, int reg, int value) {
-    return driver_call("mdio_write", text("%d,%d,0x%04x", address, reg, static_cast<unsigned>(value)),
-                       reg, [=](Model &m) {
+    return driver_call("mdio_write",
+                       text("%d,%d,0x%04x", address, reg, static_cast<unsigned>(value)), reg,
+                       [=](Model &m) {
                            if (address == kCageMdioAddress && copper(m)) {
                                m.phy.write(reg, static_cast<uint16_t>(value));
                            }

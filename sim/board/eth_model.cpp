@@ -81,7 +81,9 @@ bool call_fails(Model &m, const char *call, int reg, int *result) {
     return false;
 }
 
-void log_call(Model &m, const std::string &text) { m.calls.push_back(text); }
+void log_call(Model &m, const std::string &text) {
+    m.calls.push_back(text);
+}
 
 int cage_hw_port() {
     const kvu_hal_board_t b = board();

@@ -16,7 +16,8 @@ constexpr uint16_t kDefaultAdvertise = ADVERTISE_CSMA | ADVERTISE_ALL;
 constexpr uint16_t kSpeedBits = BMCR_SPEED1000 | BMCR_SPEED100;
 constexpr uint16_t kAbility10_100 = ADVERTISE_ALL;
 constexpr uint16_t kAbility1000 = ADVERTISE_1000FULL | ADVERTISE_1000HALF;
-constexpr uint16_t kManualMaster = CTL1000_ENABLE_MASTER | CTL1000_AS_MASTER | CTL1000_PREFER_MASTER;
+constexpr uint16_t kManualMaster =
+    CTL1000_ENABLE_MASTER | CTL1000_AS_MASTER | CTL1000_PREFER_MASTER;
 constexpr uint16_t kLocalSeed = 0x0ABC;
 
 // Clause-28 priority resolution, best first; bits of the 1000BASE-T control register are
@@ -49,7 +50,8 @@ Offer partner_offer(const LinkPartner &p) {
     }
     if (p.forced_speed == 1000) {
         const uint16_t ability = p.forced_full ? ADVERTISE_1000FULL : ADVERTISE_1000HALF;
-        return {true, ADVERTISE_CSMA, static_cast<uint16_t>(ability | (p.ctrl1000 & kManualMaster))};
+        return {true, ADVERTISE_CSMA,
+                static_cast<uint16_t>(ability | (p.ctrl1000 & kManualMaster))};
     }
     return {false, 0, 0};
 }
@@ -109,31 +111,31 @@ uint16_t Phy::read(int reg) {
 void Phy::write(int reg, uint16_t value) {
     reg &= 0x1F;
     switch (reg) {
-    case MII_BMCR: {
-        if ((value & BMCR_RESET) != 0) {
-            reset();
+        case MII_BMCR: {
+            if ((value & BMCR_RESET) != 0) {
+                reset();
+                return;
+            }
+            const uint16_t old = regs_[MII_BMCR];
+            regs_[MII_BMCR] = value & ~BMCR_ANRESTART;
+            const bool autoneg = (value & BMCR_ANENABLE) != 0;
+            const uint16_t relevant = BMCR_ANENABLE | BMCR_PDOWN | BMCR_ISOLATE |
+                                      (autoneg ? 0 : kSpeedBits | BMCR_FULLDPLX);
+            const bool restart = autoneg && (value & BMCR_ANRESTART) != 0;
+            if (restart || ((old ^ value) & relevant) != 0) {
+                resolve(true);
+            }
             return;
         }
-        const uint16_t old = regs_[MII_BMCR];
-        regs_[MII_BMCR] = value & ~BMCR_ANRESTART;
-        const bool autoneg = (value & BMCR_ANENABLE) != 0;
-        const uint16_t relevant =
-            BMCR_ANENABLE | BMCR_PDOWN | BMCR_ISOLATE | (autoneg ? 0 : kSpeedBits | BMCR_FULLDPLX);
-        const bool restart = autoneg && (value & BMCR_ANRESTART) != 0;
-        if (restart || ((old ^ value) & relevant) != 0) {
-            resolve(true);
-        }
-        return;
-    }
-    case MII_BMSR:
-    case MII_PHYSID1:
-    case MII_PHYSID2:
-    case MII_LPA:
-    case MII_STAT1000:
-    case MII_ESTATUS:
-        return;  // read-only
-    default:
-        regs_[static_cast<size_t>(reg)] = value;  // advertisements wait for a restart
+        case MII_BMSR:
+        case MII_PHYSID1:
+        case MII_PHYSID2:
+        case MII_LPA:
+        case MII_STAT1000:
+        case MII_ESTATUS:
+            return;  // read-only
+        default:
+            regs_[static_cast<size_t>(reg)] = value;  // advertisements wait for a restart
     }
 }
 
@@ -193,20 +195,24 @@ LinkState Phy::resolve_autoneg() {
     const uint16_t local1000 = regs_[MII_CTRL1000];
     LinkState s;
     if (!offer.negotiates) {  // parallel detection of a forced 10/100 partner: half duplex
-        const uint16_t ability = partner_.forced_speed == 100 ? ADVERTISE_100HALF | ADVERTISE_100FULL
+        const uint16_t ability = partner_.forced_speed == 100
+                                     ? ADVERTISE_100HALF | ADVERTISE_100FULL
                                  : partner_.forced_speed == 10 ? ADVERTISE_10HALF | ADVERTISE_10FULL
                                                                : 0;
         s.up = (local & ability) != 0;
         s.speed = s.up ? partner_.forced_speed : 0;
-        regs_[MII_LPA] = s.up ? static_cast<uint16_t>(ability & (ADVERTISE_100HALF | ADVERTISE_10HALF)) : 0;
+        regs_[MII_LPA] =
+            s.up ? static_cast<uint16_t>(ability & (ADVERTISE_100HALF | ADVERTISE_10HALF)) : 0;
         regs_[MII_STAT1000] = 0;
         return s;
     }
-    const uint32_t common = ((uint32_t{local} & offer.advertise) & kAbility10_100) |
-                            (uint32_t{static_cast<uint16_t>(local1000 & offer.ctrl1000 & kAbility1000)} << 16);
+    const uint32_t common =
+        ((uint32_t{local} & offer.advertise) & kAbility10_100) |
+        (uint32_t{static_cast<uint16_t>(local1000 & offer.ctrl1000 & kAbility1000)} << 16);
     regs_[MII_LPA] = static_cast<uint16_t>(offer.advertise | LPA_LPACK);
-    uint16_t stat = static_cast<uint16_t>(((offer.ctrl1000 & ADVERTISE_1000FULL) ? LPA_1000FULL : 0) |
-                                          ((offer.ctrl1000 & ADVERTISE_1000HALF) ? LPA_1000HALF : 0));
+    uint16_t stat =
+        static_cast<uint16_t>(((offer.ctrl1000 & ADVERTISE_1000FULL) ? LPA_1000FULL : 0) |
+                              ((offer.ctrl1000 & ADVERTISE_1000HALF) ? LPA_1000HALF : 0));
     for (const Hcd &h : kPriority) {
         if ((common & h.bit) == 0) {
             continue;
@@ -214,7 +220,8 @@ LinkState Phy::resolve_autoneg() {
         s.speed = h.speed;
         s.full_duplex = h.full;
         s.up = true;
-        if (h.speed == 1000 && !resolve_master(local1000, offer.ctrl1000, partner_.seed, &s.master)) {
+        if (h.speed == 1000 &&
+            !resolve_master(local1000, offer.ctrl1000, partner_.seed, &s.master)) {
             s = LinkState{};
             s.master_slave_fault = true;
             stat |= LPA_1000MSFAIL;

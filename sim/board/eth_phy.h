@@ -12,7 +12,7 @@
 namespace bsp::sim::eth {
 
 class Phy {
-public:
+  public:
     Phy() { reset(); }
 
     // Power-on defaults: autonegotiation on, every 10/100/1000 full-duplex ability advertised.
@@ -41,7 +41,7 @@ public:
     // that recovered at once); cleared by the call.
     bool take_dropped();
 
-private:
+  private:
     void resolve(bool renegotiate);
     LinkState resolve_autoneg();
     LinkState resolve_forced();

@@ -15,7 +15,8 @@ void plug_sfp(sfp_hw_t type) {
     m.phy.reset();  // a new module's PHY starts from its power-on state
     m.phy.set_present(type == SFP_COPPER);
     if (type == SFP_COPPER && !m.admin_up) {
-        m.phy.write(MII_BMCR, static_cast<uint16_t>(m.phy.peek(MII_BMCR) | BMCR_PDOWN | BMCR_ISOLATE));
+        m.phy.write(MII_BMCR,
+                    static_cast<uint16_t>(m.phy.peek(MII_BMCR) | BMCR_PDOWN | BMCR_ISOLATE));
     }
     eth::settle(m);
 }

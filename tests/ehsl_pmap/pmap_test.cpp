@@ -22,7 +22,7 @@ Lines pmap_log() {
 }
 
 class PmapTest : public bsp::test::SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         kvu_hal_board_t b = bsp::sim::default_board();
@@ -100,8 +100,9 @@ TEST_F(PmapTest, EpsToHwReportsAMissingSwitchPortAndWritesNothing) {
     ASSERT_EQ(log.size(), 5u);
     EXPECT_EQ(log.back(),
               (std::pair<uint32_t, std::string>{
-                  1, "EHSL_PMAP_D:ehsl_pmap_eps_to_hw: Couldn't find hw-port that corresponds to "
-                     "eps-port: 9\n"}));
+                  1,
+                  "EHSL_PMAP_D:ehsl_pmap_eps_to_hw: Couldn't find hw-port that corresponds to "
+                  "eps-port: 9\n"}));
 }
 
 TEST_F(PmapTest, UpdateMapsAndLogs) {

@@ -32,7 +32,7 @@ std::vector<std::string> pmap_texts() {
 }
 
 class SynceTest : public bsp::test::SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         ehsl_pmap_init();
@@ -43,7 +43,7 @@ protected:
 // ---- while the initialisation phase is open ----
 
 class SyncePhaseTest : public SynceTest {
-protected:
+  protected:
     void SetUp() override {
         if (phase_ended_in_this_process) {
             GTEST_SKIP() << "the capability phase already ended in this process";
@@ -73,13 +73,19 @@ TEST_F(SyncePhaseTest, EarlyCallersPassTheTokenOnAndAllProceed) {
     ASSERT_EQ(ehsl_pmap_synce_cap_init(2, 0x1), 0);
     std::atomic<int> finished{0};
     std::vector<std::thread> callers;
-    callers.emplace_back([&] { EXPECT_EQ(ehsl_pmap_synce_cap_set(2, 8), 0); ++finished; });
+    callers.emplace_back([&] {
+        EXPECT_EQ(ehsl_pmap_synce_cap_set(2, 8), 0);
+        ++finished;
+    });
     callers.emplace_back([&] {
         int cap = 0;
         EXPECT_EQ(ehsl_pmap_synce_cap_get(1, &cap), 0);
         ++finished;
     });
-    callers.emplace_back([&] { EXPECT_EQ(ehsl_pmap_synce_cap_clear(3, 8), 0); ++finished; });
+    callers.emplace_back([&] {
+        EXPECT_EQ(ehsl_pmap_synce_cap_clear(3, 8), 0);
+        ++finished;
+    });
     EXPECT_FALSE(bsp::test::wait_until([&] { return finished.load() > 0; }, 300ms));
     end_phase();
     EXPECT_TRUE(bsp::test::wait_until([&] { return finished.load() == 3; }));
@@ -112,7 +118,7 @@ TEST_F(SyncePhaseTest, InitWritesWithoutWaitingAndReplacesTheStoredValue) {
 // ---- after the initialisation phase ----
 
 class SynceReadyTest : public SynceTest {
-protected:
+  protected:
     void SetUp() override {
         SynceTest::SetUp();
         if (!phase_ended_in_this_process) {
@@ -141,7 +147,8 @@ struct EffectiveCase {
     int reported;
 };
 
-class SynceEffective : public SynceReadyTest, public ::testing::WithParamInterface<EffectiveCase> {};
+class SynceEffective : public SynceReadyTest,
+                       public ::testing::WithParamInterface<EffectiveCase> {};
 
 // Bit 3 can only come from set; bits 0..2 from init.
 TEST_P(SynceEffective, GetReportsBitsOneToThreeOnlyWithHardwareSupport) {
@@ -200,8 +207,9 @@ TEST_F(SynceReadyTest, OutOfRangeCapabilitiesAreRefusedAndNothingIsStored) {
 
 TEST_F(SynceReadyTest, ThePortIsTestedBeforeTheValue) {
     EXPECT_EQ(ehsl_pmap_synce_cap_set(5, 2), -1);
-    EXPECT_EQ(pmap_texts(), (std::vector<std::string>{
-                                "1:EHSL_PMAP_D:ehsl_pmap_synce_cap_set: Invalid hw port: 5\n"}));
+    EXPECT_EQ(
+        pmap_texts(),
+        (std::vector<std::string>{"1:EHSL_PMAP_D:ehsl_pmap_synce_cap_set: Invalid hw port: 5\n"}));
 }
 
 TEST_F(SynceReadyTest, PortMapInitKeepsTheCapabilities) {

@@ -26,9 +26,10 @@ const char kStubInitial[] =
     "--------------------------------------\n";
 
 std::string pmap_printout(const char *rows) {
-    return std::string("------------------------------------------\n"
-                       "|   INFO       | port_1      |    port_2  | \n"
-                       "------------------------------------------\n") +
+    return std::string(
+               "------------------------------------------\n"
+               "|   INFO       | port_1      |    port_2  | \n"
+               "------------------------------------------\n") +
            rows + "------------------------------------------ \n";
 }
 
@@ -62,13 +63,14 @@ TEST(PortPrintoutsBeforeInit, PortMapPrintsZerosBeforeItsInit) {
     }
     StdoutCapture out;
     EXPECT_EQ(kvu_pmap_cmd(), 0);
-    EXPECT_EQ(out.text(), pmap_printout("|  hwPortNum   |            0      |             0    | \n"
-                                        "|  epsPortNum  |            0      |             0    | \n"
-                                        "|  linkState   |            0      |             0    | \n"
-                                        "|  eventSup    |            0      |             0    | \n"
-                                        "|  wanLink     |            0      |             0    | \n"
-                                        "|  llSpeed     |            0      |             0    | \n"
-                                        "|  mac         |            0      |             0    | \n"));
+    EXPECT_EQ(out.text(),
+              pmap_printout("|  hwPortNum   |            0      |             0    | \n"
+                            "|  epsPortNum  |            0      |             0    | \n"
+                            "|  linkState   |            0      |             0    | \n"
+                            "|  eventSup    |            0      |             0    | \n"
+                            "|  wanLink     |            0      |             0    | \n"
+                            "|  llSpeed     |            0      |             0    | \n"
+                            "|  mac         |            0      |             0    | \n"));
 }
 
 TEST_F(PortTest, BoardPrintout) {
@@ -77,17 +79,18 @@ TEST_F(PortTest, BoardPrintout) {
     bsp::sim::set_board(b);
     StdoutCapture out;
     EXPECT_EQ(kvu_hal_cmd(), 0);
-    EXPECT_EQ(out.text(), "OXU HAL: Board specific configuration\n"
-                          "Num lan ports:     3\n"
-                          "Num wan ports:     1\n"
-                          "Num SFP ports:     1\n"
-                          "\n"
-                          "Enabled ports:     0x0000000e (bitmap)\n"
-                          "\n"
-                          "Port : MIIaddr : LAN port# : CP#\n"
-                          " 00     01        01          00\n"
-                          " 01     02        02          01\n"
-                          " 02     00        03          12\n");
+    EXPECT_EQ(out.text(),
+              "OXU HAL: Board specific configuration\n"
+              "Num lan ports:     3\n"
+              "Num wan ports:     1\n"
+              "Num SFP ports:     1\n"
+              "\n"
+              "Enabled ports:     0x0000000e (bitmap)\n"
+              "\n"
+              "Port : MIIaddr : LAN port# : CP#\n"
+              " 00     01        01          00\n"
+              " 01     02        02          01\n"
+              " 02     00        03          12\n");
 }
 
 TEST_F(PortTest, StubPrintoutShowsOperStatusWrites) {
@@ -140,10 +143,12 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"OperSet", "Operstatus_set", SFP_COPPER, 1, 4, ""},
         CliCase{"OperSetOutside", "Operstatus_set", SFP_COPPER, 3, 4, "Error in Operstatus set\n"},
         CliCase{"AdminSet", "adminstatus_set", SFP_COPPER, 3, 1, ""},
-        CliCase{"AdminSetError", "adminstatus_set", SFP_COPPER, 1, 1, "Error in admin status set\n"},
+        CliCase{"AdminSetError", "adminstatus_set", SFP_COPPER, 1, 1,
+                "Error in admin status set\n"},
         CliCase{"AdminGet", "adminstatus_get", SFP_COPPER, 3, 0, "Admin status up\n"},
         CliCase{"AdminGetFibre", "adminstatus_get", SFP_FIBER, 3, 0, "Admin status up\n"},
-        CliCase{"AdminGetError", "adminstatus_get", SFP_NO_SFP, 3, 0, "Error in admin status get\n"},
+        CliCase{"AdminGetError", "adminstatus_get", SFP_NO_SFP, 3, 0,
+                "Error in admin status get\n"},
         CliCase{"SpeedSet", "speed_set", SFP_FIBER, 3, 1000, ""},
         CliCase{"SpeedSetError", "speed_set", SFP_FIBER, 3, 100, "Error in speed set\n"},
         CliCase{"SpeedGet", "speed_get", SFP_COPPER, 3, 0, "Speed 1000 Mbit/s\n"},
@@ -183,8 +188,9 @@ TEST_F(PortTest, MasterSetMapsTheOperatorValue) {
     run("master_set", kSfpPort, 0);
     run("master_set", kSfpPort, 1);
     run("master_set", kSfpPort, 7);
-    EXPECT_EQ(bsp::test::driver_writes(),
-              (std::vector<std::string>{"master_set(3,3)=0", "master_set(3,2)=0", "master_set(3,1)=0"}));
+    EXPECT_EQ(
+        bsp::test::driver_writes(),
+        (std::vector<std::string>{"master_set(3,3)=0", "master_set(3,2)=0", "master_set(3,1)=0"}));
 }
 
 TEST_F(PortTest, SupportedSpeedsCommandPrintsTheFourBytes) {

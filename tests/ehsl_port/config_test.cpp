@@ -38,28 +38,28 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, ConfigAutonegOn,
     ::testing::Values(
         ConfigCase{"Autodetect", 1, 0, {}},
-        ConfigCase{"Master1000", 2, 0,
-                   {"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x1a00)=0", kRestart}},
-        ConfigCase{"Slave1000", 3, 0,
-                   {"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x1200)=0", kRestart}},
+        ConfigCase{
+            "Master1000", 2, 0, {"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x1a00)=0", kRestart}},
+        ConfigCase{
+            "Slave1000", 3, 0, {"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x1200)=0", kRestart}},
         ConfigCase{"Full1000", 4, 0, {"mdio_write(0,4,0x0001)=0", kRestart}},
-        ConfigCase{"Half1000", 5, 0,
-                   {"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x0100)=0", kRestart}},
-        ConfigCase{"Full100", 6, 0,
-                   {"mdio_write(0,4,0x0101)=0", "mdio_write(0,9,0x0000)=0", kRestart}},
-        ConfigCase{"Half100", 7, 0,
-                   {"mdio_write(0,4,0x0081)=0", "mdio_write(0,9,0x0000)=0", kRestart}},
-        ConfigCase{"Full10", 8, 0,
-                   {"mdio_write(0,4,0x0041)=0", "mdio_write(0,9,0x0000)=0", kRestart}},
-        ConfigCase{"Half10", 9, 0,
-                   {"mdio_write(0,4,0x0021)=0", "mdio_write(0,9,0x0000)=0", kRestart}},
+        ConfigCase{
+            "Half1000", 5, 0, {"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x0100)=0", kRestart}},
+        ConfigCase{
+            "Full100", 6, 0, {"mdio_write(0,4,0x0101)=0", "mdio_write(0,9,0x0000)=0", kRestart}},
+        ConfigCase{
+            "Half100", 7, 0, {"mdio_write(0,4,0x0081)=0", "mdio_write(0,9,0x0000)=0", kRestart}},
+        ConfigCase{
+            "Full10", 8, 0, {"mdio_write(0,4,0x0041)=0", "mdio_write(0,9,0x0000)=0", kRestart}},
+        ConfigCase{
+            "Half10", 9, 0, {"mdio_write(0,4,0x0021)=0", "mdio_write(0,9,0x0000)=0", kRestart}},
         ConfigCase{"DuplexValueFD", 10, 0, {"mdio_write(0,4,0x0001)=0", kRestart}},
         ConfigCase{"OutOfRange", 42, 0, {"mdio_write(0,4,0x0001)=0", kRestart}}),
     case_name);
 
 // Autonegotiation off, starting from forced 1000 Mbit/s full duplex, automatic master/slave.
 class ConfigAutonegOff : public PortTest, public ::testing::WithParamInterface<ConfigCase> {
-protected:
+  protected:
     void SetUp() override {
         PortTest::SetUp();
         ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
@@ -73,8 +73,9 @@ TEST_P(ConfigAutonegOff, ForcesSpeedMasterAndDuplexInThatOrder) {
     EXPECT_EQ(ehsl_port_config_set(kSfpPort, static_cast<ehsl_port_cfg_t>(c.config)), c.result);
     EXPECT_EQ(driver_writes(), c.writes);
     if (c.result != 0) {
-        EXPECT_EQ(port_log().back(), "1:[KVU7A] EHSL_PORT_E:ehsl_port_config_set: Unknown Config type " +
-                                         std::to_string(c.config) + "\n");
+        EXPECT_EQ(port_log().back(),
+                  "1:[KVU7A] EHSL_PORT_E:ehsl_port_config_set: Unknown Config type " +
+                      std::to_string(c.config) + "\n");
     }
 }
 
@@ -82,19 +83,31 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, ConfigAutonegOff,
     ::testing::Values(
         ConfigCase{"Autodetect", 1, 0, {"mdio_write(0,4,0x0141)=0", "speed_set(3,0)=0"}},
-        ConfigCase{"Master1000", 2, 0,
+        ConfigCase{"Master1000",
+                   2,
+                   0,
                    {"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x1a00)=0", "master_set(3,2)=0"}},
-        ConfigCase{"Slave1000", 3, 0,
+        ConfigCase{"Slave1000",
+                   3,
+                   0,
                    {"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x1200)=0", "master_set(3,1)=0"}},
         ConfigCase{"Full1000", 4, 0, {"mdio_write(0,4,0x0001)=0"}},
-        ConfigCase{"Full100", 6, 0,
+        ConfigCase{"Full100",
+                   6,
+                   0,
                    {"mdio_write(0,4,0x0101)=0", "mdio_write(0,9,0x0000)=0", "speed_set(3,100)=0"}},
-        ConfigCase{"Half100", 7, 0,
+        ConfigCase{"Half100",
+                   7,
+                   0,
                    {"mdio_write(0,4,0x0081)=0", "mdio_write(0,9,0x0000)=0", "speed_set(3,100)=0",
                     "duplex_set(3,11)=0"}},
-        ConfigCase{"Full10", 8, 0,
+        ConfigCase{"Full10",
+                   8,
+                   0,
                    {"mdio_write(0,4,0x0041)=0", "mdio_write(0,9,0x0000)=0", "speed_set(3,10)=0"}},
-        ConfigCase{"Half10", 9, 0,
+        ConfigCase{"Half10",
+                   9,
+                   0,
                    {"mdio_write(0,4,0x0021)=0", "mdio_write(0,9,0x0000)=0", "speed_set(3,10)=0",
                     "duplex_set(3,11)=0"}},
         ConfigCase{"Half1000Refused", 5, -1, {}}, ConfigCase{"DuplexFDRefused", 10, -1, {}},
@@ -103,16 +116,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PortTest, FullSequenceOfAnAdvertisementChange) {
     ASSERT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_100FD), 0);
-    EXPECT_EQ(bsp::sim::eth_calls(),
-              (Texts{// the current configuration
-                     "autoneg_get()=0", "duplex_get(3)=0", "mdio_read(0,4)=0x01e1",
-                     "mdio_read(0,9)=0x0200",
-                     // master mode, then the advertisement compared with the request
-                     "mdio_read(0,9)=0x0200", "mdio_read(0,4)=0x01e1", "mdio_read(0,9)=0x0200",
-                     // the new advertisement and the restart
-                     "mdio_read(0,9)=0x0200", "mdio_read(0,4)=0x01e1", "mdio_write(0,4,0x0101)=0",
-                     "mdio_write(0,9,0x0000)=0", "mdio_read(0,0)=0x1140",
-                     "mdio_write(0,0,0x1340)=0"}));
+    EXPECT_EQ(
+        bsp::sim::eth_calls(),
+        (Texts{
+            // the current configuration
+            "autoneg_get()=0", "duplex_get(3)=0", "mdio_read(0,4)=0x01e1", "mdio_read(0,9)=0x0200",
+            // master mode, then the advertisement compared with the request
+            "mdio_read(0,9)=0x0200", "mdio_read(0,4)=0x01e1", "mdio_read(0,9)=0x0200",
+            // the new advertisement and the restart
+            "mdio_read(0,9)=0x0200", "mdio_read(0,4)=0x01e1", "mdio_write(0,4,0x0101)=0",
+            "mdio_write(0,9,0x0000)=0", "mdio_read(0,0)=0x1140", "mdio_write(0,0,0x1340)=0"}));
     EXPECT_EQ(bsp::sim::link_state().speed, 100);
 }
 
@@ -163,9 +176,10 @@ TEST_F(PortTest, AdvertisementOf1000HalfIsWrittenButNotRecognised) {
     EXPECT_EQ(an, 1);
     EXPECT_EQ(speed, 1);  // left as it was
     const Texts log = port_log();
-    EXPECT_NE(std::find(log.begin(), log.end(),
-                        "1:[KVU7A] EHSL_PORT_E:ehsl_port_advert_get: Unrecognized ability setting\n"),
-              log.end());
+    EXPECT_NE(
+        std::find(log.begin(), log.end(),
+                  "1:[KVU7A] EHSL_PORT_E:ehsl_port_advert_get: Unrecognized ability setting\n"),
+        log.end());
     EXPECT_EQ(bsp::sim::link_state().speed, 1000);
     EXPECT_FALSE(bsp::sim::link_state().full_duplex);
 }
@@ -182,8 +196,9 @@ TEST_F(PortTest, ConfigGetReadsTheForcedStateAndTheDriverDuplex) {
     EXPECT_EQ(an, 0);
     EXPECT_EQ(speed, EHSL_PORT_CONFIG_100HD);
     EXPECT_EQ(duplex, EHSL_PORT_CONFIG_HD);
-    EXPECT_EQ(port_log().back(),
-              "2:[KVU7B] EHSL_PORT: ehsl_port_config_get(port 3, autoneg: 0, speed: 7, duplex: 11)\n");
+    EXPECT_EQ(
+        port_log().back(),
+        "2:[KVU7B] EHSL_PORT: ehsl_port_config_get(port 3, autoneg: 0, speed: 7, duplex: 11)\n");
 }
 
 TEST_F(PortTest, ForcedMaster1000ReadsBackAsMasterEverywhere) {

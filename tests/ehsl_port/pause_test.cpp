@@ -87,7 +87,7 @@ TEST_F(PortTest, AdminStatusSetOnAnIllegalPortStillTriesPauseFirst) {
 // ---- supported speeds: needs the port map's capability phase to have ended ----
 
 class SpeedsTest : public PortTest {
-protected:
+  protected:
     void SetUp() override {
         PortTest::SetUp();
         ehsl_pmap_init();
@@ -122,8 +122,9 @@ TEST_P(SupportedSpeeds, WritesTheBitmapMostSignificantByteFirst) {
     EXPECT_EQ(Bytes(out.begin(), out.begin() + c.size), c.bytes);
     EXPECT_EQ(out.back(), 0xAA);  // nothing past the buffer
     const Texts log = port_log();
-    EXPECT_EQ(log.back() == "1:[KVU7A] EHSL_PORT_E: Input bitmap to not large enough to hold result\n",
-              c.too_small);
+    EXPECT_EQ(
+        log.back() == "1:[KVU7A] EHSL_PORT_E: Input bitmap to not large enough to hold result\n",
+        c.too_small);
     EXPECT_FALSE(bsp::sim::eth_driver_locked());
 }
 
@@ -146,12 +147,13 @@ TEST_F(SpeedsTest, MessagesOfTheQuery) {
     ASSERT_EQ(ehsl_pmap_synce_cap_init(kSfpPort, 0x7), 0);
     unsigned char b[4];
     ASSERT_EQ(ehsl_port_supported_speeds_get(kSfpPort, b, 4), 0);
-    EXPECT_EQ(port_log(),
-              (Texts{"1:[KVU7B] EHSL_PORT: Get supported speed, port 3, size 4\n",
-                     "1:[KVU7B] EHSL_PORT1: tmp_speeds = -524288000, port 3, size 4\n",
-                     "1:[KVU7B] ehsl_port_supported_speeds_get: ehsl_port_supported_speeds_get - "
-                     "port = 3 speeds = 00000006\n",
-                     "1:[KVU7B] EHSL_PORT2: ehsl_port_supported_speeds_get(port 3 speeds: e0f00000\n"}));
+    EXPECT_EQ(
+        port_log(),
+        (Texts{"1:[KVU7B] EHSL_PORT: Get supported speed, port 3, size 4\n",
+               "1:[KVU7B] EHSL_PORT1: tmp_speeds = -524288000, port 3, size 4\n",
+               "1:[KVU7B] ehsl_port_supported_speeds_get: ehsl_port_supported_speeds_get - "
+               "port = 3 speeds = 00000006\n",
+               "1:[KVU7B] EHSL_PORT2: ehsl_port_supported_speeds_get(port 3 speeds: e0f00000\n"}));
 }
 
 TEST_F(SpeedsTest, IllegalPortReleasesTheLockAndClearsTheFirstByte) {
@@ -176,7 +178,8 @@ TEST_F(PortTest, SupportedSpeedsHoldsTheDriverLockUntilTheCapabilityPhaseEnds) {
         done = true;
     });
     ASSERT_TRUE(bsp::test::wait_until([] { return bsp::sim::eth_driver_locked(); }));
-    EXPECT_FALSE(bsp::test::wait_until([&] { return done.load(); }, std::chrono::milliseconds(300)));
+    EXPECT_FALSE(
+        bsp::test::wait_until([&] { return done.load(); }, std::chrono::milliseconds(300)));
     EXPECT_TRUE(bsp::sim::eth_driver_locked());
     ASSERT_EQ(ehsl_pmap_synce_cap_init(kSfpPort, 0x7), 0);
     bsp::test::end_capability_phase();

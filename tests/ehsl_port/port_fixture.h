@@ -52,7 +52,7 @@ inline void end_capability_phase() {
 }
 
 class PortTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         ehsl_port_init();

@@ -12,7 +12,7 @@ namespace {
 using bsp::sim::LinkEvent;
 
 class DriverTest : public bsp::test::SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         ASSERT_EQ(eth_ctrl_emac_sfp_init(), 0);
@@ -71,7 +71,8 @@ TEST_F(DriverTest, AutonegotiationCommandsDriveTheControlRegister) {
 
 TEST_F(DriverTest, AdminDownPowersThePhyDownAndIsolatesIt) {
     ASSERT_EQ(eth_ctrl_emac_sfp_set_adminstatus(0), 0);
-    EXPECT_EQ(bsp::sim::phy_peek(MII_BMCR) & (BMCR_PDOWN | BMCR_ISOLATE), BMCR_PDOWN | BMCR_ISOLATE);
+    EXPECT_EQ(bsp::sim::phy_peek(MII_BMCR) & (BMCR_PDOWN | BMCR_ISOLATE),
+              BMCR_PDOWN | BMCR_ISOLATE);
     int oper = -1;
     ASSERT_EQ(eth_ctrl_emac_sfp_get_operstatus(3, &oper), 0);
     EXPECT_EQ(oper, 0);
@@ -151,7 +152,7 @@ int on_seis(int port, int status) {
 }
 
 class LinkEvents : public DriverTest {
-protected:
+  protected:
     void SetUp() override {
         DriverTest::SetUp();
         std::lock_guard lock(seen_mutex);

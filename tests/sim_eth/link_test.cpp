@@ -60,36 +60,36 @@ constexpr uint16_t k1000 = ADVERTISE_1000FULL | ADVERTISE_1000HALF;
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LinkResolution,
-    ::testing::Values(
-        ResolveCase{"Best1000Full", kAll, ADVERTISE_1000FULL, partner(kAll, k1000), true, 1000,
-                    true, false, false},
-        ResolveCase{"HalfOnly1000", kAll, ADVERTISE_1000HALF, partner(kAll, k1000), true, 1000,
-                    false, false, false},
-        ResolveCase{"LowerPartnerSeedMakesUsMaster", kAll, 0x0200, partner(kAll, 0x0300, 0x0001),
-                    true, 1000, true, true, false},
-        ResolveCase{"Common100Full", kAll, 0, partner(kAll, k1000), true, 100, true, false, false},
-        ResolveCase{"Common10Half", 0x0021, k1000, partner(0x0021, 0), true, 10, false, false,
-                    false},
-        ResolveCase{"NothingInCommon", 0x0101, 0, partner(0x0061, 0), false, 0, false, false,
-                    false},
-        ResolveCase{"BothForcedMaster", kAll, 0x1A00, partner(kAll, 0x1B00), false, 0, false,
-                    false, true},
-        ResolveCase{"BothForcedSlave", kAll, 0x1200, partner(kAll, 0x1300), false, 0, false,
-                    false, true},
-        ResolveCase{"ForcedMasterAgainstForcedSlave", kAll, 0x1A00, partner(kAll, 0x1300), true,
-                    1000, true, true, false},
-        ResolveCase{"PartnerForcedMaster", kAll, 0x0200, partner(kAll, 0x1B00), true, 1000, true,
-                    false, false},
-        ResolveCase{"MultiportBecomesMaster", kAll, 0x0200, partner(kAll, 0x0700), true, 1000,
-                    true, false, false},
-        ResolveCase{"HigherSeedWins", kAll, 0x0200, partner(kAll, 0x0300, 0xFFFF), true, 1000,
-                    true, false, false},
-        ResolveCase{"ParallelDetection100", kAll, 0x0200, forced(100, true), true, 100, false,
-                    false, false},
-        ResolveCase{"ParallelDetectionNoCommonSpeed", 0x0041, 0x0200, forced(100, true), false,
-                    0, false, false, false},
-        ResolveCase{"PartnerForced1000Slave", kAll, 0x0200, forced(1000, true, 0x1000), true,
-                    1000, true, true, false}),
+    ::testing::Values(ResolveCase{"Best1000Full", kAll, ADVERTISE_1000FULL, partner(kAll, k1000),
+                                  true, 1000, true, false, false},
+                      ResolveCase{"HalfOnly1000", kAll, ADVERTISE_1000HALF, partner(kAll, k1000),
+                                  true, 1000, false, false, false},
+                      ResolveCase{"LowerPartnerSeedMakesUsMaster", kAll, 0x0200,
+                                  partner(kAll, 0x0300, 0x0001), true, 1000, true, true, false},
+                      ResolveCase{"Common100Full", kAll, 0, partner(kAll, k1000), true, 100, true,
+                                  false, false},
+                      ResolveCase{"Common10Half", 0x0021, k1000, partner(0x0021, 0), true, 10,
+                                  false, false, false},
+                      ResolveCase{"NothingInCommon", 0x0101, 0, partner(0x0061, 0), false, 0, false,
+                                  false, false},
+                      ResolveCase{"BothForcedMaster", kAll, 0x1A00, partner(kAll, 0x1B00), false, 0,
+                                  false, false, true},
+                      ResolveCase{"BothForcedSlave", kAll, 0x1200, partner(kAll, 0x1300), false, 0,
+                                  false, false, true},
+                      ResolveCase{"ForcedMasterAgainstForcedSlave", kAll, 0x1A00,
+                                  partner(kAll, 0x1300), true, 1000, true, true, false},
+                      ResolveCase{"PartnerForcedMaster", kAll, 0x0200, partner(kAll, 0x1B00), true,
+                                  1000, true, false, false},
+                      ResolveCase{"MultiportBecomesMaster", kAll, 0x0200, partner(kAll, 0x0700),
+                                  true, 1000, true, false, false},
+                      ResolveCase{"HigherSeedWins", kAll, 0x0200, partner(kAll, 0x0300, 0xFFFF),
+                                  true, 1000, true, false, false},
+                      ResolveCase{"ParallelDetection100", kAll, 0x0200, forced(100, true), true,
+                                  100, false, false, false},
+                      ResolveCase{"ParallelDetectionNoCommonSpeed", 0x0041, 0x0200,
+                                  forced(100, true), false, 0, false, false, false},
+                      ResolveCase{"PartnerForced1000Slave", kAll, 0x0200,
+                                  forced(1000, true, 0x1000), true, 1000, true, true, false}),
     [](const ::testing::TestParamInfo<ResolveCase> &param_info) {
         return std::string(param_info.param.name);
     });
@@ -116,15 +116,15 @@ TEST_P(PauseResolution, FollowsThePauseTable) {
 constexpr uint16_t P = ADVERTISE_PAUSE_CAP;
 constexpr uint16_t A = ADVERTISE_PAUSE_ASYM;
 
-INSTANTIATE_TEST_SUITE_P(Table, PauseResolution,
-                         ::testing::Values(PauseCase{P, P, true, true}, PauseCase{P | A, P, true, true},
-                                           PauseCase{A, P | A, true, false},
-                                           PauseCase{P | A, A, false, true},
-                                           PauseCase{A, A, false, false}, PauseCase{0, P, false, false},
-                                           PauseCase{P, A, false, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, PauseResolution,
+    ::testing::Values(PauseCase{P, P, true, true}, PauseCase{P | A, P, true, true},
+                      PauseCase{A, P | A, true, false}, PauseCase{P | A, A, false, true},
+                      PauseCase{A, A, false, false}, PauseCase{0, P, false, false},
+                      PauseCase{P, A, false, false}));
 
 class ForcedLink : public bsp::test::SimTest {
-protected:
+  protected:
     static void force(uint16_t control) {
         ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_BMCR, control), 0);
     }

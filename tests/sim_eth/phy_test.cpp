@@ -8,9 +8,11 @@ namespace {
 using bsp::sim::LinkPartner;
 
 class PhyTest : public bsp::test::SimTest {
-protected:
+  protected:
     static int rd(int reg) { return eth_ctrl_emac_sfp_mdio_read(0, reg); }
-    static void wr(int reg, int value) { ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, reg, value), 0); }
+    static void wr(int reg, int value) {
+        ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, reg, value), 0);
+    }
 };
 
 TEST_F(PhyTest, PowerOnRegistersOfAClause22And40Phy) {

@@ -1,16 +1,224 @@
-// Shell commands of the eth families.
+// Shell commands of the Ethernet-port families: every command of the port layer's command
+// interpreter by name, the port map's start and SyncE capability phase, and the simulated
+// SFP cage, link partner and link.
+#include <bsp_ctrl/ehsl_pmap.h>
+#include <bsp_ctrl/ehsl_port.h>
+#include <bsp_sim/sim.h>
+#include <linux/mii.h>
+
+#include <cstdio>
+
 #include "shell.h"
 
 namespace bsp::shell {
 
 namespace {
 
-constexpr Command kCommands[] = {
-    {"", 0, 0, "", "", nullptr},
+// ---- the port layer's command interpreter ----
+
+constexpr const char *kCliNames[] = {
+    "port_init",        "port_conf",       "stub_conf",       "pmap_conf",   "Operstatus_set",
+    "Operstatus_get",   "adminstatus_set", "adminstatus_get", "speed_set",   "speed_get",
+    "link_status",      "mdix_set",        "mdix_get",        "duplex_set",  "duplex_get",
+    "config_get",       "config_set",      "master_set",      "autoneg_get", "autoneg_set",
+    "supported_speeds",
 };
+
+// True while ehsl_pmap_synce_cap_init_finished has not run: a capability read would wait.
+bool capability_phase_open() {
+    int value = 0;
+    return sem_getvalue(&ehsl_pmap_synce_init_sem, &value) != 0 || value <= 0;
+}
+
+template <size_t I>
+int run_cli(const Args &args) {
+    int port = 0;
+    int value = 0;
+    if ((!args.empty() && !parse_int(args[0], &port)) ||
+        (args.size() > 1 && !parse_int(args[1], &value))) {
+        return 1;
+    }
+    const std::string name = kCliNames[I];
+    if (name == "supported_speeds" && capability_phase_open()) {
+        std::fprintf(stderr,
+                     "the port map's SyncE capability phase has not ended and the query "
+                     "would wait (run pmap-init and synce-finish, or start SEIS)\n");
+        return 1;
+    }
+    return cli_cmd(0, port, const_cast<char *>(name.c_str()), value);
+}
+
+// ---- the port map ----
+
+int cmd_pmap_init(const Args &) {
+    ehsl_pmap_init();
+    return 0;
+}
+
+int cmd_pmap_update(const Args &args) {
+    int hw = 0;
+    int eps = 0;
+    if (!parse_int(args[0], &hw) || !parse_int(args[1], &eps)) {
+        return 1;
+    }
+    return ehsl_pmap_update(hw, eps, 0) == 0 ? 0 : 1;
+}
+
+int cmd_synce_cap(const Args &args) {
+    int hw = 0;
+    int cap = 0;
+    if (!parse_int(args[0], &hw) || !parse_int(args[1], &cap)) {
+        return 1;
+    }
+    return ehsl_pmap_synce_cap_init(hw, cap) == 0 ? 0 : 1;
+}
+
+int cmd_synce_finish(const Args &) {
+    return ehsl_pmap_synce_cap_init_finished();
+}
+
+// ---- the simulated cage, partner and link ----
+
+int cmd_sfp_plug(const Args &args) {
+    const std::string &t = args[0];
+    if (t == "copper" || t == "fibre" || t == "fiber" || t == "error") {
+        sim::plug_sfp(t == "copper" ? SFP_COPPER : t == "error" ? SFP_ERROR : SFP_FIBER);
+        return 0;
+    }
+    std::fprintf(stderr, "module type is copper, fibre or error: %s\n", t.c_str());
+    return 1;
+}
+
+int cmd_sfp_pull(const Args &) {
+    sim::pull_sfp();
+    return 0;
+}
+
+int cmd_link(const Args &args) {
+    if (args[0] != "up" && args[0] != "down") {
+        std::fprintf(stderr, "link up or link down\n");
+        return 1;
+    }
+    sim::set_link_connected(args[0] == "up");
+    return 0;
+}
+
+int cmd_partner(const Args &args) {
+    sim::LinkPartner p = sim::link_partner();
+    uint32_t adv = p.advertise;
+    uint32_t c1000 = p.ctrl1000;
+    if (args[0] == "auto") {
+        p.autoneg = true;
+        if ((args.size() > 1 && !parse_u32(args[1], &adv)) ||
+            (args.size() > 2 && !parse_u32(args[2], &c1000))) {
+            return 1;
+        }
+    } else if (args[0] == "forced" && args.size() >= 3) {
+        p.autoneg = false;
+        if (!parse_int(args[1], &p.forced_speed) ||
+            (args.size() > 3 && !parse_u32(args[3], &c1000))) {
+            return 1;
+        }
+        p.forced_full = args[2] == "full";
+    } else {
+        std::fprintf(stderr,
+                     "usage: partner auto [ADV [CTRL1000]] | forced SPEED full|half [CTRL1000]\n");
+        return 1;
+    }
+    p.advertise = static_cast<uint16_t>(adv);
+    p.ctrl1000 = static_cast<uint16_t>(c1000);
+    sim::set_link_partner(p);
+    return 0;
+}
+
+const char *module_name(sfp_hw_t t) {
+    switch (t) {
+        case SFP_COPPER:
+            return "copper";
+        case SFP_FIBER:
+            return "fibre";
+        case SFP_ERROR:
+            return "error";
+        case SFP_NO_SFP:
+            return "none";
+        default:
+            return "not initialised";
+    }
+}
+
+int cmd_eth_status(const Args &) {
+    const sim::LinkState s = sim::link_state();
+    const sim::LinkPartner p = sim::link_partner();
+    std::printf("module %s (monitor: %s), driver %s\n", module_name(sim::sfp_module()),
+                module_name(sfp_mon_get_module_type()),
+                sim::eth_driver_initialised() ? "started" : "not started");
+    std::printf("partner %s, %s, advertise 0x%04x, 1000BASE-T control 0x%04x\n",
+                p.connected ? "connected" : "disconnected",
+                p.autoneg ? "autonegotiating" : "forced", p.advertise, p.ctrl1000);
+    if (s.up) {
+        std::printf("link up %d Mbit/s %s duplex%s, pause tx %d rx %d\n", s.speed,
+                    s.full_duplex ? "full" : "half",
+                    s.speed == 1000 ? (s.master ? ", master" : ", slave") : "", s.tx_pause,
+                    s.rx_pause);
+    } else {
+        std::printf("link down%s\n",
+                    s.master_slave_fault ? " (master/slave configuration fault)" : "");
+    }
+    if (sim::sfp_module() == SFP_COPPER) {
+        std::printf(
+            "PHY: BMCR 0x%04x BMSR 0x%04x ADV 0x%04x LPA 0x%04x CTRL1000 0x%04x "
+            "STAT1000 0x%04x\n",
+            sim::phy_peek(MII_BMCR), sim::phy_peek(MII_BMSR), sim::phy_peek(MII_ADVERTISE),
+            sim::phy_peek(MII_LPA), sim::phy_peek(MII_CTRL1000), sim::phy_peek(MII_STAT1000));
+    }
+    std::printf("link events raised: %zu\n", sim::link_events().size());
+    return 0;
+}
+
+constexpr Command kCommands[] = {
+    {"port_init", 0, 0, "", "start the port layer and the MAC/SFP driver", run_cli<0>},
+    {"port_conf", 0, 0, "", "print the board's port configuration", run_cli<1>},
+    {"stub_conf", 0, 0, "", "print the port layer's stub record", run_cli<2>},
+    {"pmap_conf", 0, 0, "", "print the port map", run_cli<3>},
+    {"Operstatus_set", 2, 2, "PORT VALUE", "store an oper status in the stub record", run_cli<4>},
+    {"Operstatus_get", 1, 1, "PORT", "print a port's oper status", run_cli<5>},
+    {"adminstatus_set", 2, 2, "PORT VALUE", "set the administrative status (pause off first)",
+     run_cli<6>},
+    {"adminstatus_get", 1, 1, "PORT", "print the administrative status", run_cli<7>},
+    {"speed_set", 2, 2, "PORT MBITS", "force a speed", run_cli<8>},
+    {"speed_get", 1, 1, "PORT", "print the link speed", run_cli<9>},
+    {"link_status", 1, 1, "PORT", "print the link status", run_cli<10>},
+    {"mdix_set", 2, 2, "PORT MODE", "set MDI-X (0 auto, 1 normal, 2 crossover)", run_cli<11>},
+    {"mdix_get", 1, 1, "PORT", "print the MDI-X mode", run_cli<12>},
+    {"duplex_set", 2, 2, "PORT 10|11", "set full (10) or half (11) duplex", run_cli<13>},
+    {"duplex_get", 1, 1, "PORT", "print the duplex", run_cli<14>},
+    {"config_get", 1, 1, "PORT", "print autoneg, configuration and duplex", run_cli<15>},
+    {"config_set", 2, 2, "PORT CONFIG", "apply a configuration (1 autodetect .. 9 10HD)",
+     run_cli<16>},
+    {"master_set", 2, 2, "PORT 0|1|2", "master/slave: 0 automatic, 1 master, other slave",
+     run_cli<17>},
+    {"autoneg_get", 1, 1, "PORT", "print whether autonegotiation is on", run_cli<18>},
+    {"autoneg_set", 2, 2, "PORT 0|1", "switch autonegotiation off or on", run_cli<19>},
+    {"supported_speeds", 1, 1, "PORT", "print the supported-speeds bitmap", run_cli<20>},
+    {"pmap-init", 0, 0, "", "initialise the port map", cmd_pmap_init},
+    {"pmap-update", 2, 2, "HWPORT EPSPORT", "map (>0), unmap (<0) a hardware port",
+     cmd_pmap_update},
+    {"synce-cap", 2, 2, "HWPORT CAP", "store a port's SyncE capability bits (0..7)", cmd_synce_cap},
+    {"synce-finish", 0, 0, "", "end the SyncE capability initialisation phase", cmd_synce_finish},
+    {"sfp-plug", 1, 1, "copper|fibre|error", "plug a module into the SFP cage", cmd_sfp_plug},
+    {"sfp-pull", 0, 0, "", "pull the module out of the SFP cage", cmd_sfp_pull},
+    {"link", 1, 1, "up|down", "raise or drop the link at the far end", cmd_link},
+    {"partner", 1, 4, "auto [ADV [C1000]] | forced SPEED full|half [C1000]",
+     "set the link partner's abilities", cmd_partner},
+    {"eth-status", 0, 0, "", "show the cage, the partner, the link and the PHY", cmd_eth_status},
+};
+
+static_assert(std::size(kCliNames) == 21);
 
 }  // namespace
 
-std::span<const Command> eth_commands() { return std::span(kCommands).first(0); }
+std::span<const Command> eth_commands() {
+    return kCommands;
+}
 
 }  // namespace bsp::shell

@@ -31,7 +31,7 @@ struct LinkPartner {
     uint16_t ctrl1000 = 0x0300;   // clause-40: 1000 half/full, manual master/slave, port type
     int forced_speed = 100;       // when not autonegotiating: 10, 100 or 1000
     bool forced_full = false;
-    uint16_t seed = 0x1234;       // master/slave seed when both sides resolve automatically
+    uint16_t seed = 0x1234;  // master/slave seed when both sides resolve automatically
 };
 void set_link_partner(const LinkPartner &partner);
 LinkPartner link_partner();
@@ -47,7 +47,7 @@ struct LinkState {
     bool full_duplex = false;
     bool tx_pause = false;
     bool rx_pause = false;
-    bool master = false;          // 1000BASE-T only
+    bool master = false;  // 1000BASE-T only
     bool master_slave_fault = false;
 };
 LinkState link_state();
@@ -84,9 +84,9 @@ int eth_llf();
 
 // ---- link events ----
 struct LinkEvent {
-    int port;           // hardware port
-    int status;         // 1 = up, 0 = down
-    unsigned int speed; // Mbit/s, 0 when down
+    int port;            // hardware port
+    int status;          // 1 = up, 0 = down
+    unsigned int speed;  // Mbit/s, 0 when down
     bool operator==(const LinkEvent &) const = default;
 };
 // Every event the driver raised since the last reset, in order (also when no callback was
