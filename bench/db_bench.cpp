@@ -93,9 +93,9 @@ void BM_Put(benchmark::State &state) {
             benchmark::DoNotOptimize(st_put_obj(id, k.data(), &i, sizeof i));
         }
     }
-    state.counters["per_put"] = benchmark::Counter(
-        static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
-                                    benchmark::Counter::kInvert);
+    state.counters["per_put"] =
+        benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_Put)
     ->ArgNames({"n", "order"})

@@ -14,8 +14,7 @@ DB db_ctrl[kDbCount];
 // semaphore is gone), in which case `lockable` is cleared.
 bool has_open_objects(DB *db, bool *lockable) {
     bool open = false;
-    *lockable = with_sem(&db->db_obj_opened_sem,
-                         [&] { open = db->db_obj_opened_list != nullptr; });
+    *lockable = with_sem(&db->db_obj_opened_sem, [&] { open = db->db_obj_opened_list != nullptr; });
     return open;
 }
 
@@ -44,8 +43,8 @@ bool db_attach(DB *db) {
     }
     db->db_obj_opened_list = nullptr;
     std::strcpy(db->db_obj_opened_sem_name, "DB_OBJ_SEM");
-    if (OS_Create_Semaphore(&db->db_obj_opened_sem, db->db_obj_opened_sem_name, 1,
-                            NU_PRIORITY) != NU_SUCCESS) {
+    if (OS_Create_Semaphore(&db->db_obj_opened_sem, db->db_obj_opened_sem_name, 1, NU_PRIORITY) !=
+        NU_SUCCESS) {
         OS_Delete_Semaphore(&db->db_sem);
         return false;
     }
@@ -97,7 +96,9 @@ UINT32 db_delete(UINT32 db_id) {
 
 }  // namespace
 
-DB *db_get(UINT32 db_id) { return db_id < kDbCount ? &db_ctrl[db_id] : nullptr; }
+DB *db_get(UINT32 db_id) {
+    return db_id < kDbCount ? &db_ctrl[db_id] : nullptr;
+}
 
 DB *db_live(UINT32 db_id) {
     DB *db = db_get(db_id);
@@ -110,23 +111,33 @@ using namespace bsp::db;
 
 extern "C" {
 
-BSP_API UINT32 DbInstall(void) { return kDbOk; }
+BSP_API UINT32 DbInstall(void) {
+    return kDbOk;
+}
 
-BSP_API UINT32 DbUninstall(void) { return kDbOk; }
+BSP_API UINT32 DbUninstall(void) {
+    return kDbOk;
+}
 
 BSP_API UINT32 DbCreate(UINT32 dbId, UINT32 dbBase, UINT32 dbSize) {
     return db_create(dbId, dbBase, dbSize);
 }
 
-BSP_API UINT32 DbDelete(UINT32 dbId) { return db_delete(dbId); }
+BSP_API UINT32 DbDelete(UINT32 dbId) {
+    return db_delete(dbId);
+}
 
 BSP_API UINT32 DbObjOpen(UINT32 dbId, UINT32 *objId, char *objName, char *objOpenMode) {
     return obj_open(dbId, objId, objName, objOpenMode);
 }
 
-BSP_API UINT32 DbObjClose(UINT32 objId) { return obj_close(objId); }
+BSP_API UINT32 DbObjClose(UINT32 objId) {
+    return obj_close(objId);
+}
 
-BSP_API UINT32 DbObjRemove(UINT32 objId) { return obj_remove(objId); }
+BSP_API UINT32 DbObjRemove(UINT32 objId) {
+    return obj_remove(objId);
+}
 
 BSP_API UINT32 DbObjRead(UINT32 objId, void *objData, UINT32 objSize) {
     return obj_read(objId, objData, objSize);

@@ -187,8 +187,8 @@ int obj_prepare(DB *db, const UINT8 *key, UINT32 flags) {
     int status = 1;
     bool ok = true;
     if (flags & kFlagsMustExist) {
-        ok = with_sem(&db->db_sem,
-                      [&] { status = db->db_get_obj(db->db_dev_id, key, nullptr, 0); });
+        ok =
+            with_sem(&db->db_sem, [&] { status = db->db_get_obj(db->db_dev_id, key, nullptr, 0); });
     } else if (flags & kFlagsEmpty) {
         ok = with_sem(&db->db_sem, [&] {
             db->db_del_obj(db->db_dev_id, key);

@@ -23,15 +23,15 @@ struct DB;
 struct OBJ {
     UINT32 obj_magic;
     UINT32 obj_status;
-    UINT32 obj_users;                 // openers holding or waiting; under DB_OBJ_SEM
-    std::atomic<UINT32> obj_flags;    // open mode of the current holder
+    UINT32 obj_users;               // openers holding or waiting; under DB_OBJ_SEM
+    std::atomic<UINT32> obj_flags;  // open mode of the current holder
     STORE_OBJ_KEY obj_key;
-    NU_SEMAPHORE obj_sem;             // held by the current holder
+    NU_SEMAPHORE obj_sem;  // held by the current holder
     char obj_sem_name[8];
     OBJ *obj_opened_next;
     OBJ *obj_opened_prev;
     DB *db;
-    UINT32 obj_handle;                // the object id handed out
+    UINT32 obj_handle;  // the object id handed out
 };
 
 struct DB {

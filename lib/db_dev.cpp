@@ -23,7 +23,9 @@ void *st_malloc(MEM_POOL *pool, UINT32 size) {
     return block;
 }
 
-void st_free(MEM_POOL *pool, UINT32 block) { MEM_Deallocate(pool, from_addr32(block)); }
+void st_free(MEM_POOL *pool, UINT32 block) {
+    MEM_Deallocate(pool, from_addr32(block));
+}
 
 // A new block of `size` bytes; the old one goes back only once the new one is taken.
 void *st_realloc(MEM_POOL *pool, UINT32 old, UINT32 size) {
@@ -150,6 +152,8 @@ BSP_API int st_obj_key(const CHAR *st_obj_name, UINT32 st_obj_name_len, UINT8 *k
     return kStDone;
 }
 
-BSP_API int st_obj_cmp(const UINT8 *key1, const UINT8 *key2) { return st_key_cmp(key1, key2); }
+BSP_API int st_obj_cmp(const UINT8 *key1, const UINT8 *key2) {
+    return st_key_cmp(key1, key2);
+}
 
 }  // extern "C"

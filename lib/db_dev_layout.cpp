@@ -105,8 +105,7 @@ BSP_API int st_reinit(UINT32 *st_id, UINT32 st_addr, UINT32 st_size) {
     st->st_obj_search = 0;
     std::memset(st_pool(st), 0, sizeof(STORE_POOL));
     STATUS pool_status = NU_SUCCESS;
-    st_pool_init(st_pool(st), st_addr + ST_HEADER_SPACE, st_size - ST_HEADER_SPACE,
-                 &pool_status);
+    st_pool_init(st_pool(st), st_addr + ST_HEADER_SPACE, st_size - ST_HEADER_SPACE, &pool_status);
     if (pool_status != NU_SUCCESS) {
         // A store without a pool could hold nothing: no store is left named in the region.
         std::memset(st->st_name, 0, sizeof st->st_name);

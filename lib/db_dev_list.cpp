@@ -11,10 +11,16 @@ namespace bsp::db {
 
 namespace {
 
-UINT32 next_of(UINT32 node) { return st_desc(node)->st_obj_next; }
-UINT32 prev_of(UINT32 node) { return st_desc(node)->st_obj_prev; }
+UINT32 next_of(UINT32 node) {
+    return st_desc(node)->st_obj_next;
+}
+UINT32 prev_of(UINT32 node) {
+    return st_desc(node)->st_obj_prev;
+}
 
-int cmp_at(UINT32 node, const UINT8 *key) { return st_key_cmp(st_desc(node)->st_obj_key, key); }
+int cmp_at(UINT32 node, const UINT8 *key) {
+    return st_key_cmp(st_desc(node)->st_obj_key, key);
+}
 
 // The descriptor before which a node with `key` (not stored) belongs: the first with a
 // greater key, or the head when the key is the largest (the node then ends the list).

@@ -17,14 +17,15 @@ namespace {
 constexpr char kRule[] =
     "------------------------------------------------------------------------------";
 constexpr char kInfoTitles[] = "name      version    address      size     avail";
-constexpr char kDumpTitles[] = "key       attr    size  obj hex                           obj ascii";
+constexpr char kDumpTitles[] =
+    "key       attr    size  obj hex                           obj ascii";
 constexpr size_t kLineEnd = 78;
 constexpr size_t kChunk = 16;
 
 static_assert(sizeof kRule - 1 == kLineEnd);
 
 class Line {
-public:
+  public:
     Line() : out_(buf_, sizeof buf_) {}
 
     TextOut &out() { return out_; }
@@ -40,7 +41,7 @@ public:
         out_ = TextOut(buf_, sizeof buf_);
     }
 
-private:
+  private:
     char buf_[80];
     TextOut out_;
 };

@@ -23,9 +23,13 @@ constexpr UINT32 kStMinAllocation = 16;
 constexpr UINT32 kDescSize = sizeof(STORE_OBJ_DESC);
 
 // Store id to header: the id itself, or none for 0.
-inline STORE *st_get(UINT32 st_id) { return st_id ? from_addr32<STORE>(st_id) : nullptr; }
+inline STORE *st_get(UINT32 st_id) {
+    return st_id ? from_addr32<STORE>(st_id) : nullptr;
+}
 
-inline STORE_OBJ_DESC *st_desc(UINT32 addr) { return from_addr32<STORE_OBJ_DESC>(addr); }
+inline STORE_OBJ_DESC *st_desc(UINT32 addr) {
+    return from_addr32<STORE_OBJ_DESC>(addr);
+}
 
 // The pool record inside the header. Regions are 4-byte aligned, so the record is too.
 inline MEM_POOL *st_pool(STORE *st) {
@@ -36,7 +40,9 @@ inline const MEM_POOL *st_pool(const STORE *st) {
                                               offsetof(STORE, st_pool));
 }
 
-inline int st_key_cmp(const UINT8 *k1, const UINT8 *k2) { return std::memcmp(k1, k2, 4); }
+inline int st_key_cmp(const UINT8 *k1, const UINT8 *k2) {
+    return std::memcmp(k1, k2, 4);
+}
 
 // Cursor search: walks from the cursor towards the key and leaves the cursor where it
 // stopped. Returns the descriptor's address, or 0 when the key is not stored.

@@ -50,8 +50,8 @@ typedef struct STORE_STRUCT {
  * byte by byte (first byte most significant). */
 typedef struct STORE_OBJ_DESC_STRUCT {
     STORE_OBJ_KEY st_obj_key;
-    UINT32 st_obj_ptr;  /* data block */
-    UINT32 st_obj_len;  /* data length, may be 0 */
+    UINT32 st_obj_ptr; /* data block */
+    UINT32 st_obj_len; /* data length, may be 0 */
     STORE_OBJ_ATTR st_obj_attr;
     UINT32 st_obj_next;
     UINT32 st_obj_prev;

@@ -108,12 +108,13 @@ TEST_P(OpenModeTest, ModeStringIsComparedOverTwoCharacters) {
     ASSERT_EQ(DbCreate(0, base(), kRegionSize), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, OpenModeTest,
-    ::testing::Values(ModeCase{"r", true}, ModeCase{"w", true}, ModeCase{"r+", true},
-                      ModeCase{"w+", true}, ModeCase{"r+b", true}, ModeCase{"w+x", true},
-                      ModeCase{"rb", false}, ModeCase{"wb", false}, ModeCase{"a", false},
-                      ModeCase{"", false}, ModeCase{"+", false}, ModeCase{"R", false}));
+INSTANTIATE_TEST_SUITE_P(Modes, OpenModeTest,
+                         ::testing::Values(ModeCase{"r", true}, ModeCase{"w", true},
+                                           ModeCase{"r+", true}, ModeCase{"w+", true},
+                                           ModeCase{"r+b", true}, ModeCase{"w+x", true},
+                                           ModeCase{"rb", false}, ModeCase{"wb", false},
+                                           ModeCase{"a", false}, ModeCase{"", false},
+                                           ModeCase{"+", false}, ModeCase{"R", false}));
 
 TEST_F(DbTest, ReadOpenOfMissingNameFailsAndChangesNothing) {
     auto before = snapshot();
@@ -177,8 +178,8 @@ TEST_F(DbTest, ClosedAndForgedIdsAreRefusedByEveryOperation) {
     ASSERT_EQ(DbObjClose(closed), 0u);
     UINT32 live = open("other", "w+");
     char buf[4];
-    for (UINT32 id : {closed, 0u, 1u, 0xFFFFFFFFu, live ^ 2u, live + 2u,
-                      addr32(&buf) /* any address */}) {
+    for (UINT32 id :
+         {closed, 0u, 1u, 0xFFFFFFFFu, live ^ 2u, live + 2u, addr32(&buf) /* any address */}) {
         EXPECT_EQ(DbObjClose(id), 1u) << id;
         EXPECT_EQ(DbObjRead(id, buf, 4), 1u) << id;
         EXPECT_EQ(DbObjWrite(id, buf, 4), 1u) << id;

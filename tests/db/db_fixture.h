@@ -18,7 +18,9 @@ namespace bsp::test {
 using Key = std::array<UINT8, 4>;
 
 // Makes the nth next call of an OS service fail.
-inline void fail_nth(sim::FaultOp op, unsigned nth) { sim::inject_fault({op, nth, EIO, -1, ""}); }
+inline void fail_nth(sim::FaultOp op, unsigned nth) {
+    sim::inject_fault({op, nth, EIO, -1, ""});
+}
 
 inline Key key_of(const std::string &name) {
     Key k{};
@@ -26,11 +28,13 @@ inline Key key_of(const std::string &name) {
     return k;
 }
 
-inline UINT32 addr32(const void *p) { return static_cast<UINT32>(reinterpret_cast<uintptr_t>(p)); }
+inline UINT32 addr32(const void *p) {
+    return static_cast<UINT32>(reinterpret_cast<uintptr_t>(p));
+}
 
 // A zero-filled anonymous region at a fixed address (released by the destructor).
 class FixedRegion {
-public:
+  public:
     FixedRegion(uintptr_t address, size_t size) : size_(size) {
         void *p = ::mmap(reinterpret_cast<void *>(address), size, PROT_READ | PROT_WRITE,
                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
@@ -47,17 +51,17 @@ public:
     FixedRegion &operator=(const FixedRegion &) = delete;
     UINT8 *base() const { return base_; }
 
-private:
+  private:
     UINT8 *base_;
     size_t size_;
 };
 
 // One store region below 4 GiB per test.
 class StoreTest : public SimTest {
-public:
+  public:
     static constexpr size_t kRegionSize = 64 * 1024;
 
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         region_ = static_cast<UINT8 *>(sim::map_low_region(kRegionSize));
@@ -86,7 +90,8 @@ protected:
         UINT32 node = head;
         while (node != 0 && keys.size() < 10000) {
             auto *d = reinterpret_cast<const STORE_OBJ_DESC *>(uintptr_t{node});
-            keys.push_back({d->st_obj_key[0], d->st_obj_key[1], d->st_obj_key[2], d->st_obj_key[3]});
+            keys.push_back(
+                {d->st_obj_key[0], d->st_obj_key[1], d->st_obj_key[2], d->st_obj_key[3]});
             node = d->st_obj_next;
             if (node == head) {
                 break;
@@ -112,7 +117,7 @@ protected:
 
 // Database 0 created over the region; every test leaves with both databases deleted.
 class DbTest : public StoreTest {
-protected:
+  protected:
     void SetUp() override {
         StoreTest::SetUp();
         ASSERT_EQ(DbCreate(0, base(), kRegionSize), 0u);

@@ -13,7 +13,7 @@ constexpr uintptr_t kRestartBase = 0x31000000;
 constexpr size_t kRestartSize = 256 * 1024;
 
 class DbRestartTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         char path[] = "/tmp/db_restart_XXXXXX";
@@ -52,7 +52,9 @@ protected:
     void *region_ = nullptr;
 };
 
-std::string contents_of(int i) { return "object " + std::to_string(i) + std::string(static_cast<size_t>(i % 40), '*'); }
+std::string contents_of(int i) {
+    return "object " + std::to_string(i) + std::string(static_cast<size_t>(i % 40), '*');
+}
 
 TEST_F(DbRestartTest, ObjectsSurviveAndStoreStaysUsable) {
     map();

@@ -99,7 +99,8 @@ TEST_F(DbTest, ManyThreadsReadAndWriteWithoutLosingAWrite) {
                 const std::string &n = names[static_cast<size_t>(r + t) % names.size()];
                 UINT32 id = 0;
                 UINT32 count = 0;
-                int bad = DbObjOpen(0, &id, const_cast<char *>(n.c_str()), const_cast<char *>("r+")) != 0;
+                int bad =
+                    DbObjOpen(0, &id, const_cast<char *>(n.c_str()), const_cast<char *>("r+")) != 0;
                 bad += DbObjRead(id, &count, 4) != 0;
                 ++count;
                 bad += DbObjWrite(id, &count, 4) != 0;

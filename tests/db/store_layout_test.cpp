@@ -13,14 +13,19 @@ UINT32 word_at(const UINT8 *p) {
     return v;
 }
 
-STORE_OBJ_DESC *desc(UINT32 addr) { return reinterpret_cast<STORE_OBJ_DESC *>(uintptr_t{addr}); }
+STORE_OBJ_DESC *desc(UINT32 addr) {
+    return reinterpret_cast<STORE_OBJ_DESC *>(uintptr_t{addr});
+}
 
 TEST_F(StoreTest, InitOnZeroRegionLaysOutEmptyStore) {
     std::memset(region_ + 56, 0xAA, 200);
     UINT32 id = 0;
     ASSERT_EQ(st_init(&id, base(), 4096), 0);
     EXPECT_EQ(id, base());
-    EXPECT_EQ(0, std::memcmp(region_, "store\0\0\0" "1.0\0\0\0\0\0", 16));
+    EXPECT_EQ(0, std::memcmp(region_,
+                             "store\0\0\0"
+                             "1.0\0\0\0\0\0",
+                             16));
     EXPECT_EQ(word_at(region_ + 16), base());
     EXPECT_EQ(word_at(region_ + 20), 4096u);
     EXPECT_EQ(word_at(region_ + 24), base() + 256);  // pool_addr
@@ -81,7 +86,8 @@ struct UnusableRegion {
     UINT32 size;
 };
 
-class UnusableRegionTest : public StoreTest, public ::testing::WithParamInterface<UnusableRegion> {};
+class UnusableRegionTest : public StoreTest,
+                           public ::testing::WithParamInterface<UnusableRegion> {};
 
 TEST_P(UnusableRegionTest, InitAndReinitRefuseWithoutWriting) {
     const UnusableRegion &r = GetParam();
@@ -98,15 +104,14 @@ TEST_P(UnusableRegionTest, InitAndReinitRefuseWithoutWriting) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Regions, UnusableRegionTest,
-    ::testing::Values(UnusableRegion{"NullId", true, 0, 4096},
-                      UnusableRegion{"Size256", false, 0, 256},
-                      UnusableRegion{"Size0", false, 0, 0},
-                      UnusableRegion{"AddressZero", false, -1, 4096},
-                      UnusableRegion{"Unaligned", false, 2, 4096},
-                      UnusableRegion{"Beyond4GiB", false, 0, 0xFFFFFFFF}),
-    [](const auto &p) { return std::string(p.param.what); });
+INSTANTIATE_TEST_SUITE_P(Regions, UnusableRegionTest,
+                         ::testing::Values(UnusableRegion{"NullId", true, 0, 4096},
+                                           UnusableRegion{"Size256", false, 0, 256},
+                                           UnusableRegion{"Size0", false, 0, 0},
+                                           UnusableRegion{"AddressZero", false, -1, 4096},
+                                           UnusableRegion{"Unaligned", false, 2, 4096},
+                                           UnusableRegion{"Beyond4GiB", false, 0, 0xFFFFFFFF}),
+                         [](const auto &p) { return std::string(p.param.what); });
 
 TEST_F(StoreTest, RegionTooSmallForAPoolIsRefused) {
     UINT32 id = 0;
@@ -119,13 +124,12 @@ TEST_F(StoreTest, RegionTooSmallForAPoolIsRefused) {
 // A store of three objects (keys 10.., 20.., 30..) with one kind of damage done to it.
 struct Damage {
     const char *what;
-    std::function<void(STORE *st, STORE_OBJ_DESC *first, STORE_OBJ_DESC *mid,
-                       STORE_OBJ_DESC *last)>
+    std::function<void(STORE *st, STORE_OBJ_DESC *first, STORE_OBJ_DESC *mid, STORE_OBJ_DESC *last)>
         apply;
 };
 
 class DamagedStoreTest : public StoreTest, public ::testing::WithParamInterface<Damage> {
-protected:
+  protected:
     void SetUp() override {
         StoreTest::SetUp();
         UINT32 id = layout();
@@ -153,46 +157,86 @@ TEST_P(DamagedStoreTest, IsRefusedAndLeftUntouched) {
     EXPECT_EQ(header()->st_obj_head, 0u);
 }
 
-UINT32 addr_of(const void *p) { return addr32(p); }
+UINT32 addr_of(const void *p) {
+    return addr32(p);
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Damages, DamagedStoreTest,
-    ::testing::Values(
-        Damage{"AddressNotBase", [](STORE *st, auto, auto, auto) { st->st_addr += 4096; }},
-        Damage{"SizeBeyondRegion",
-               [](STORE *st, auto, auto, auto) { st->st_size = StoreTest::kRegionSize + 4096; }},
-        Damage{"SizeWithinHeader", [](STORE *st, auto, auto, auto) { st->st_size = 200; }},
-        Damage{"PoolElsewhere", [](STORE *st, auto, auto, auto) { st->st_pool.pool_addr += 4; }},
-        Damage{"PoolBeyondStore",
-               [](STORE *st, auto, auto, auto) { st->st_pool.pool_size = st->st_size; }},
-        Damage{"MinAllocationChanged",
-               [](STORE *st, auto, auto, auto) { st->st_pool.pool_min_allocation = 4096; }},
-        Damage{"PoolListInHeader",
-               [](STORE *st, auto, auto, auto) { st->st_pool.memory_list = st->st_addr + 8; }},
-        Damage{"HeadInHeader",
-               [](STORE *st, auto, auto, auto) { st->st_obj_head = st->st_addr + 100; }},
-        Damage{"HeadWithoutCursor", [](STORE *st, auto, auto, auto) { st->st_obj_search = 0; }},
-        Damage{"CursorNotListed",
-               [](STORE *st, auto first, auto, auto) { st->st_obj_search = first->st_obj_ptr; }},
-        Damage{"NextOutsidePool", [](STORE *, auto, auto mid, auto) { mid->st_obj_next = 0x10; }},
-        Damage{"NextAtPoolEnd",
-               [](STORE *st, auto, auto mid, auto) {
-                   mid->st_obj_next = st->st_addr + st->st_size - 10;
-               }},
-        Damage{"LinksDisagree",
-               [](STORE *, auto first, auto, auto last) { last->st_obj_prev = addr_of(first); }},
-        Damage{"KeysNotAscending", [](STORE *, auto first, auto, auto) { first->st_obj_key[0] = 0x40; }},
-        Damage{"DuplicateKeys", [](STORE *, auto, auto mid, auto) { mid->st_obj_key[0] = 0x30; }},
-        Damage{"DataOutsidePool",
-               [](STORE *st, auto, auto mid, auto) { mid->st_obj_ptr = st->st_addr + 16; }},
-        Damage{"DataBeyondPool",
-               [](STORE *, auto, auto, auto last) { last->st_obj_len = 0xFFFFFFF0; }},
-        Damage{"SingleLinkedToOther", [](STORE *, auto first, auto mid, auto last) {
-                   // first <-> last skipping mid, while mid still points into the list
-                   first->st_obj_next = addr_of(last);
-                   (void)mid;
-               }}),
-    [](const auto &p) { return std::string(p.param.what); });
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedStoreTest,
+                         ::
+                             testing::
+                                 Values(Damage{"AddressNotBase", [](STORE *st, auto, auto,
+                                                                    auto) { st->st_addr += 4096; }},
+                                        Damage{"SizeBeyondRegion",
+                                               [](STORE *st, auto, auto, auto) {
+                                                   st->st_size = StoreTest::kRegionSize + 4096;
+                                               }},
+                                        Damage{"SizeWithinHeader", [](STORE *st, auto, auto,
+                                                                      auto) { st->st_size = 200; }},
+                                        Damage{"PoolElsewhere",
+                                               [](STORE *st, auto, auto, auto) {
+                                                   st->st_pool.pool_addr += 4;
+                                               }},
+                                        Damage{"PoolBeyondStore",
+                                               [](STORE *st, auto, auto, auto) {
+                                                   st->st_pool.pool_size = st->st_size;
+                                               }},
+                                        Damage{"MinAllocationChanged",
+                                               [](STORE *st, auto, auto, auto) {
+                                                   st->st_pool.pool_min_allocation = 4096;
+                                               }},
+                                        Damage{"PoolListInHeader",
+                                               [](STORE *st, auto, auto, auto) {
+                                                   st->st_pool.memory_list = st->st_addr + 8;
+                                               }},
+                                        Damage{"HeadInHeader",
+                                               [](STORE *st, auto, auto, auto) {
+                                                   st->st_obj_head = st->st_addr + 100;
+                                               }},
+                                        Damage{
+                                            "HeadWithoutCursor", [](STORE *st, auto, auto,
+                                                                    auto) { st->st_obj_search = 0; }},
+                                        Damage{
+                                            "CursorNotListed",
+                                            [](STORE *st, auto first, auto, auto) {
+                                                st->st_obj_search = first->st_obj_ptr;
+                                            }},
+                                        Damage{"NextOutsidePool",
+                                               [](STORE *, auto, auto mid, auto) {
+                                                   mid->st_obj_next = 0x10;
+                                               }},
+                                        Damage{"NextAtPoolEnd",
+                                               [](STORE *st, auto, auto mid, auto) {
+                                                   mid->st_obj_next =
+                                                       st->st_addr + st->st_size - 10;
+                                               }},
+                                        Damage{"LinksDisagree",
+                                               [](STORE *, auto first, auto, auto last) {
+                                                   last->st_obj_prev = addr_of(first);
+                                               }},
+                                        Damage{"KeysNotAscending",
+                                               [](STORE *, auto first, auto, auto) {
+                                                   first->st_obj_key[0] = 0x40;
+                                               }},
+                                        Damage{
+                                            "DuplicateKeys",
+                                            [](STORE *, auto,
+                                               auto mid, auto) { mid->st_obj_key[0] = 0x30; }},
+                                        Damage{"DataOutsidePool",
+                                               [](STORE *st, auto, auto mid, auto) {
+                                                   mid->st_obj_ptr = st->st_addr + 16;
+                                               }},
+                                        Damage{"DataBeyondPool",
+                                               [](STORE *, auto, auto, auto last) {
+                                                   last->st_obj_len = 0xFFFFFFF0;
+                                               }},
+                                        Damage{"SingleLinkedToOther",
+                                               [](STORE *, auto first, auto mid, auto last) {
+                                                   // first <-> last skipping mid, while mid still
+                                                   // points into the list
+                                                   first->st_obj_next = addr_of(last);
+                                                   (void)mid;
+                                               }}),
+                         [](const auto &p) { return std::string(p.param.what); });
 
 }  // namespace
 }  // namespace bsp::test

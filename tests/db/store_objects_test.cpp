@@ -11,10 +11,12 @@
 namespace bsp::test {
 namespace {
 
-Key k(UINT8 first) { return Key{first, 0, 0, 0}; }
+Key k(UINT8 first) {
+    return Key{first, 0, 0, 0};
+}
 
 class StoreObjectsTest : public StoreTest {
-protected:
+  protected:
     void SetUp() override {
         StoreTest::SetUp();
         id_ = layout();
@@ -269,18 +271,18 @@ TEST_F(StoreObjectsTest, RandomOperationsMatchAModel) {
         std::string data(rng() % 40, static_cast<char>('a' + rng() % 26));
         UINT32 n = static_cast<UINT32>(data.size());
         switch (rng() % 3) {
-        case 0:
-            ASSERT_EQ(st_put_obj(id_, key.data(), data.data(), n), model.count(key) ? 1 : 0);
-            model.emplace(key, data);
-            break;
-        case 1:
-            ASSERT_EQ(st_set_obj(id_, key.data(), data.data(), n), model.count(key) ? 0 : 1);
-            if (model.count(key)) {
-                model[key] = data;
-            }
-            break;
-        default:
-            ASSERT_EQ(st_del_obj(id_, key.data()), model.erase(key) ? 0 : 1);
+            case 0:
+                ASSERT_EQ(st_put_obj(id_, key.data(), data.data(), n), model.count(key) ? 1 : 0);
+                model.emplace(key, data);
+                break;
+            case 1:
+                ASSERT_EQ(st_set_obj(id_, key.data(), data.data(), n), model.count(key) ? 0 : 1);
+                if (model.count(key)) {
+                    model[key] = data;
+                }
+                break;
+            default:
+                ASSERT_EQ(st_del_obj(id_, key.data()), model.erase(key) ? 0 : 1);
         }
     }
     std::vector<Key> keys;

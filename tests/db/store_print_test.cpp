@@ -25,7 +25,7 @@ std::string printed(int (*print)(UINT32), UINT32 id, int expect_result = 0) {
 }
 
 class StorePrintTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         ASSERT_NE(region_.base(), nullptr) << "address 0x40001000 is taken";
@@ -41,12 +41,15 @@ protected:
 };
 
 TEST_F(StorePrintTest, InfoShowsHeaderOfFreshStore) {
-    EXPECT_EQ(printed(st_info, id_),
-              kRule + "\n"
-              "name      version    address      size     avail                              \n" +
-                  kRule + "\n"
-                  "store     1.0       00100040      4096      3824  \n" +
-                  kRule + "\n");
+    EXPECT_EQ(
+        printed(st_info, id_),
+        kRule +
+            "\n"
+            "name      version    address      size     avail                              \n" +
+            kRule +
+            "\n"
+            "store     1.0       00100040      4096      3824  \n" +
+            kRule + "\n");
 }
 
 TEST_F(StorePrintTest, InfoShowsFreeBytesOfThePool) {
@@ -60,10 +63,12 @@ TEST_F(StorePrintTest, InfoShowsFreeBytesOfThePool) {
 }
 
 TEST_F(StorePrintTest, DumpOfEmptyStoreHasNoRows) {
-    EXPECT_EQ(printed(st_dump, id_),
-              kRule + "\n"
-              "key       attr    size  obj hex                           obj ascii           \n" +
-                  kRule + "\n" + kRule + "\n");
+    EXPECT_EQ(
+        printed(st_dump, id_),
+        kRule +
+            "\n"
+            "key       attr    size  obj hex                           obj ascii           \n" +
+            kRule + "\n" + kRule + "\n");
 }
 
 TEST_F(StorePrintTest, DumpListsObjectsInKeyOrderWithContinuationLines) {
@@ -75,24 +80,26 @@ TEST_F(StorePrintTest, DumpListsObjectsInKeyOrderWithContinuationLines) {
     put({0x10, 0, 0, 0}, "A\nB");
     put({0x0a, 0x0b, 0x0c, 0x0d}, "");
     put({0x01, 0x02, 0x03, 0x04}, "ABCDEFGHIJKLMNOPQRST");
-    EXPECT_EQ(printed(st_dump, id_),
-              kRule + "\n"
-              "key       attr    size  obj hex                           obj ascii           \n" +
-                  kRule + "\n"
-                  "01020304  0000      20  4142434445464748494a4b4c4d4e4f50  ABCDEFGHIJKLMNOP    \n"
-                  "                        51525354                          QRST                \n"
-                  "0a0b0c0d  0000       0\n"
-                  "10000000  0000       3  410a42                            A.B                 \n"
-                  "20000000  0000      16  303132333435363738393a3b3c3d3e3f  0123456789:;<=>?    \n" +
-                  kRule + "\n");
+    EXPECT_EQ(
+        printed(st_dump, id_),
+        kRule +
+            "\n"
+            "key       attr    size  obj hex                           obj ascii           \n" +
+            kRule +
+            "\n"
+            "01020304  0000      20  4142434445464748494a4b4c4d4e4f50  ABCDEFGHIJKLMNOP    \n"
+            "                        51525354                          QRST                \n"
+            "0a0b0c0d  0000       0\n"
+            "10000000  0000       3  410a42                            A.B                 \n"
+            "20000000  0000      16  303132333435363738393a3b3c3d3e3f  0123456789:;<=>?    \n" +
+            kRule + "\n");
 }
 
 TEST_F(StorePrintTest, DumpShowsBytesOutsideAsciiAsDots) {
     put({0xff, 0, 0, 0}, std::string("\x80\xff\x7f\x20", 4));
     std::string text = printed(st_dump, id_);
-    EXPECT_NE(text.find(
-                  "ff000000  0000       4  80ff7f20                          ... "
-                  "                \n"),
+    EXPECT_NE(text.find("ff000000  0000       4  80ff7f20                          ... "
+                        "                \n"),
               std::string::npos)
         << text;
 }

@@ -40,7 +40,9 @@ bool parse_db(const std::string &word, uint32_t *db) {
     return false;
 }
 
-std::string region_file(uint32_t db) { return sim::state_path("db" + std::to_string(db) + ".region"); }
+std::string region_file(uint32_t db) {
+    return sim::state_path("db" + std::to_string(db) + ".region");
+}
 
 // The size of a region file kept from an earlier run, or 0.
 uint32_t kept_size(uint32_t db) {
@@ -219,8 +221,12 @@ int finish(const Args &args, UINT32 (*op)(UINT32), const char *what) {
     return 0;
 }
 
-int cmd_db_close(const Args &args) { return finish(args, DbObjClose, "DbObjClose"); }
-int cmd_db_remove(const Args &args) { return finish(args, DbObjRemove, "DbObjRemove"); }
+int cmd_db_close(const Args &args) {
+    return finish(args, DbObjClose, "DbObjClose");
+}
+int cmd_db_remove(const Args &args) {
+    return finish(args, DbObjRemove, "DbObjRemove");
+}
 
 int print_store(const Args &args, int (*print)(UINT32)) {
     uint32_t db = 0;
@@ -234,15 +240,18 @@ int print_store(const Args &args, int (*print)(UINT32)) {
     return print(region_address(db)) == 0 ? 0 : 1;
 }
 
-int cmd_db_info(const Args &args) { return print_store(args, st_info); }
-int cmd_db_dump(const Args &args) { return print_store(args, st_dump); }
+int cmd_db_info(const Args &args) {
+    return print_store(args, st_info);
+}
+int cmd_db_dump(const Args &args) {
+    return print_store(args, st_dump);
+}
 
 constexpr Command kCommands[] = {
     {"db-create", 1, 2, "0|1 [SIZE]", "create a database over its kept region (adopts its objects)",
      cmd_db_create},
     {"db-wipe", 1, 1, "0|1", "lay the database's region out as an empty store", cmd_db_wipe},
-    {"db-delete", 1, 1, "0|1", "delete a database (its objects stay in the region)",
-     cmd_db_delete},
+    {"db-delete", 1, 1, "0|1", "delete a database (its objects stay in the region)", cmd_db_delete},
     {"db-open", 3, 3, "0|1 NAME r|w|r+|w+", "open an object by name", cmd_db_open},
     {"db-read", 1, 2, "NAME [SIZE]", "read an open object (SIZE bytes, default 16)", cmd_db_read},
     {"db-write", 2, 2, "NAME BYTES", "replace an open object (hex or text:...)", cmd_db_write},
@@ -254,6 +263,8 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
-std::span<const Command> db_commands() { return kCommands; }
+std::span<const Command> db_commands() {
+    return kCommands;
+}
 
 }  // namespace bsp::shell
