@@ -85,10 +85,9 @@ bool is_block(const MEM_POOL *pool, uint32_t block) {
     if (h->memory_pool != addr(pool)) {
         return false;
     }
-    bool prev_ok = h->memory_prev == 0
-                       ? block == pool->memory_list
-                       : header_inside(pool, h->memory_prev) &&
-                             header_at(h->memory_prev)->memory_next == block;
+    bool prev_ok = h->memory_prev == 0 ? block == pool->memory_list
+                                       : header_inside(pool, h->memory_prev) &&
+                                             header_at(h->memory_prev)->memory_next == block;
     bool next_ok = h->memory_next == 0 || (header_inside(pool, h->memory_next) &&
                                            header_at(h->memory_next)->memory_prev == block);
     return prev_ok && next_ok;
