@@ -5,7 +5,7 @@
 namespace bsp::test {
 namespace {
 
-constexpr uintptr_t kPrintBase = 0x40001000;
+constexpr uintptr_t kPrintBase = 0x38001000;
 constexpr UINT32 kPrintSize = 4096;
 
 const std::string kRule(78, '-');
@@ -28,7 +28,7 @@ class StorePrintTest : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        ASSERT_NE(region_.base(), nullptr) << "address 0x40001000 is taken";
+        ASSERT_NE(region_.base(), nullptr) << "address 0x38001000 is taken";
         ASSERT_EQ(st_init(&id_, kPrintBase, kPrintSize), 0);
     }
 
@@ -48,7 +48,7 @@ TEST_F(StorePrintTest, InfoShowsHeaderOfFreshStore) {
             "name      version    address      size     avail                              \n" +
             kRule +
             "\n"
-            "store     1.0       00100040      4096      3824  \n" +
+            "store     1.0       00100038      4096      3824  \n" +
             kRule + "\n");
 }
 
