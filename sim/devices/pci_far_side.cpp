@@ -149,6 +149,9 @@ void attach(InterruptLine &l) {
     l.set_hooks(before_entry, after_entry);
     std::lock_guard lock(far().mutex);
     far().line = &l;
+    if (far().rx_busy) {
+        raise_locked(far(), kPciBellMessage);  // sent before the library attached
+    }
 }
 
 InterruptLine *line() {

@@ -37,13 +37,30 @@ TEST_F(PciTest, OddLengthMessageKeepsItsLastByte) {
     EXPECT_EQ(received()[0].dev, 2u);
 }
 
-TEST_F(PciTest, LengthAbove1536IsCutAndNothingIsCopiedPastTheBuffer) {
-    ASSERT_TRUE(sim::pci_place_rx_raw(0x03FF, 0xFFFF, pattern(1536, 0)));
+struct RawLengthCase {
+    uint16_t len_h;
+    uint16_t len_l;
+    size_t delivered;
+    uint32_t dev;
+};
+
+class PciRawLength : public PciTest, public ::testing::WithParamInterface<RawLengthCase> {};
+
+// Whatever the far side writes into the length words, at most 1536 bytes are delivered.
+TEST_P(PciRawLength, LengthAbove1536IsCutAndNothingIsCopiedPastTheBuffer) {
+    ASSERT_TRUE(sim::pci_place_rx_raw(GetParam().len_h, GetParam().len_l, pattern(1536, 0)));
     sim::pci_raise(sim::kPciBellMessage);
     ASSERT_TRUE(wait_until([] { return received_count() == 1; }));
-    EXPECT_EQ(received()[0].bytes, pattern(1536, 0));
-    EXPECT_EQ(received()[0].dev, 3u);
+    EXPECT_EQ(received()[0].bytes, pattern(GetParam().delivered, 0));
+    EXPECT_EQ(received()[0].dev, GetParam().dev);
 }
+
+INSTANTIATE_TEST_SUITE_P(Words, PciRawLength,
+                         ::testing::Values(RawLengthCase{0x0000, 0x05FF, 1535, 0},
+                                           RawLengthCase{0x0300, 0x0601, 1536, 3},
+                                           RawLengthCase{0x03FF, 0xFFFF, 1536, 3},
+                                           RawLengthCase{0xFF01, 0x0000, 1536, 255},
+                                           RawLengthCase{0xFFFF, 0xFFFF, 1536, 255}));
 
 TEST_F(PciTest, EmptyReceiveAreaIsAcknowledgedButNotDelivered) {
     ASSERT_TRUE(sim::pci_place_rx_raw(0x0700, 0x0000, {}));

@@ -51,16 +51,16 @@ int cmd_pci_open(const Args &args) {
     if (!args.empty() && !parse_u32(args[0], &version)) {
         return 1;
     }
+    pci_install_rx_callback(print_pci_rx);  // first: a waiting message arrives at once
     if (!g_pci_attached) {
         init_pci();
         enable_pci();
         toggle_pci_ready();
         g_pci_attached = true;
     }
-    pci_install_rx_callback(print_pci_rx);
     int result = pci_open(version);
     std::printf("pci_open(0x%08x) = %d\n", static_cast<unsigned>(version), result);
-    return result == 0 ? 0 : 1;
+    return settle_pci(result == 0 ? 0 : 1);
 }
 
 int cmd_pci_send(const Args &args) {
