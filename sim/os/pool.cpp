@@ -93,6 +93,22 @@ bool is_block(const MEM_POOL *pool, uint32_t block) {
     return prev_ok && next_ok;
 }
 
+// Whether the record names sound pool memory: aligned, in 32-bit space, the chain at its start.
+bool record_sound(const MEM_POOL *pool) {
+    return pool->pool_addr % kAlign == 0 && pool->pool_size >= kHeader &&
+           uint64_t{pool->pool_addr} + pool->pool_size <= uint64_t{UINT32_MAX} + 1 &&
+           pool->memory_list == pool->pool_addr;
+}
+
+// Whether a block of the chain may be followed: inside the pool, its successor after it.
+// Memory that survived a restart (or was overwritten) is checked, never trusted; ascending
+// links also bound every walk.
+bool link_sound(const MEM_POOL *pool, uint32_t b) {
+    uint32_t next = header_at(b)->memory_next;
+    return header_inside(pool, b) &&
+           (next == 0 || (header_inside(pool, next) && next >= b + kHeader));
+}
+
 // Where the first-fit search starts (a search mark from elsewhere is not trusted).
 uint32_t search_start(const MEM_POOL *pool) {
     return header_inside(pool, pool->memory_search) ? pool->memory_search : pool->memory_list;
@@ -128,7 +144,7 @@ STATUS MEM_Create_Pool(MEM_POOL *pool, void *start, UNSIGNED size, UNSIGNED min_
 }
 
 STATUS MEM_Allocate(MEM_POOL *pool, void **block, UNSIGNED size) {
-    if (pool == nullptr || block == nullptr || size > pool->pool_size) {
+    if (pool == nullptr || block == nullptr || size > pool->pool_size || !record_sound(pool)) {
         return kInvalid;
     }
     if (fault_hit(FaultOp::PoolAllocate)) {
@@ -136,6 +152,9 @@ STATUS MEM_Allocate(MEM_POOL *pool, void **block, UNSIGNED size) {
     }
     uint32_t want = round_up(size < pool->pool_min_allocation ? pool->pool_min_allocation : size);
     for (uint32_t b = search_start(pool); b != 0; b = header_at(b)->memory_next) {
+        if (!link_sound(pool, b)) {
+            return kInvalid;
+        }
         MEM_HEADER *h = header_at(b);
         if (!h->memory_free || data_size(pool, b) < want) {
             continue;
@@ -154,7 +173,7 @@ STATUS MEM_Allocate(MEM_POOL *pool, void **block, UNSIGNED size) {
 
 STATUS MEM_Deallocate(MEM_POOL *pool, void *block) {
     uintptr_t p = reinterpret_cast<uintptr_t>(block);
-    if (pool == nullptr || p < uintptr_t{pool->pool_addr} + kHeader ||
+    if (pool == nullptr || !record_sound(pool) || p < uintptr_t{pool->pool_addr} + kHeader ||
         p >= uintptr_t{pool->pool_addr} + pool->pool_size) {
         return kInvalid;
     }

@@ -61,6 +61,25 @@ TEST_F(PoolTest, ExhaustionAndStrayPointersAreRefused) {
     bsp::sim::unmap_region(region, 4096);
 }
 
+TEST_F(PoolTest, CorruptBookkeepingIsRefusedNotFollowed) {
+    auto *region = static_cast<uint8_t *>(bsp::sim::map_low_region(4096));
+    MEM_POOL &pool = *reinterpret_cast<MEM_POOL *>(region + 3072);
+    ASSERT_EQ(MEM_Create_Pool(&pool, region, 1024, 16), 0);
+    void *a = nullptr;
+    ASSERT_EQ(MEM_Allocate(&pool, &a, 32), 0);
+    auto *first = reinterpret_cast<MEM_HEADER *>(region);
+    UINT32 saved = first->memory_next;
+    first->memory_next = 0x7FFFFFF0;  // a link out of the pool
+    void *b = nullptr;
+    EXPECT_NE(MEM_Allocate(&pool, &b, 8), 0);
+    EXPECT_NE(MEM_Deallocate(&pool, a), 0);
+    first->memory_next = static_cast<UINT32>(reinterpret_cast<uintptr_t>(region));  // a loop
+    EXPECT_NE(MEM_Allocate(&pool, &b, 8), 0);
+    first->memory_next = saved;
+    EXPECT_EQ(MEM_Allocate(&pool, &b, 8), 0) << "sound again once repaired";
+    bsp::sim::unmap_region(region, 4096);
+}
+
 TEST_F(PoolTest, PoolInsideRemappedFileRegionIsComplete) {
     char dir[] = "/tmp/bsp-pool-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
