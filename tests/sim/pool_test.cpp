@@ -67,16 +67,23 @@ TEST_F(PoolTest, CorruptBookkeepingIsRefusedNotFollowed) {
     ASSERT_EQ(MEM_Create_Pool(&pool, region, 1024, 16), 0);
     void *a = nullptr;
     ASSERT_EQ(MEM_Allocate(&pool, &a, 32), 0);
-    auto *first = reinterpret_cast<MEM_HEADER *>(region);
-    UINT32 saved = first->memory_next;
-    first->memory_next = 0x7FFFFFF0;  // a link out of the pool
+    auto *taken = reinterpret_cast<MEM_HEADER *>(region);
+    auto *rest = reinterpret_cast<MEM_HEADER *>(region + kHeader + 32);
+    const UINT32 rest_addr = static_cast<UINT32>(reinterpret_cast<uintptr_t>(rest));
     void *b = nullptr;
+    rest->memory_next = 0x7FFFFFF0;  // a link out of the pool
     EXPECT_NE(MEM_Allocate(&pool, &b, 8), 0);
+    rest->memory_next = rest_addr;  // a loop
+    EXPECT_NE(MEM_Allocate(&pool, &b, 8), 0);
+    rest->memory_next = 0;
+    taken->memory_next = 0x7FFFFFF0;
     EXPECT_NE(MEM_Deallocate(&pool, a), 0);
-    first->memory_next = static_cast<UINT32>(reinterpret_cast<uintptr_t>(region));  // a loop
+    taken->memory_next = rest_addr;
+    pool.memory_list += 4;  // a record that does not start the chain
     EXPECT_NE(MEM_Allocate(&pool, &b, 8), 0);
-    first->memory_next = saved;
+    pool.memory_list -= 4;
     EXPECT_EQ(MEM_Allocate(&pool, &b, 8), 0) << "sound again once repaired";
+    EXPECT_EQ(MEM_Deallocate(&pool, a), 0);
     bsp::sim::unmap_region(region, 4096);
 }
 
