@@ -29,9 +29,9 @@ constexpr UINT8 e2prom_addrs[2] = {0x57, 0x53};
 constexpr UINT8 kDefaultAddr = 0x53;
 
 constexpr unsigned kDeviceSize = 0x4000;
-constexpr unsigned kPageSize = 64;   // a write never crosses a page boundary
+constexpr unsigned kPageSize = 64;  // a write never crosses a page boundary
 constexpr unsigned kReadChunk = 64;
-constexpr unsigned kAddrBytes = 2;   // most significant first
+constexpr unsigned kAddrBytes = 2;  // most significant first
 constexpr useconds_t kWritePauseUs = 10000;
 
 // Access method settled by the probe.
@@ -57,9 +57,13 @@ void sem_lock() {
     }
 }
 
-void sem_unlock() { sem_post(&e2prom); }
+void sem_unlock() {
+    sem_post(&e2prom);
+}
 
-void bus_path(char (&path)[32]) { std::snprintf(path, sizeof path, "/dev/i2c-%d", kBus); }
+void bus_path(char (&path)[32]) {
+    std::snprintf(path, sizeof path, "/dev/i2c-%d", kBus);
+}
 
 void driver_path(char (&path)[64]) {
     std::snprintf(path, sizeof path, "/sys/bus/i2c/devices/%d-00%x/eeprom", kBus,
@@ -294,7 +298,8 @@ BSP_API INT e2prom_read(UINT16 address, UINT8 *data_buff, UINT16 length) {
     if (!read_chunks(file, address, data_buff, length, direct, &done)) {
         return abort_device(file, done);
     }
-    return close_device(file, done, direct ? "Error while closing device" : "Error while closing file");
+    return close_device(file, done,
+                        direct ? "Error while closing device" : "Error while closing file");
 }
 
 BSP_API INT e2prom_write(UINT16 address, UINT8 *data_buff, UINT16 length) {

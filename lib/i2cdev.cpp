@@ -43,11 +43,15 @@ void start_semaphore() {
     });
 }
 
-void bus_path(char (&path)[32], int bus) { std::snprintf(path, sizeof path, "/dev/i2c-%d", bus); }
+void bus_path(char (&path)[32], int bus) {
+    std::snprintf(path, sizeof path, "/dev/i2c-%d", bus);
+}
 
 // The error number after a failed step; a short transfer sets none and counts as EIO, so
 // that a failure is never reported as 0.
-int step_error() { return errno != 0 ? errno : EIO; }
+int step_error() {
+    return errno != 0 ? errno : EIO;
+}
 
 // The end of a failed SFP step: semaphore back, device closed; the error number current
 // after the close.
@@ -70,8 +74,8 @@ int sfp_open(int *file) {
     if (*file < 0) {
         int err = errno;
         i2c_sem_post();
-        log_printf(DBG_SFP_INDEX, kLevelError, "[SFP_DEV] Error 0x%x (%s) opening device %s\n",
-                   err, std::strerror(err), path);
+        log_printf(DBG_SFP_INDEX, kLevelError, "[SFP_DEV] Error 0x%x (%s) opening device %s\n", err,
+                   std::strerror(err), path);
         return -err;
     }
     if (ioctl(*file, I2C_SLAVE_FORCE, kSfpPhyAddr) < 0) {

@@ -74,7 +74,7 @@ typedef struct e2prom_header_entry_s {
 /* Data entry of an area header (6 bytes on the device, big-endian). */
 typedef struct data_area_header_entry_s {
     UINT16 id;
-    UINT16 size; /* data length + 1 (the check byte) */
+    UINT16 size;    /* data length + 1 (the check byte) */
     UINT16 address; /* offset from the area's first byte */
 } data_area_header_entry_t;
 

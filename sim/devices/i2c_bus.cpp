@@ -39,12 +39,14 @@ Buses &buses() {
     return *b;
 }
 
-std::string bus_path(int bus) { return "/dev/i2c-" + std::to_string(bus); }
+std::string bus_path(int bus) {
+    return "/dev/i2c-" + std::to_string(bus);
+}
 
 // ---- the i2c-dev character device ---------------------------------------------------------
 
 class I2cDevFile : public OpenFile {
-public:
+  public:
     I2cDevFile(int fd, int bus) : OpenFile(fd), bus_(bus) {}
 
     ssize_t read(void *buf, size_t count) override {
@@ -69,27 +71,27 @@ public:
     int ioctl(unsigned long request, void *arg) override {
         unsigned long value = reinterpret_cast<unsigned long>(arg);
         switch (request) {
-        case I2C_SLAVE:
-        case I2C_SLAVE_FORCE:
-            return select(value, request == I2C_SLAVE_FORCE);
-        case I2C_FUNCS:
-            *static_cast<unsigned long *>(arg) = I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL;
-            return 0;
-        case I2C_RETRIES:
-        case I2C_TIMEOUT:
-            return 0;
-        case I2C_TENBIT:
-            return fail(value != 0 ? EINVAL : 0);
-        case I2C_SMBUS:
-            return smbus(static_cast<i2c_smbus_ioctl_data *>(arg));
-        case I2C_RDWR:
-            return rdwr(static_cast<i2c_rdwr_ioctl_data *>(arg));
-        default:
-            return fail(ENOTTY);
+            case I2C_SLAVE:
+            case I2C_SLAVE_FORCE:
+                return select(value, request == I2C_SLAVE_FORCE);
+            case I2C_FUNCS:
+                *static_cast<unsigned long *>(arg) = I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL;
+                return 0;
+            case I2C_RETRIES:
+            case I2C_TIMEOUT:
+                return 0;
+            case I2C_TENBIT:
+                return fail(value != 0 ? EINVAL : 0);
+            case I2C_SMBUS:
+                return smbus(static_cast<i2c_smbus_ioctl_data *>(arg));
+            case I2C_RDWR:
+                return rdwr(static_cast<i2c_rdwr_ioctl_data *>(arg));
+            default:
+                return fail(ENOTTY);
         }
     }
 
-private:
+  private:
     static int fail(int err) {
         if (err == 0) {
             return 0;
@@ -124,18 +126,18 @@ private:
         }
         uint8_t buf[3] = {req->command, 0, 0};
         switch (req->size) {
-        case I2C_SMBUS_QUICK:
-            return fail(i2c_message(bus_, addr_, rd, {}));
-        case I2C_SMBUS_BYTE:
-            if (!rd) {
-                return fail(i2c_message(bus_, addr_, false, {buf, 1}));
-            }
-            return fail(i2c_message(bus_, addr_, true, {&req->data->byte, 1}));
-        case I2C_SMBUS_BYTE_DATA:
-        case I2C_SMBUS_WORD_DATA:
-            return data_transfer(req, rd, buf);
-        default:
-            return fail(EOPNOTSUPP);
+            case I2C_SMBUS_QUICK:
+                return fail(i2c_message(bus_, addr_, rd, {}));
+            case I2C_SMBUS_BYTE:
+                if (!rd) {
+                    return fail(i2c_message(bus_, addr_, false, {buf, 1}));
+                }
+                return fail(i2c_message(bus_, addr_, true, {&req->data->byte, 1}));
+            case I2C_SMBUS_BYTE_DATA:
+            case I2C_SMBUS_WORD_DATA:
+                return data_transfer(req, rd, buf);
+            default:
+                return fail(EOPNOTSUPP);
         }
     }
 
@@ -186,7 +188,7 @@ private:
 };
 
 class I2cDevDevice : public Device {
-public:
+  public:
     explicit I2cDevDevice(int bus) : bus_(bus) {}
     std::shared_ptr<OpenFile> open(int) override {
         int fd = reserve_fd();
@@ -196,7 +198,7 @@ public:
         return std::make_shared<I2cDevFile>(fd, bus_);
     }
 
-private:
+  private:
     int bus_;
 };
 

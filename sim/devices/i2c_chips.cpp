@@ -79,9 +79,13 @@ EepromChip::EepromChip(int image_fd) {
     mem_ = static_cast<uint8_t *>(p);
 }
 
-EepromChip::~EepromChip() { ::munmap(mem_, kSize); }
+EepromChip::~EepromChip() {
+    ::munmap(mem_, kSize);
+}
 
-bool EepromChip::busy_locked() const { return std::chrono::steady_clock::now() < ready_at_; }
+bool EepromChip::busy_locked() const {
+    return std::chrono::steady_clock::now() < ready_at_;
+}
 
 bool EepromChip::write(std::span<const uint8_t> data) {
     std::lock_guard lock(mutex_);

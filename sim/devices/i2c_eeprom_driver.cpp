@@ -26,7 +26,7 @@ constexpr size_t kSize = EepromChip::kSize;
 constexpr size_t kPage = EepromChip::kPage;
 
 class EepromSysfsFile : public OpenFile {
-public:
+  public:
     EepromSysfsFile(int fd, int bus, uint8_t addr, int flags)
         : OpenFile(fd), bus_(bus), addr_(addr), flags_(flags) {}
 
@@ -84,7 +84,7 @@ public:
     }
 
     off_t lseek(off_t offset, int whence) override {
-        off_t base = whence == SEEK_SET ? 0
+        off_t base = whence == SEEK_SET   ? 0
                      : whence == SEEK_CUR ? static_cast<off_t>(pos_)
                      : whence == SEEK_END ? static_cast<off_t>(kSize)
                                           : -1;
@@ -96,7 +96,7 @@ public:
         return static_cast<off_t>(pos_);
     }
 
-private:
+  private:
     // The chip does not answer during its write cycle: try again until the driver's time-out.
     template <typename F>
     static int retried(F attempt) {
@@ -125,7 +125,7 @@ private:
 };
 
 class EepromSysfsDevice : public Device {
-public:
+  public:
     EepromSysfsDevice(int bus, uint8_t addr) : bus_(bus), addr_(addr) {}
     std::shared_ptr<OpenFile> open(int flags) override {
         int fd = reserve_fd();
@@ -135,7 +135,7 @@ public:
         return std::make_shared<EepromSysfsFile>(fd, bus_, addr_, flags);
     }
 
-private:
+  private:
     int bus_;
     uint8_t addr_;
 };

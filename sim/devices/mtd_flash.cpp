@@ -55,8 +55,8 @@ void map_flash(const FlashGeometry &g) {
     f.mapped = std::max<size_t>(g.size, 1);
     bool fresh = true;
     int fd = open_image(kImageName, f.mapped, &fresh);
-    void *p = fd >= 0 ? ::mmap(nullptr, f.mapped, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
-                      : MAP_FAILED;
+    void *p =
+        fd >= 0 ? ::mmap(nullptr, f.mapped, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
     if (fd >= 0) {
         real_libc().close(fd);
     }
@@ -77,7 +77,7 @@ int fail(int err) {
 }
 
 class MtdFile : public OpenFile {
-public:
+  public:
     MtdFile(int fd, int flags) : OpenFile(fd), flags_(flags) {}
 
     ssize_t read(void *buf, size_t count) override {
@@ -87,8 +87,10 @@ public:
         std::lock_guard lock(flash().mutex);
         size_t size = flash().geometry.size;
         count = pos_ < size ? std::min(count, size - pos_) : 0;
-        std::memcpy(buf, flash().mem + pos_, count);
-        record("read", static_cast<uint32_t>(pos_), count);
+        if (count > 0) {
+            std::memcpy(buf, flash().mem + pos_, count);
+            record("read", static_cast<uint32_t>(pos_), count);
+        }
         pos_ += count;
         return static_cast<ssize_t>(count);
     }
@@ -115,7 +117,7 @@ public:
     off_t lseek(off_t offset, int whence) override {
         std::lock_guard lock(flash().mutex);
         off_t size = flash().geometry.size;
-        off_t base = whence == SEEK_SET ? 0
+        off_t base = whence == SEEK_SET   ? 0
                      : whence == SEEK_CUR ? static_cast<off_t>(pos_)
                      : whence == SEEK_END ? size
                                           : -1;
@@ -133,24 +135,24 @@ public:
         std::lock_guard lock(flash().mutex);
         const FlashGeometry &g = flash().geometry;
         switch (request) {
-        case MEMGETINFO:
-            return get_info(static_cast<mtd_info_user *>(arg), g);
-        case MEMGETREGIONCOUNT:
-            *static_cast<int *>(arg) = static_cast<int>(g.erase_regions);
-            return 0;
-        case MEMGETREGIONINFO:
-            return get_region(static_cast<region_info_user *>(arg), g);
-        case MEMERASE:
-            if ((flags_ & O_ACCMODE) == O_RDONLY) {
-                return fail(EPERM);
-            }
-            return erase(*static_cast<const erase_info_user *>(arg), g);
-        default:
-            return fail(ENOTTY);
+            case MEMGETINFO:
+                return get_info(static_cast<mtd_info_user *>(arg), g);
+            case MEMGETREGIONCOUNT:
+                *static_cast<int *>(arg) = static_cast<int>(g.erase_regions);
+                return 0;
+            case MEMGETREGIONINFO:
+                return get_region(static_cast<region_info_user *>(arg), g);
+            case MEMERASE:
+                if ((flags_ & O_ACCMODE) == O_RDONLY) {
+                    return fail(EPERM);
+                }
+                return erase(*static_cast<const erase_info_user *>(arg), g);
+            default:
+                return fail(ENOTTY);
         }
     }
 
-private:
+  private:
     static int get_info(mtd_info_user *info, const FlashGeometry &g) {
         *info = {};
         info->type = MTD_NORFLASH;
@@ -196,7 +198,7 @@ private:
 };
 
 class MtdDevice : public Device {
-public:
+  public:
     std::shared_ptr<OpenFile> open(int flags) override {
         int fd = reserve_fd();
         if (fd < 0) {

@@ -37,9 +37,10 @@ TEST_F(DeviceTest, ReadSetsThePositionBeforeEach64ByteChunk) {
     std::vector<uint8_t> back(100);
     EXPECT_EQ(e2prom_read(0x1230, back.data(), 100), 100);
     EXPECT_EQ(back, data);
-    EXPECT_EQ(sim::i2c_log_text(),
-              (std::vector<std::string>{"W 57: 12 30", msg('R', 0x57, {data.begin(), data.begin() + 64}),
-                                        "W 57: 12 70", msg('R', 0x57, {data.begin() + 64, data.end()})}));
+    EXPECT_EQ(
+        sim::i2c_log_text(),
+        (std::vector<std::string>{"W 57: 12 30", msg('R', 0x57, {data.begin(), data.begin() + 64}),
+                                  "W 57: 12 70", msg('R', 0x57, {data.begin() + 64, data.end()})}));
 }
 
 struct ClampCase {
@@ -103,7 +104,9 @@ struct FailureCase {
     const char *err;
 };
 
-void PrintTo(const FailureCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const FailureCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class DeviceFailureTest : public DeviceTest, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -127,27 +130,66 @@ using sim::FaultOp;
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, DeviceFailureTest,
-    ::testing::Values(
-        FailureCase{"WriteOpen", true, {FaultOp::Open, 1, ENOENT, -1, kBus}, 0,
-                    "Error opening /dev/i2c-1\n", ""},
-        FailureCase{"WriteSelect", true, {FaultOp::Ioctl, 1, EIO, -1, kBus}, 0,
-                    "Error requesting slave address 0x57 of device\n", ""},
-        FailureCase{"WriteShort", true, {FaultOp::Write, 2, EIO, 10, kBus}, 16,
-                    "Error writing EEPROM: write returned 10, instead of 66\n", ""},
-        FailureCase{"WriteError", true, {FaultOp::Write, 1, EIO, -1, kBus}, 0,
-                    "Error writing EEPROM: write returned -1, instead of 18\n", ""},
-        FailureCase{"WriteClose", true, {FaultOp::Close, 1, EIO, -1, kBus}, 100,
-                    "Error while closing file", "Close returned: \n: Input/output error\n"},
-        FailureCase{"ReadOpen", false, {FaultOp::Open, 1, ENOENT, -1, kBus}, 0,
-                    "Error opening /dev/i2c-1\n", ""},
-        FailureCase{"ReadSelect", false, {FaultOp::Ioctl, 1, EIO, -1, kBus}, 0,
-                    "Error requesting slave address 0x57 of device\n", ""},
-        FailureCase{"ReadPosition", false, {FaultOp::Write, 2, EIO, -1, kBus}, 64,
-                    "Error setting position to byte 112\n", ""},
-        FailureCase{"ReadShort", false, {FaultOp::Read, 1, EIO, 5, kBus}, 0,
-                    "Error reading from EEPROM: fread returned 5, instead of 64\n", ""},
-        FailureCase{"ReadClose", false, {FaultOp::Close, 1, EIO, -1, kBus}, 100,
-                    "Error while closing device", "Close returned: \n: Input/output error\n"}),
+    ::testing::Values(FailureCase{"WriteOpen",
+                                  true,
+                                  {FaultOp::Open, 1, ENOENT, -1, kBus},
+                                  0,
+                                  "Error opening /dev/i2c-1\n",
+                                  ""},
+                      FailureCase{"WriteSelect",
+                                  true,
+                                  {FaultOp::Ioctl, 1, EIO, -1, kBus},
+                                  0,
+                                  "Error requesting slave address 0x57 of device\n",
+                                  ""},
+                      FailureCase{"WriteShort",
+                                  true,
+                                  {FaultOp::Write, 2, EIO, 10, kBus},
+                                  16,
+                                  "Error writing EEPROM: write returned 10, instead of 66\n",
+                                  ""},
+                      FailureCase{"WriteError",
+                                  true,
+                                  {FaultOp::Write, 1, EIO, -1, kBus},
+                                  0,
+                                  "Error writing EEPROM: write returned -1, instead of 18\n",
+                                  ""},
+                      FailureCase{"WriteClose",
+                                  true,
+                                  {FaultOp::Close, 1, EIO, -1, kBus},
+                                  100,
+                                  "Error while closing file",
+                                  "Close returned: \n: Input/output error\n"},
+                      FailureCase{"ReadOpen",
+                                  false,
+                                  {FaultOp::Open, 1, ENOENT, -1, kBus},
+                                  0,
+                                  "Error opening /dev/i2c-1\n",
+                                  ""},
+                      FailureCase{"ReadSelect",
+                                  false,
+                                  {FaultOp::Ioctl, 1, EIO, -1, kBus},
+                                  0,
+                                  "Error requesting slave address 0x57 of device\n",
+                                  ""},
+                      FailureCase{"ReadPosition",
+                                  false,
+                                  {FaultOp::Write, 2, EIO, -1, kBus},
+                                  64,
+                                  "Error setting position to byte 112\n",
+                                  ""},
+                      FailureCase{"ReadShort",
+                                  false,
+                                  {FaultOp::Read, 1, EIO, 5, kBus},
+                                  0,
+                                  "Error reading from EEPROM: fread returned 5, instead of 64\n",
+                                  ""},
+                      FailureCase{"ReadClose",
+                                  false,
+                                  {FaultOp::Close, 1, EIO, -1, kBus},
+                                  100,
+                                  "Error while closing device",
+                                  "Close returned: \n: Input/output error\n"}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
 TEST_F(DeviceTest, NullBufferIsRefusedWithoutBusTraffic) {
@@ -226,9 +268,13 @@ TEST_F(DeviceTest, DriverFileFailures) {
         {false, {FaultOp::Open, 1, EACCES, -1, file}, 0, "Error opening " + file + "\n"},
         {true, {FaultOp::Lseek, 1, EINVAL, -1, file}, 0, "Error setting position to byte 48\n"},
         {false, {FaultOp::Lseek, 1, EINVAL, -1, file}, 0, "Error setting position to byte 48\n"},
-        {true, {FaultOp::Write, 2, EIO, 3, file}, 16,
+        {true,
+         {FaultOp::Write, 2, EIO, 3, file},
+         16,
          "Error writing EEPROM: write returned 3, instead of 64\n"},
-        {false, {FaultOp::Read, 2, EIO, 0, file}, 64,
+        {false,
+         {FaultOp::Read, 2, EIO, 0, file},
+         64,
          "Error reading from EEPROM: fread returned 0, instead of 36\n"},
         {true, {FaultOp::Close, 1, EIO, -1, file}, 100, "Error while closing file"},
         {false, {FaultOp::Close, 1, EIO, -1, file}, 100, "Error while closing file"},

@@ -25,7 +25,7 @@ std::vector<uint8_t> concat(std::vector<uint8_t> a, const std::vector<uint8_t> &
 std::vector<uint8_t> pattern(size_t n, uint8_t first = 0);
 
 class E2promTest : public SimTest {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -43,11 +43,11 @@ protected:
 
 }  // namespace bsp::test
 
-#define REQUIRE_FRESH_PROCESS()                                                               \
-    if (!fresh_process())                                                                     \
+#define REQUIRE_FRESH_PROCESS() \
+    if (!fresh_process())       \
     GTEST_SKIP() << "needs a process of its own: the probe result lasts for the process"
-#define REQUIRE_DEFAULT_PROBE()                                                               \
-    if (!default_probe())                                                                     \
+#define REQUIRE_DEFAULT_PROBE() \
+    if (!default_probe())       \
     GTEST_SKIP() << "an earlier test of this process settled another probe outcome"
 
 #endif

@@ -13,7 +13,7 @@ uint8_t sum(const std::vector<uint8_t> &v) {
 }
 
 class LayoutTest : public E2promTest {
-protected:
+  protected:
     std::vector<uint8_t> chip(size_t at, size_t n) { return sim::eeprom_chip()->peek(at, n); }
     void poke(size_t at, const std::vector<uint8_t> &bytes) { sim::eeprom_chip()->poke(at, bytes); }
 
@@ -59,9 +59,10 @@ TEST_F(LayoutTest, AreaInitWritesEntryTerminatorCheckAndAreaHeader) {
     uint8_t check = static_cast<uint8_t>(0x3e + sum(entry));
     EXPECT_EQ(chip(5, 11), concat(entry, {0x00, check}));
     EXPECT_EQ(chip(0x40, 7), (std::vector<uint8_t>{0x00, 0x00, 0x03, 0xe8, 0x00, 0x00, 0xeb}));
-    EXPECT_EQ(writes(), (std::vector<std::string>{msg('W', 0x57, concat({0x00, 0x05}, entry)),
-                                                  msg('W', 0x57, concat({0x00, 0x05}, concat(entry, {0x00, check}))),
-                                                  "W 57: 00 40 00 00 03 e8 00 00 eb"}));
+    EXPECT_EQ(writes(), (std::vector<std::string>{
+                            msg('W', 0x57, concat({0x00, 0x05}, entry)),
+                            msg('W', 0x57, concat({0x00, 0x05}, concat(entry, {0x00, check}))),
+                            "W 57: 00 40 00 00 03 e8 00 00 eb"}));
     EXPECT_EQ(e2prom_area_init(2, 100), 0);
     EXPECT_EQ(chip(14, 9), (std::vector<uint8_t>{0x02, 0, 0, 0, 100, 0x00, 0x00, 0x04, 0x28}));
     UINT16 size = 0;
@@ -113,10 +114,12 @@ TEST_F(LayoutTest, NewItemCostsFourWritesAndReadsBack) {
     EXPECT_EQ(e2prom_data_write(1, 7, 5, hello), 0);
     const std::vector<uint8_t> entry = {0x00, 0x07, 0x00, 0x06, 0x01, 0x00};
     uint8_t check = static_cast<uint8_t>(0x03 + 0xe8 + sum(entry));
-    EXPECT_EQ(writes(), (std::vector<std::string>{
-                            msg('W', 0x57, concat({0x00, 0x44}, entry)),
-                            msg('W', 0x57, concat({0x00, 0x44}, concat(entry, {0x00, 0x00, check}))),
-                            "W 57: 01 40 68 65 6c 6c 6f", msg('W', 0x57, {0x01, 0x45, sum({'h', 'e', 'l', 'l', 'o'})})}));
+    EXPECT_EQ(writes(),
+              (std::vector<std::string>{
+                  msg('W', 0x57, concat({0x00, 0x44}, entry)),
+                  msg('W', 0x57, concat({0x00, 0x44}, concat(entry, {0x00, 0x00, check}))),
+                  "W 57: 01 40 68 65 6c 6c 6f",
+                  msg('W', 0x57, {0x01, 0x45, sum({'h', 'e', 'l', 'l', 'o'})})}));
     UINT16 size = 0;
     EXPECT_EQ(e2prom_get_data_size(1, 7, &size), 0);
     EXPECT_EQ(size, 5);
@@ -139,8 +142,9 @@ TEST_F(LayoutTest, RewriteWithTheSameSizeOverwritesInPlace) {
     make_item();
     uint8_t other[] = {'w', 'o', 'r', 'l', 'd'};
     EXPECT_EQ(e2prom_data_write(1, 7, 5, other), 0);
-    EXPECT_EQ(writes(), (std::vector<std::string>{"W 57: 01 40 77 6f 72 6c 64",
-                                                  msg('W', 0x57, {0x01, 0x45, sum({'w', 'o', 'r', 'l', 'd'})})}));
+    EXPECT_EQ(writes(), (std::vector<std::string>{
+                            "W 57: 01 40 77 6f 72 6c 64",
+                            msg('W', 0x57, {0x01, 0x45, sum({'w', 'o', 'r', 'l', 'd'})})}));
     uint8_t four[4] = {};
     EXPECT_EQ(e2prom_data_write(1, 7, 4, four), -15);
 }
@@ -232,7 +236,8 @@ TEST_F(LayoutTest, MissingTerminatorsAndFullAreaHeader) {
 TEST_F(LayoutTest, EntryOfStoredSizeZeroIsRefusedAndNothingIsRead) {
     REQUIRE_DEFAULT_PROBE();
     make_item();
-    std::vector<uint8_t> area = {0x00, 0x00, 0x03, 0xe8, 0x00, 0x07, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00};
+    std::vector<uint8_t> area = {0x00, 0x00, 0x03, 0xe8, 0x00, 0x07,
+                                 0x00, 0x00, 0x01, 0x00, 0x00, 0x00};
     area.push_back(sum(area));
     poke(0x40, area);
     std::vector<uint8_t> buf(8, 0x5a);

@@ -65,10 +65,10 @@ TEST_F(ProbeTest, BothCandidatesBusyUsesTheDriverFileOfTheLastOne) {
     std::vector<uint8_t> back(100);
     EXPECT_EQ(e2prom_read(0x30, back.data(), 100), 100);
     EXPECT_EQ(back, data);
-    EXPECT_EQ(sim::i2c_log_text(),
-              (std::vector<std::string>{
-                  "W 53: 00 30", msg('R', 0x53, {data.begin(), data.begin() + 64}),
-                  "W 53: 00 70", msg('R', 0x53, {data.begin() + 64, data.end()})}));
+    EXPECT_EQ(
+        sim::i2c_log_text(),
+        (std::vector<std::string>{"W 53: 00 30", msg('R', 0x53, {data.begin(), data.begin() + 64}),
+                                  "W 53: 00 70", msg('R', 0x53, {data.begin() + 64, data.end()})}));
 }
 
 TEST_F(ProbeTest, EmptyBusReportsAndEveryAccessProbesAgain) {

@@ -12,7 +12,7 @@ namespace bsp::test {
 namespace {
 
 class FlashTest : public SimTest {
-protected:
+  protected:
     void TearDown() override {
         FlashDelete();
         SimTest::TearDown();
@@ -77,8 +77,9 @@ TEST_F(FlashTest, NorWritesOnlyClearBitsAndEraseSetsTheSector) {
     EXPECT_EQ(out, 0x00);
     EXPECT_EQ(FlashEraseSector(1), 0u);
     EXPECT_EQ(sim::flash_peek(0x10000, 0x10000), std::vector<uint8_t>(0x10000, 0xff));
-    EXPECT_EQ(sim::flash_ops(), (std::vector<std::string>{"write 0x10001 1", "write 0x10001 1",
-                                                          "read 0x10001 1", "erase 0x10000 65536"}));
+    EXPECT_EQ(sim::flash_ops(),
+              (std::vector<std::string>{"write 0x10001 1", "write 0x10001 1", "read 0x10001 1",
+                                        "erase 0x10000 65536"}));
     std::vector<uint8_t> data(300);
     for (size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<uint8_t>(i * 7);
@@ -195,7 +196,9 @@ struct TransferFault {
     const char *write_log;
 };
 
-void PrintTo(const TransferFault &f, std::ostream *os) { *os << f.name; }
+void PrintTo(const TransferFault &f, std::ostream *os) {
+    *os << f.name;
+}
 
 class FlashTransferFailure : public FlashTest,
                              public ::testing::WithParamInterface<TransferFault> {};
@@ -215,20 +218,30 @@ TEST_P(FlashTransferFailure, LogsAndGivesTheSemaphoreBack) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, FlashTransferFailure,
-    ::testing::Values(
-        TransferFault{"Obtain", {sim::FaultOp::SemObtain, 1, EIO, -1, ""}, "FlashRead OS_Obtain_Semaphore failed\n",
-                      "FlashWrite OS_Obtain_Semaphore failed\n"},
-        TransferFault{"Seek", {sim::FaultOp::Lseek, 1, EIO, -1, "/dev/mtd0"},
-                      "FlashRead lseek failed: Input/output error\n",
-                      "FlashWrite lseek failed: Input/output error\n"},
-        TransferFault{"ReadError", {sim::FaultOp::Read, 1, EIO, -1, "/dev/mtd0"},
-                      "FlashRead read failed: Input/output error\n", ""},
-        TransferFault{"WriteError", {sim::FaultOp::Write, 1, EIO, -1, "/dev/mtd0"}, "",
-                      "FlashWrite write failed: Input/output error\n"},
-        TransferFault{"ShortRead", {sim::FaultOp::Read, 1, EIO, 3, "/dev/mtd0"},
-                      "FlashRead read failed: Success\n", ""},
-        TransferFault{"ShortWrite", {sim::FaultOp::Write, 1, EIO, 3, "/dev/mtd0"}, "",
-                      "FlashWrite write failed: Success\n"}),
+    ::testing::Values(TransferFault{"Obtain",
+                                    {sim::FaultOp::SemObtain, 1, EIO, -1, ""},
+                                    "FlashRead OS_Obtain_Semaphore failed\n",
+                                    "FlashWrite OS_Obtain_Semaphore failed\n"},
+                      TransferFault{"Seek",
+                                    {sim::FaultOp::Lseek, 1, EIO, -1, "/dev/mtd0"},
+                                    "FlashRead lseek failed: Input/output error\n",
+                                    "FlashWrite lseek failed: Input/output error\n"},
+                      TransferFault{"ReadError",
+                                    {sim::FaultOp::Read, 1, EIO, -1, "/dev/mtd0"},
+                                    "FlashRead read failed: Input/output error\n",
+                                    ""},
+                      TransferFault{"WriteError",
+                                    {sim::FaultOp::Write, 1, EIO, -1, "/dev/mtd0"},
+                                    "",
+                                    "FlashWrite write failed: Input/output error\n"},
+                      TransferFault{"ShortRead",
+                                    {sim::FaultOp::Read, 1, EIO, 3, "/dev/mtd0"},
+                                    "FlashRead read failed: Success\n",
+                                    ""},
+                      TransferFault{"ShortWrite",
+                                    {sim::FaultOp::Write, 1, EIO, 3, "/dev/mtd0"},
+                                    "",
+                                    "FlashWrite write failed: Success\n"}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
 TEST_F(FlashTest, EraseFailures) {

@@ -1,16 +1,370 @@
-// Shell commands of the storage families.
+// Shell commands of the storage families: the inventory EEPROM (device access and layout),
+// the flash, and I2C chip access, with dumps of the simulated chips.
+#include <bsp_ctrl/e2prom.h>
+#include <bsp_ctrl/flash_api.h>
+#include <bsp_ctrl/i2cdev.h>
+#include <bsp_sim/sim.h>
+
+#include <cstdio>
+
 #include "shell.h"
 
 namespace bsp::shell {
 
 namespace {
 
+void print_size(const char *what, UINT16 size, INT rc) {
+    if (rc == 0) {
+        std::printf("%s %u\n", what, size);
+    } else {
+        std::printf("%s: result %d\n", what, rc);
+    }
+}
+
+// Numbers of the narrower C types; false (with a message) when out of range.
+template <typename T>
+bool parse_as(const std::string &word, T *value) {
+    uint32_t v = 0;
+    if (!parse_u32(word, &v)) {
+        return false;
+    }
+    if (v > static_cast<uint32_t>(static_cast<T>(~T{0}))) {
+        std::fprintf(stderr, "value out of range: %s\n", word.c_str());
+        return false;
+    }
+    *value = static_cast<T>(v);
+    return true;
+}
+
+int report(int result) {
+    std::printf("result %d\n", result);
+    return result == 0 ? 0 : 1;
+}
+
+// ---- EEPROM -------------------------------------------------------------------------------
+
+int cmd_e2prom_probe(const Args &) {
+    return report(e2prom_i2c_addr_find());
+}
+
+int cmd_e2prom_reset(const Args &) {
+    return report(e2prom_reset());
+}
+
+int cmd_e2prom_format(const Args &) {
+    return report(e2prom_init());
+}
+
+int cmd_e2prom_area(const Args &args) {
+    UINT8 id = 0;
+    UINT16 size = 0;
+    if (!parse_as(args[0], &id) || !parse_as(args[1], &size)) {
+        return 1;
+    }
+    return report(e2prom_area_init(id, size));
+}
+
+int cmd_e2prom_put(const Args &args) {
+    UINT8 area = 0;
+    UINT16 id = 0;
+    std::vector<uint8_t> bytes;
+    if (!parse_as(args[0], &area) || !parse_as(args[1], &id) || !parse_bytes(args[2], &bytes) ||
+        bytes.size() > 0xffff) {
+        return 1;
+    }
+    return report(e2prom_data_write(area, id, static_cast<UINT16>(bytes.size()), bytes.data()));
+}
+
+int cmd_e2prom_get(const Args &args) {
+    UINT8 area = 0;
+    UINT16 id = 0;
+    UINT16 size = 0;
+    if (!parse_as(args[0], &area) || !parse_as(args[1], &id)) {
+        return 1;
+    }
+    INT rc = e2prom_get_data_size(area, id, &size);
+    if (rc != 0) {
+        return report(rc);
+    }
+    std::vector<uint8_t> data(size);
+    rc = e2prom_data_read(area, id, data.data());
+    print_hex_dump(data.data(), data.size(), 0);
+    return report(rc);
+}
+
+int cmd_e2prom_sizes(const Args &args) {
+    UINT16 size = 0;
+    INT rc = e2prom_get_header_size(&size);
+    print_size("header size", size, rc);
+    UINT8 area = 0;
+    if (rc != 0 || args.empty() || !parse_as(args[0], &area)) {
+        return rc == 0 && args.empty() ? 0 : 1;
+    }
+    rc = e2prom_get_area_header_size(area, &size);
+    print_size("area header size", size, rc);
+    UINT16 id = 0;
+    if (rc != 0 || args.size() < 2 || !parse_as(args[1], &id)) {
+        return rc == 0 && args.size() < 2 ? 0 : 1;
+    }
+    rc = e2prom_get_data_size(area, id, &size);
+    print_size("item size", size, rc);
+    return rc == 0 ? 0 : 1;
+}
+
+int cmd_e2prom_read(const Args &args) {
+    UINT16 address = 0;
+    UINT16 length = 0;
+    if (!parse_as(args[0], &address) || !parse_as(args[1], &length)) {
+        return 1;
+    }
+    std::vector<uint8_t> data(length);
+    INT n = e2prom_read(address, data.data(), length);
+    print_hex_dump(data.data(), static_cast<size_t>(n > 0 ? n : 0), address);
+    std::printf("%d bytes read\n", n);
+    return n == length ? 0 : 1;
+}
+
+int cmd_e2prom_write(const Args &args) {
+    UINT16 address = 0;
+    std::vector<uint8_t> bytes;
+    if (!parse_as(args[0], &address) || !parse_bytes(args[1], &bytes) || bytes.size() > 0xffff) {
+        return 1;
+    }
+    INT n = e2prom_write(address, bytes.data(), static_cast<UINT16>(bytes.size()));
+    std::printf("%d bytes written\n", n);
+    return n == static_cast<INT>(bytes.size()) ? 0 : 1;
+}
+
+int cmd_e2prom_dump(const Args &args) {
+    uint32_t address = 0;
+    uint32_t length = 256;
+    if ((!args.empty() && !parse_u32(args[0], &address)) ||
+        (args.size() > 1 && !parse_u32(args[1], &length))) {
+        return 1;
+    }
+    std::vector<uint8_t> data = sim::eeprom_chip()->peek(address, length);
+    print_hex_dump(data.data(), data.size(), address);
+    return 0;
+}
+
+// ---- flash --------------------------------------------------------------------------------
+
+// The flash is opened on the first flash command and closed when the shell ends.
+bool flash_ready() {
+    static bool created = false;
+    if (!created) {
+        if (FlashCreate() != 0) {
+            std::fprintf(stderr, "FlashCreate failed\n");
+            return false;
+        }
+        created = true;
+        at_shell_exit([] { FlashDelete(); });
+    }
+    return true;
+}
+
+int cmd_flash_info(const Args &) {
+    UINT32 base = 0, size = 0, sectors = 0, sector_base = 0, sector_size = 0;
+    if (!flash_ready() || FlashGetInfo(&base, &size, &sectors) != 0 ||
+        FlashGetSectorInfo(0, &sector_base, &sector_size) != 0) {
+        return 1;
+    }
+    std::printf("base 0x%08x size %u sectors %u of %u bytes\n", base, size, sectors, sector_size);
+    return 0;
+}
+
+int cmd_flash_read(const Args &args) {
+    uint32_t address = 0;
+    uint32_t length = 0;
+    if (!parse_u32(args[0], &address) || !parse_u32(args[1], &length) || !flash_ready()) {
+        return 1;
+    }
+    std::vector<uint8_t> data(length);
+    if (FlashRead(address, data.data(), length) != 0) {
+        std::fprintf(stderr, "FlashRead failed\n");
+        return 1;
+    }
+    print_hex_dump(data.data(), data.size(), address);
+    return 0;
+}
+
+int cmd_flash_write(const Args &args) {
+    uint32_t address = 0;
+    std::vector<uint8_t> bytes;
+    if (!parse_u32(args[0], &address) || !parse_bytes(args[1], &bytes) || !flash_ready()) {
+        return 1;
+    }
+    if (FlashWrite(bytes.data(), address, static_cast<UINT32>(bytes.size())) != 0) {
+        std::fprintf(stderr, "FlashWrite failed\n");
+        return 1;
+    }
+    return 0;
+}
+
+int cmd_flash_erase(const Args &args) {
+    uint32_t sector = 0;
+    if (!parse_u32(args[0], &sector) || !flash_ready()) {
+        return 1;
+    }
+    if (FlashEraseSector(sector) != 0) {
+        std::fprintf(stderr, "FlashEraseSector failed\n");
+        return 1;
+    }
+    return 0;
+}
+
+int cmd_flash_dump(const Args &args) {
+    uint32_t address = 0;
+    uint32_t length = 256;
+    if (!parse_u32(args[0], &address) || (args.size() > 1 && !parse_u32(args[1], &length))) {
+        return 1;
+    }
+    std::vector<uint8_t> data = sim::flash_peek(address, length);
+    print_hex_dump(data.data(), data.size(), address);
+    return 0;
+}
+
+// ---- I2C ----------------------------------------------------------------------------------
+
+// BUS CHIP DATA_ADDR ADDR_LEN: the leading arguments of the buffer commands.
+struct Target {
+    int bus = 0;
+    int chip = 0;
+    UINT16 data_addr = 0;
+    UINT8 addr_len = 0;
+};
+
+bool parse_target(const Args &args, Target *t) {
+    return parse_int(args[0], &t->bus) && parse_int(args[1], &t->chip) &&
+           parse_as(args[2], &t->data_addr) && parse_as(args[3], &t->addr_len);
+}
+
+int cmd_i2c_read(const Args &args) {
+    Target t;
+    UINT16 length = 0;
+    UINT16 block = 0;
+    if (!parse_target(args, &t) || !parse_as(args[4], &length) ||
+        (args.size() > 5 && !parse_as(args[5], &block))) {
+        return 1;
+    }
+    std::vector<uint8_t> data(length);
+    int n = i2c_read_buf(t.bus, t.chip, t.data_addr, t.addr_len, data.data(), length, block);
+    print_hex_dump(data.data(), static_cast<size_t>(n > 0 ? n : 0), t.data_addr);
+    return report(n == length ? 0 : n);
+}
+
+int cmd_i2c_write(const Args &args) {
+    Target t;
+    std::vector<uint8_t> bytes;
+    UINT16 block = 0;
+    if (!parse_target(args, &t) || !parse_bytes(args[4], &bytes) || bytes.empty() ||
+        bytes.size() > 0xffff || (args.size() > 5 && !parse_as(args[5], &block))) {
+        return 1;
+    }
+    int n = i2c_write_buf(t.bus, t.chip, t.data_addr, t.addr_len, bytes.data(),
+                          static_cast<UINT16>(bytes.size()), block);
+    return report(n == static_cast<int>(bytes.size()) ? 0 : n);
+}
+
+int cmd_i2c_reg_read(const Args &args) {
+    int bus = 0, chip = 0;
+    UINT8 reg = 0, addr_len = 1;
+    if (!parse_int(args[0], &bus) || !parse_int(args[1], &chip) || !parse_as(args[2], &reg) ||
+        (args.size() > 3 && !parse_as(args[3], &addr_len))) {
+        return 1;
+    }
+    std::printf("0x%02x\n", i2c_read_reg(bus, chip, reg, addr_len));
+    return 0;
+}
+
+int cmd_i2c_reg_write(const Args &args) {
+    int bus = 0, chip = 0;
+    UINT8 reg = 0, value = 0, addr_len = 1;
+    if (!parse_int(args[0], &bus) || !parse_int(args[1], &chip) || !parse_as(args[2], &reg) ||
+        !parse_as(args[3], &value) || (args.size() > 4 && !parse_as(args[4], &addr_len))) {
+        return 1;
+    }
+    return report(i2c_write_reg(bus, chip, reg, addr_len, value));
+}
+
+int cmd_sfp_phy_read(const Args &args) {
+    UINT8 reg = 0;
+    UINT16 value = 0;
+    if (!parse_as(args[0], &reg)) {
+        return 1;
+    }
+    int rc = i2c_read_sfp_phy(0, reg, &value);
+    if (rc == 0) {
+        std::printf("0x%04x\n", value);
+    }
+    return report(rc);
+}
+
+int cmd_sfp_phy_write(const Args &args) {
+    UINT8 reg = 0;
+    UINT16 value = 0;
+    if (!parse_as(args[0], &reg) || !parse_as(args[1], &value)) {
+        return 1;
+    }
+    return report(i2c_write_sfp_phy(0, reg, value));
+}
+
+int cmd_i2c_chips(const Args &) {
+    for (int bus : sim::i2c_buses()) {
+        std::printf("/dev/i2c-%d:", bus);
+        for (uint8_t addr : sim::i2c_chip_addresses(bus)) {
+            std::printf(" 0x%02x", addr);
+        }
+        std::printf("\n");
+    }
+    return 0;
+}
+
+int cmd_i2c_log(const Args &args) {
+    int bus = 1;
+    if (!args.empty() && !parse_int(args[0], &bus)) {
+        return 1;
+    }
+    for (const std::string &line : sim::i2c_log_text(bus)) {
+        std::printf("%s\n", line.c_str());
+    }
+    return 0;
+}
+
 constexpr Command kCommands[] = {
-    {"", 0, 0, "", "", nullptr},
+    {"e2prom-probe", 0, 0, "", "find the EEPROM on bus 1", cmd_e2prom_probe},
+    {"e2prom-reset", 0, 0, "", "write 0xFF over the whole EEPROM", cmd_e2prom_reset},
+    {"e2prom-format", 0, 0, "", "write the empty EEPROM header", cmd_e2prom_format},
+    {"e2prom-area", 2, 2, "ID SIZE", "create an EEPROM area", cmd_e2prom_area},
+    {"e2prom-put", 3, 3, "AREA ID BYTES", "write an EEPROM data item", cmd_e2prom_put},
+    {"e2prom-get", 2, 2, "AREA ID", "read and check an EEPROM data item", cmd_e2prom_get},
+    {"e2prom-sizes", 0, 2, "[AREA [ID]]", "header, area header and item sizes", cmd_e2prom_sizes},
+    {"e2prom-read", 2, 2, "ADDR LEN", "read EEPROM bytes through the library", cmd_e2prom_read},
+    {"e2prom-write", 2, 2, "ADDR BYTES", "write EEPROM bytes through the library",
+     cmd_e2prom_write},
+    {"e2prom-dump", 0, 2, "[ADDR [LEN]]", "hex dump of the EEPROM chip", cmd_e2prom_dump},
+    {"flash-info", 0, 0, "", "flash geometry", cmd_flash_info},
+    {"flash-read", 2, 2, "ADDR LEN", "read flash bytes", cmd_flash_read},
+    {"flash-write", 2, 2, "ADDR BYTES", "write flash bytes (NOR: clears bits only)",
+     cmd_flash_write},
+    {"flash-erase", 1, 1, "SECTOR", "erase one flash sector", cmd_flash_erase},
+    {"flash-dump", 1, 2, "ADDR [LEN]", "hex dump of the flash chip", cmd_flash_dump},
+    {"i2c-read", 5, 6, "BUS CHIP DADDR DLEN LEN [BLOCK]", "read a chip's buffer", cmd_i2c_read},
+    {"i2c-write", 5, 6, "BUS CHIP DADDR DLEN BYTES [BLOCK]", "write a chip's buffer",
+     cmd_i2c_write},
+    {"i2c-reg-read", 3, 4, "BUS CHIP REG [DLEN]", "read one chip register", cmd_i2c_reg_read},
+    {"i2c-reg-write", 4, 5, "BUS CHIP REG VALUE [DLEN]", "write one chip register",
+     cmd_i2c_reg_write},
+    {"sfp-phy-read", 1, 1, "REG", "read an SFP PHY register", cmd_sfp_phy_read},
+    {"sfp-phy-write", 2, 2, "REG VALUE", "write an SFP PHY register", cmd_sfp_phy_write},
+    {"i2c-chips", 0, 0, "", "list the simulated I2C buses and chips", cmd_i2c_chips},
+    {"i2c-log", 0, 1, "[BUS]", "show the messages on a bus", cmd_i2c_log},
 };
 
 }  // namespace
 
-std::span<const Command> storage_commands() { return std::span(kCommands).first(0); }
+std::span<const Command> storage_commands() {
+    return kCommands;
+}
 
 }  // namespace bsp::shell

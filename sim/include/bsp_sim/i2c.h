@@ -23,7 +23,7 @@ namespace bsp::sim {
 // A chip model: it sees the messages addressed to it. A false result is a missing
 // acknowledge; the transfer then fails on the bus.
 class I2cChip {
-public:
+  public:
     virtual ~I2cChip() = default;
     virtual bool write(std::span<const uint8_t> data) = 0;
     virtual bool read(std::span<uint8_t> out) = 0;
@@ -33,7 +33,7 @@ public:
 // (0, 1 or 2, most significant first) that a write sets and every transferred byte advances,
 // wrapping at `size`.
 class RegisterChip : public I2cChip {
-public:
+  public:
     RegisterChip(size_t size, unsigned addr_len);
     bool write(std::span<const uint8_t> data) override;
     bool read(std::span<uint8_t> out) override;
@@ -42,7 +42,7 @@ public:
     void poke(size_t offset, std::span<const uint8_t> bytes);
     size_t pointer() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<uint8_t> regs_;
     unsigned addr_len_;
@@ -53,7 +53,7 @@ private:
 // page; after a write with data the chip runs an internal write cycle during which it
 // acknowledges nothing; reads continue from the address pointer.
 class EepromChip : public I2cChip {
-public:
+  public:
     static constexpr size_t kSize = 16384;
     static constexpr size_t kPage = 64;
 
@@ -75,7 +75,7 @@ public:
     bool busy() const;              // inside a write cycle
     unsigned write_cycles() const;  // cycles started since creation
 
-private:
+  private:
     bool busy_locked() const;
 
     mutable std::mutex mutex_;
@@ -90,7 +90,7 @@ private:
 // selects one, a read returns it most significant byte first and moves to the next, a write
 // of register number and two bytes sets it.
 class SfpPhyChip : public I2cChip {
-public:
+  public:
     SfpPhyChip();
     bool write(std::span<const uint8_t> data) override;
     bool read(std::span<uint8_t> out) override;
@@ -100,7 +100,7 @@ public:
     uint16_t reg(uint8_t regnum) const;
     void set_reg(uint8_t regnum, uint16_t value);
 
-private:
+  private:
     mutable std::mutex mutex_;
     uint16_t regs_[kRegs];
     uint8_t pointer_ = 0;

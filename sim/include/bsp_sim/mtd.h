@@ -15,9 +15,9 @@
 namespace bsp::sim {
 
 struct FlashGeometry {
-    uint32_t size = 8u << 20;          // 8 MiB
-    uint32_t erasesize = 64u << 10;    // 64 KiB sectors
-    uint32_t erase_regions = 0;        // reported by MEMGETREGIONCOUNT
+    uint32_t size = 8u << 20;        // 8 MiB
+    uint32_t erasesize = 64u << 10;  // 64 KiB sectors
+    uint32_t erase_regions = 0;      // reported by MEMGETREGIONCOUNT
 };
 
 constexpr const char *kFlashPath = "/dev/mtd0";

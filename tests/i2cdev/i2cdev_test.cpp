@@ -1,0 +1,343 @@
+// I2C device access on the simulated buses: the SFP PHY's wire format and its failure
+// messages, block reads and writes with their data addresses and pauses, forced selection,
+// and the semaphore given back on every path.
+#include <bsp_ctrl/i2cdev.h>
+
+#include <atomic>
+#include <thread>
+
+#include "support/capture.h"
+#include "support/sim_fixture.h"
+
+namespace bsp::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+constexpr uint8_t kChip = 0x20;
+
+std::vector<uint8_t> pattern(size_t n, uint8_t first) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) {
+        v[i] = static_cast<uint8_t>(first + i);
+    }
+    return v;
+}
+
+class I2cTest : public SimTest {
+  protected:
+    std::shared_ptr<sim::RegisterChip> add_chip(size_t size, unsigned addr_len) {
+        auto chip = std::make_shared<sim::RegisterChip>(size, addr_len);
+        sim::add_i2c_chip(1, kChip, chip);
+        return chip;
+    }
+
+    static bool semaphore_free() {
+        int value = 0;
+        return sem_getvalue(&i2cdev, &value) == 0 && value == 1;
+    }
+
+    static std::string log() { return sim::log_text(DBG_SFP_INDEX); }
+    static std::vector<std::string> bus() { return sim::i2c_log_text(1); }
+};
+
+TEST_F(I2cTest, SfpPhyRegisterReadAndWriteOnTheWire) {
+    sim::sfp_phy_chip()->set_reg(2, 0x1234);
+    UINT16 value = 0;
+    EXPECT_EQ(i2c_read_sfp_phy(0, 2, &value), 0);
+    EXPECT_EQ(value, 0x1234);
+    EXPECT_EQ(i2c_write_sfp_phy(0, 0, 0x8000), 0);
+    EXPECT_EQ(sim::sfp_phy_chip()->reg(0), 0x8000);
+    EXPECT_EQ(bus(), (std::vector<std::string>{"W 56: 02", "R 56: 12 34", "W 56: 00 80 00"}));
+    EXPECT_TRUE(log().empty());
+    EXPECT_TRUE(semaphore_free());
+}
+
+TEST_F(I2cTest, SfpPhyIsReachedWhileAKernelDriverClaimsIt) {
+    sim::set_i2c_busy(1, 0x56, true);
+    UINT16 value = 0;
+    EXPECT_EQ(i2c_read_sfp_phy(0, 1, &value), 0);
+    EXPECT_EQ(value, 0x7949);
+}
+
+struct SfpCase {
+    const char *name;
+    bool write;
+    sim::FaultRule fault;
+    int expected;
+    const char *log;
+};
+
+void PrintTo(const SfpCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class SfpFailure : public I2cTest, public ::testing::WithParamInterface<SfpCase> {};
+
+TEST_P(SfpFailure, LogsTheErrorNumberAndGivesTheSemaphoreBack) {
+    const SfpCase &c = GetParam();
+    sim::inject_fault(c.fault);
+    UINT16 value = 0;
+    int rc = c.write ? i2c_write_sfp_phy(0, 2, 0x1234) : i2c_read_sfp_phy(0, 2, &value);
+    EXPECT_EQ(rc, c.expected);
+    EXPECT_EQ(log(), c.log);
+    EXPECT_TRUE(semaphore_free());
+    EXPECT_EQ(sim::open_device_files(), 0u);
+}
+
+const char *const kBus = "/dev/i2c-1";
+using sim::FaultOp;
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, SfpFailure,
+    ::testing::Values(
+        SfpCase{"ReadOpen",
+                false,
+                {FaultOp::Open, 1, ENOENT, -1, kBus},
+                -ENOENT,
+                "[SFP_DEV] Error 0x2 (No such file or directory) opening device /dev/i2c-1\n"},
+        SfpCase{"WriteOpen",
+                true,
+                {FaultOp::Open, 1, EACCES, -1, kBus},
+                -EACCES,
+                "[SFP_DEV] Error 0xd (Permission denied) opening device /dev/i2c-1\n"},
+        SfpCase{"ReadSelect",
+                false,
+                {FaultOp::Ioctl, 1, EIO, -1, kBus},
+                -EIO,
+                "[SFP_DEV] Error 0x5 (Input/output error) requesting slave address 0x56 of i2c "
+                "device\n"},
+        SfpCase{"WriteSelect",
+                true,
+                {FaultOp::Ioctl, 1, EINVAL, -1, kBus},
+                -EINVAL,
+                "[SFP_DEV] Error 0x16 (Invalid argument) requesting slave address 0x56 of i2c "
+                "device\n"},
+        SfpCase{"RegisterRetried",
+                false,
+                {FaultOp::Write, 1, EIO, -1, kBus},
+                0,
+                "[SFP_DEV] Warning: First try to set DATA-ADDRESS 0x2 failed (error 0x5 "
+                "Input/output error)\n"},
+        SfpCase{"RegisterFailsTwice",
+                false,
+                {FaultOp::Write, 0, ENXIO, -1, kBus},
+                -ENXIO,
+                "[SFP_DEV] Warning: First try to set DATA-ADDRESS 0x2 failed (error 0x6 No such "
+                "device or address)\n[SFP_DEV] Error 0x6 (No such device or address) while "
+                "setting DATA-ADDRESS 0x2\n"},
+        SfpCase{"RegisterNothingWritten",
+                false,
+                {FaultOp::Write, 0, EIO, 0, kBus},
+                -EIO,
+                "[SFP_DEV] Warning: First try to set DATA-ADDRESS 0x2 failed (error 0x5 "
+                "Input/output error)\n[SFP_DEV] Error 0x5 (Input/output error) while setting "
+                "DATA-ADDRESS 0x2\n"},
+        SfpCase{"ShortRead",
+                false,
+                {FaultOp::Read, 1, EIO, 1, kBus},
+                -EIO,
+                "[SFP_DEV] Error 0x5 (Input/output error) while reading SFP PHY\n"},
+        SfpCase{"ReadClose",
+                false,
+                {FaultOp::Close, 1, EIO, -1, kBus},
+                -EIO,
+                "[SFP_DEV] Error 0x5 (Input/output error) while closing device\n"},
+        SfpCase{"ShortWrite",
+                true,
+                {FaultOp::Write, 1, EIO, 2, kBus},
+                -EIO,
+                "[SFP_DEV] Error 0x5 (Input/output error) while writing SFP MONITOR\n"},
+        SfpCase{"WriteError",
+                true,
+                {FaultOp::Write, 1, EREMOTEIO, -1, kBus},
+                -EREMOTEIO,
+                "[SFP_DEV] Error 0x79 (Remote I/O error) while writing SFP MONITOR\n"},
+        SfpCase{"WriteClose",
+                true,
+                {FaultOp::Close, 1, EBADF, -1, kBus},
+                -EBADF,
+                "[SFP_DEV] Error 0x9 (Bad file descriptor) while closing device\n"}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
+TEST_F(I2cTest, SfpMessagesUseTheirLevels) {
+    sim::remove_i2c_chip(1, 0x56);
+    UINT16 value = 0;
+    EXPECT_EQ(i2c_read_sfp_phy(0, 3, &value), -ENXIO);
+    std::vector<uint32_t> levels;
+    for (const sim::LogRecord &r : sim::log_records()) {
+        if (r.module == DBG_SFP_INDEX) {
+            levels.push_back(r.level);
+        }
+    }
+    EXPECT_EQ(levels, (std::vector<uint32_t>{1, 0}));
+    EXPECT_EQ(bus(), (std::vector<std::string>{"W 56: nack", "W 56: nack"}));
+}
+
+TEST_F(I2cTest, ReadBufSendsTheDataAddressBeforeEachBlock) {
+    auto chip = add_chip(0x200, 2);
+    std::vector<uint8_t> data = pattern(10, 0x40);
+    chip->poke(0x100, data);
+    std::vector<uint8_t> buf(10);
+    EXPECT_EQ(i2c_read_buf(1, kChip, 0x0100, 2, buf.data(), 10, 4), 10);
+    EXPECT_EQ(buf, data);
+    EXPECT_EQ(bus(), (std::vector<std::string>{"W 20: 01 00", "R 20: 40 41 42 43", "W 20: 01 04",
+                                               "R 20: 44 45 46 47", "W 20: 01 08", "R 20: 48 49"}));
+    // An address length above 2 counts as 2; block length 0 is one block.
+    sim::clear_i2c_log();
+    EXPECT_EQ(i2c_read_buf(1, kChip, 0x0102, 3, buf.data(), 3, 0), 3);
+    EXPECT_EQ(bus(), (std::vector<std::string>{"W 20: 01 02", "R 20: 42 43 44"}));
+    EXPECT_TRUE(semaphore_free());
+}
+
+TEST_F(I2cTest, ReadBufWithoutDataAddressAndWithOneByteAddress) {
+    auto chip = add_chip(256, 1);
+    chip->poke(0, pattern(256, 0));
+    std::vector<uint8_t> buf(6);
+    EXPECT_EQ(i2c_read_buf(1, kChip, 0x1ff, 0, buf.data(), 6, 3), 6);
+    EXPECT_EQ(i2c_read_buf(1, kChip, 0x1ff, 1, buf.data(), 2, 0), 2);
+    EXPECT_EQ(i2c_read_buf(1, kChip, 0, 0, buf.data(), 0, 0), 0);
+    EXPECT_EQ(bus(), (std::vector<std::string>{"R 20: 00 01 02", "R 20: 03 04 05", "W 20: ff",
+                                               "R 20: ff 00"}));
+}
+
+TEST_F(I2cTest, WriteBufPausesAfterEveryBlock) {
+    auto chip = add_chip(256, 1);
+    std::vector<uint8_t> data = {0xb0, 0xb1, 0xb2, 0xb3, 0xb4};
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(i2c_write_buf(1, kChip, 0x10, 1, data.data(), 5, 2), 5);
+    Clock::time_point end = Clock::now();
+    EXPECT_EQ(bus(), (std::vector<std::string>{"W 20: 10 b0 b1", "W 20: 12 b2 b3", "W 20: 14 b4"}));
+    std::vector<sim::I2cTransfer> log = sim::i2c_log();
+    ASSERT_EQ(log.size(), 3u);
+    for (size_t i = 0; i < log.size(); ++i) {
+        Clock::time_point next = i + 1 < log.size() ? log[i + 1].at : end;
+        EXPECT_GE(next - log[i].at, milliseconds(10)) << "after block " << i;
+    }
+    EXPECT_GE(end - start, milliseconds(30));
+    EXPECT_EQ(chip->peek(0x10, 5), data);
+}
+
+TEST_F(I2cTest, WriteBufLengthZeroWritesOneByte) {
+    add_chip(256, 2);
+    uint8_t data[2] = {0xaa, 0xbb};
+    EXPECT_EQ(i2c_write_buf(1, kChip, 0x0123, 7, data, 0, 0), 1);
+    EXPECT_EQ(bus(), std::vector<std::string>{"W 20: 01 23 aa"});
+}
+
+TEST_F(I2cTest, RegisterHelpers) {
+    auto chip = add_chip(256, 1);
+    EXPECT_EQ(i2c_write_reg(1, kChip, 0x05, 1, 0xab), 0);
+    EXPECT_EQ(i2c_read_reg(1, kChip, 0x05, 1), 0xab);
+    EXPECT_EQ(bus(), (std::vector<std::string>{"W 20: 05 ab", "W 20: 05", "R 20: ab"}));
+    sim::remove_i2c_chip(1, kChip);
+    EXPECT_EQ(i2c_write_reg(1, kChip, 0x05, 1, 0xcd), 0);
+    EXPECT_EQ(i2c_read_reg(1, kChip, 0x05, 1), 0);
+    EXPECT_EQ(i2c_read_reg(7, kChip, 0x05, 1), 0);  // no such bus
+    EXPECT_TRUE(semaphore_free());
+}
+
+struct BufCase {
+    const char *name;
+    bool write;
+    sim::FaultRule fault;
+    int expected;
+};
+
+void PrintTo(const BufCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class BufFailure : public I2cTest, public ::testing::WithParamInterface<BufCase> {};
+
+TEST_P(BufFailure, ResultCodeAndSemaphoreGivenBack) {
+    add_chip(256, 1);
+    const BufCase &c = GetParam();
+    sim::inject_fault(c.fault);
+    std::vector<uint8_t> buf(8, 0x11);
+    StderrCapture err;
+    int rc = c.write ? i2c_write_buf(1, kChip, 0, 1, buf.data(), 8, 4)
+                     : i2c_read_buf(1, kChip, 0, 1, buf.data(), 8, 4);
+    EXPECT_EQ(rc, c.expected);
+    EXPECT_EQ(err.text(),
+              c.fault.op == FaultOp::Close ? "Close returned: \n: Input/output error\n" : "");
+    EXPECT_TRUE(semaphore_free());
+    EXPECT_EQ(sim::open_device_files(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, BufFailure,
+    ::testing::Values(BufCase{"ReadOpen", false, {FaultOp::Open, 1, ENOENT, -1, kBus}, -1},
+                      BufCase{"WriteOpen", true, {FaultOp::Open, 1, ENOENT, -1, kBus}, -1},
+                      BufCase{"ReadSelect", false, {FaultOp::Ioctl, 1, EBUSY, -1, kBus}, -2},
+                      BufCase{"WriteSelect", true, {FaultOp::Ioctl, 1, EBUSY, -1, kBus}, -2},
+                      BufCase{"ReadAddress", false, {FaultOp::Write, 2, EIO, -1, kBus}, -3},
+                      BufCase{"ShortSecondBlock", false, {FaultOp::Read, 2, EIO, 1, kBus}, 4},
+                      BufCase{"FailedSecondBlock", true, {FaultOp::Write, 2, EIO, -1, kBus}, 4},
+                      BufCase{"ShortFirstBlock", true, {FaultOp::Write, 1, EIO, 3, kBus}, 0},
+                      BufCase{"ReadClose", false, {FaultOp::Close, 1, EIO, -1, kBus}, 8},
+                      BufCase{"WriteClose", true, {FaultOp::Close, 1, EIO, -1, kBus}, 8}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
+TEST_F(I2cTest, MissingChipFailsAtTheDataAddress) {
+    uint8_t buf[4] = {};
+    EXPECT_EQ(i2c_read_buf(1, 0x33, 0, 1, buf, 4, 0), -3);
+    EXPECT_EQ(i2c_write_buf(1, 0x33, 0, 1, buf, 4, 0), 0);
+    EXPECT_EQ(i2c_read_buf(1, 0x80, 0, 1, buf, 4, 0), -2);  // not a 7-bit address
+    EXPECT_EQ(i2c_read_buf(9, 0x20, 0, 1, buf, 4, 0), -1);  // no such bus
+    EXPECT_TRUE(semaphore_free());
+}
+
+TEST_F(I2cTest, NullBuffersAreRefusedWithoutBusTraffic) {
+    add_chip(256, 1);
+    EXPECT_EQ(i2c_read_sfp_phy(0, 2, nullptr), -EFAULT);
+    EXPECT_EQ(i2c_read_buf(1, kChip, 0, 1, nullptr, 4, 0), -1);
+    EXPECT_EQ(i2c_write_buf(1, kChip, 0, 1, nullptr, 0, 0), -1);
+    EXPECT_EQ(i2c_read_buf(1, kChip, 0, 1, nullptr, 0, 0), 0);
+    EXPECT_TRUE(bus().empty());
+    EXPECT_TRUE(semaphore_free());
+}
+
+TEST_F(I2cTest, HostHoldingTheSemaphoreKeepsTransfersOut) {
+    add_chip(256, 1);
+    EXPECT_EQ(i2c_sem_wait(), 0);
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+        i2c_read_reg(1, kChip, 0, 1);
+        done = true;
+    });
+    EXPECT_FALSE(wait_until([&] { return done.load(); }, milliseconds(50)));
+    EXPECT_TRUE(bus().empty());
+    EXPECT_EQ(i2c_sem_post(), 0);
+    EXPECT_TRUE(wait_until([&] { return done.load(); }));
+    t.join();
+    EXPECT_EQ(bus().size(), 2u);
+}
+
+// Transfers of several threads (the first ones in the process among them) never interleave.
+TEST_F(I2cTest, ConcurrentTransfersAreSerialised) {
+    auto chip = add_chip(0x400, 2);
+    chip->poke(0, pattern(256, 0));
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &good] {
+            for (int i = 0; i < 10; ++i) {
+                uint8_t buf[8] = {};
+                UINT16 at = static_cast<UINT16>(t * 8);
+                good += i2c_read_buf(1, kChip, at, 2, buf, 8, 4) == 8 && buf[0] == at &&
+                        buf[7] == at + 7;
+            }
+        });
+    }
+    for (std::thread &t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(good.load(), 40);
+    EXPECT_TRUE(semaphore_free());
+}
+
+}  // namespace
+
+}  // namespace bsp::test
