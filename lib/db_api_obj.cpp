@@ -198,6 +198,18 @@ int obj_prepare(DB *db, const UINT8 *key, UINT32 flags) {
     return ok ? status : 1;
 }
 
+// One store call for the holder of a live id whose mode allows it, under DB_SEM.
+template <typename Call>
+UINT32 obj_store_call(UINT32 obj_id, UINT32 allowed, bool args_ok, Call &&call) {
+    ObjView v;
+    if (!args_ok || !obj_get(obj_id, &v) || !(v.flags & allowed)) {
+        return kDbFail;
+    }
+    int status = 1;
+    bool ok = with_sem(&v.db->db_sem, [&] { status = call(v.db, v.key); });
+    return ok && status == 0 ? kDbOk : kDbFail;
+}
+
 }  // namespace
 
 UINT32 obj_open(UINT32 db_id, UINT32 *obj_id, const char *obj_name, const char *obj_open_mode) {
@@ -250,27 +262,17 @@ UINT32 obj_remove(UINT32 obj_id) {
 }
 
 UINT32 obj_read(UINT32 obj_id, void *obj_data, UINT32 obj_size) {
-    ObjView v;
-    if (!obj_get(obj_id, &v) || !(v.flags & kFlagsRead) || (obj_data == nullptr && obj_size)) {
-        return kDbFail;
-    }
-    DB *db = v.db;
-    int status = 1;
-    bool ok = with_sem(&db->db_sem,
-                       [&] { status = db->db_get_obj(db->db_dev_id, v.key, obj_data, obj_size); });
-    return ok && status == 0 ? kDbOk : kDbFail;
+    return obj_store_call(obj_id, kFlagsRead, obj_data != nullptr || obj_size == 0,
+                          [&](DB *db, const UINT8 *key) {
+                              return db->db_get_obj(db->db_dev_id, key, obj_data, obj_size);
+                          });
 }
 
 UINT32 obj_write(UINT32 obj_id, const void *obj_data, UINT32 obj_size) {
-    ObjView v;
-    if (!obj_get(obj_id, &v) || !(v.flags & kFlagsWrite) || (obj_data == nullptr && obj_size)) {
-        return kDbFail;
-    }
-    DB *db = v.db;
-    int status = 1;
-    bool ok = with_sem(&db->db_sem,
-                       [&] { status = db->db_set_obj(db->db_dev_id, v.key, obj_data, obj_size); });
-    return ok && status == 0 ? kDbOk : kDbFail;
+    return obj_store_call(obj_id, kFlagsWrite, obj_data != nullptr || obj_size == 0,
+                          [&](DB *db, const UINT8 *key) {
+                              return db->db_set_obj(db->db_dev_id, key, obj_data, obj_size);
+                          });
 }
 
 }  // namespace bsp::db
