@@ -164,6 +164,9 @@ using namespace bsp::tisock;
 extern "C" {
 
 BSP_API int ti_socket_init(int port) {
+    // The previous socket's task ends first, outside the exclusive section, so that its
+    // callback can still make calls while it finishes.
+    ti_socket_close();
     std::unique_lock life(lifecycle_lock());
     retire_current();
     auto *f = static_cast<FRAMER *>(std::calloc(1, sizeof(FRAMER)));
@@ -192,12 +195,13 @@ BSP_API int ti_socket_init(int port) {
 
 BSP_API int ti_socket_open(TI_SOCKET_RX_CALLBACK framer_rx_callback) {
     std::shared_lock life(lifecycle_lock());
-    FRAMER *f = current();
-    if (f == nullptr || f->socket < 0 || !bind_and_listen(f)) {
-        return -1;
-    }
+    FRAMER *f = nullptr;
     {
         std::lock_guard lock(state_mutex());
+        f = current_socket();
+        if (f == nullptr || f->socket < 0 || f->task_running || !bind_and_listen(f)) {
+            return -1;
+        }
         f->framer_rx_callback = framer_rx_callback;
     }
     return start_task(f) ? 0 : -1;

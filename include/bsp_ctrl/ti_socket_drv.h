@@ -37,7 +37,8 @@ typedef int (*TI_SOCKET_RX_CALLBACK)(void *msg);
 
 /* Prepares the socket for TCP port `port`: control block, semaphore "ti_sock" and an IPv4
  * stream socket. A previous socket of this library is closed first (as ti_socket_close).
- * 0, or -1 when the block, the semaphore or the socket cannot be made. */
+ * 0, or -1 when the block, the semaphore or the socket cannot be made. Not to be called
+ * from the receive callback. */
 BSP_API int ti_socket_init(int port);
 
 /* Binds to any local address at the port, listens (backlog 1) and starts the receive task

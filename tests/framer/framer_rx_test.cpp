@@ -1,6 +1,8 @@
 // Receiving: every path of the receive state machine, fed by the far end of the line.
 #include <bsp_sim/sim.h>
 
+#include <random>
+
 #include "framer_fixture.h"
 #include "support/capture.h"
 
@@ -155,6 +157,28 @@ TEST_F(FramerTest, FramesAreDroppedWithoutACallback) {
     peer_send(frame_of(kA));
     ASSERT_EQ(FramerOpen(record_message, 9600), 0u);
     EXPECT_TRUE(settle().empty());
+}
+
+// Arbitrary bytes (biased towards the markers, without the console's carriage returns) never
+// make the receiver store out of bounds or lose its way for good: after a time-out it
+// synchronises on the next frame.
+TEST_F(FramerTest, ArbitraryBytesNeverBreakTheReceiver) {
+    open_framer();
+    std::mt19937 rng(1234);
+    const uint8_t interesting[] = {0x5A, 0xA5, 0xC3, 0x3C, 0x00, 0x02, 0x4C, 0x58, 0xFF};
+    Bytes noise(40000);
+    for (uint8_t &b : noise) {
+        b = rng() % 2 ? interesting[rng() % sizeof interesting] : static_cast<uint8_t>(rng());
+        if (b == 0x0D) {
+            b = 0x0E;
+        }
+    }
+    noise.push_back(0x00);  // ignored by a receiver hunting for a start marker
+    peer_send(noise);
+    sim::advance_clock_ms(1000);
+    for (const Bytes &m : settle()) {
+        EXPECT_EQ(m.size(), kRxBufferSize);
+    }
 }
 
 TEST_F(FramerTest, ReadFailureEndsTheTaskAndCloseStillWorks) {
