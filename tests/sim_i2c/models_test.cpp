@@ -143,6 +143,21 @@ TEST_F(ModelTest, DriverFileSharesTheChipAndStopsAtItsEnd) {
     EXPECT_EQ(errno, EBADF);
 }
 
+// The driver splits at pages and polls the chip through its write cycle.
+TEST_F(ModelTest, DriverFileWaitsOutTheWriteCycle) {
+    ASSERT_TRUE(sim::bind_eeprom_driver(1, 0x57));
+    int fd = open_dev(sim::eeprom_sysfs_path(1, 0x57));
+    std::vector<uint8_t> data(70, 0x5a);
+    ASSERT_EQ(::write(fd, data.data(), data.size()), 70);
+    EXPECT_EQ(sim::eeprom_chip()->peek(0, 70), data);
+    std::vector<std::string> log = sim::i2c_log_text();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log.front().substr(0, 11), "W 57: 00 00");
+    EXPECT_EQ(log.front().size(), 11u + 64 * 3);
+    EXPECT_EQ(log[1], "W 57: nack");
+    EXPECT_EQ(log.back(), "W 57: 00 40 5a 5a 5a 5a 5a 5a");
+}
+
 TEST_F(ModelTest, FlashFollowsTheMtdCharacterDevice) {
     int fd = open_dev(sim::kFlashPath);
     mtd_info_t info{};
