@@ -178,7 +178,10 @@ STATUS MEM_Deallocate(MEM_POOL *pool, void *block) {
         return kInvalid;
     }
     uint32_t b = static_cast<uint32_t>(p) - kHeader;
-    if (!header_inside(pool, b) || !is_block(pool, b) || header_at(b)->memory_free) {
+    // Merging rewrites the links around the block: each must be sound before any is changed.
+    if (!header_inside(pool, b) || !is_block(pool, b) || header_at(b)->memory_free ||
+        !link_sound(pool, b) ||
+        (header_at(b)->memory_next != 0 && !link_sound(pool, header_at(b)->memory_next))) {
         return kInvalid;
     }
     MEM_HEADER *h = header_at(b);
