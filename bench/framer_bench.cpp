@@ -48,7 +48,13 @@ void stop_framer() {
 std::vector<uint8_t> frame_of(const std::vector<uint8_t> &msg) {
     uint32_t length = static_cast<uint32_t>(msg.size() + 12);
     std::vector<uint8_t> f(length, 0);
-    const uint8_t head[8] = {0x5A, 0xA5, 0xC3, 0x3C, 0, 0, static_cast<uint8_t>(length >> 8),
+    const uint8_t head[8] = {0x5A,
+                             0xA5,
+                             0xC3,
+                             0x3C,
+                             0,
+                             0,
+                             static_cast<uint8_t>(length >> 8),
                              static_cast<uint8_t>(length)};
     const uint8_t stop[4] = {0xA5, 0x5A, 0x3C, 0xC3};
     std::copy(head, head + 8, f.begin());
@@ -83,7 +89,8 @@ void BM_FramerReceive(benchmark::State &state) {
         state.SkipWithError("framer did not open");
         return;
     }
-    std::vector<uint8_t> frame = frame_of(std::vector<uint8_t>(static_cast<size_t>(state.range(0)), 0x41));
+    std::vector<uint8_t> frame =
+        frame_of(std::vector<uint8_t>(static_cast<size_t>(state.range(0)), 0x41));
     int64_t frames = 0;
     {
         std::lock_guard lock(delivered().mutex);

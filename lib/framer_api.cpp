@@ -22,9 +22,13 @@ UINT32 call_driver(int code, FRAMER_DRV_REQUEST *request) {
 
 extern "C" {
 
-BSP_API UINT32 FramerInstall(void) { return 0; }
+BSP_API UINT32 FramerInstall(void) {
+    return 0;
+}
 
-BSP_API UINT32 FramerUninstall(void) { return 0; }
+BSP_API UINT32 FramerUninstall(void) {
+    return 0;
+}
 
 BSP_API UINT32 FramerCreate(UINT32 physChId) {
     FRAMER_DRV_REQUEST request = {};
@@ -70,6 +74,8 @@ BSP_API int FramerEnableDebugPort(void) {
     return 0;
 }
 
-BSP_API UINT32 FramerDisableDebugPort(void) { return 0; }
+BSP_API UINT32 FramerDisableDebugPort(void) {
+    return 0;
+}
 
 }  // extern "C"

@@ -32,12 +32,9 @@ struct OperationEntry {
 };
 
 constexpr OperationEntry kOperations[] = {
-    {FRAMER_REQ_INITIALIZE, Framer_Drv_Initialize},
-    {FRAMER_REQ_ASSIGN, Framer_Drv_Assign},
-    {FRAMER_REQ_RELEASE, Framer_Drv_Release},
-    {FRAMER_REQ_INPUT, Framer_Drv_Input},
-    {FRAMER_REQ_OUTPUT, Framer_Drv_Output},
-    {FRAMER_REQ_STATUS, Framer_Drv_Status},
+    {FRAMER_REQ_INITIALIZE, Framer_Drv_Initialize}, {FRAMER_REQ_ASSIGN, Framer_Drv_Assign},
+    {FRAMER_REQ_RELEASE, Framer_Drv_Release},       {FRAMER_REQ_INPUT, Framer_Drv_Input},
+    {FRAMER_REQ_OUTPUT, Framer_Drv_Output},         {FRAMER_REQ_STATUS, Framer_Drv_Status},
     {FRAMER_REQ_TERMINATE, Framer_Drv_Terminate},
 };
 
@@ -90,8 +87,8 @@ bool create_resources(FRAMER *f) {
         return false;
     }
     start_task_handshake(f);
-    if (OS_Create_Task(&f->framer_task_cb, const_cast<CHAR *>("FRAMER"), f->framer_rx_handler,
-                       0, nullptr) != NU_SUCCESS) {
+    if (OS_Create_Task(&f->framer_task_cb, const_cast<CHAR *>("FRAMER"), f->framer_rx_handler, 0,
+                       nullptr) != NU_SUCCESS) {
         cancel_task_handshake();
         return false;
     }
@@ -99,7 +96,9 @@ bool create_resources(FRAMER *f) {
     return true;
 }
 
-void write_byte(int fd, UINT8 b) { [[maybe_unused]] ssize_t n = ::write(fd, &b, 1); }
+void write_byte(int fd, UINT8 b) {
+    [[maybe_unused]] ssize_t n = ::write(fd, &b, 1);
+}
 
 // The frame, one byte per write: start marker, length (most significant first), message,
 // stop marker.
@@ -133,7 +132,9 @@ bool send_frame(FRAMER *f, const UINT8 *msg, UINT32 len) {
     return true;
 }
 
-void fail(FRAMER_DRV_REQUEST *request) { request->framer_error = 1; }
+void fail(FRAMER_DRV_REQUEST *request) {
+    request->framer_error = 1;
+}
 
 }  // namespace
 

@@ -21,13 +21,13 @@ constexpr UINT8 kCarriageReturn = 0x0D;
 // Receive state kept between bytes.
 struct RxState {
     UINT8 u8_framer_byte;
-    UINT8 temp_len;          // length bytes read
-    UINT32 temp_frame_len;   // length being assembled
-    UINT32 tcf_frame_len;    // message bytes still expected
-    UINT8 *Tcf_base;         // message buffer
-    UINT8 *Tcf_buffer;       // next free place in it
-    UINT8 num_stop_bytes;    // stop bytes read
-    UINT32 stop_byte;        // stop word being assembled
+    UINT8 temp_len;         // length bytes read
+    UINT32 temp_frame_len;  // length being assembled
+    UINT32 tcf_frame_len;   // message bytes still expected
+    UINT8 *Tcf_base;        // message buffer
+    UINT8 *Tcf_buffer;      // next free place in it
+    UINT8 num_stop_bytes;   // stop bytes read
+    UINT32 stop_byte;       // stop word being assembled
 };
 
 RxState rx;  // under state_mutex()

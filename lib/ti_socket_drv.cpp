@@ -111,8 +111,8 @@ bool start_task(FRAMER *f) {
         }
     }
     start_task_handshake(f);
-    if (OS_Create_Task(&f->framer_task_cb, const_cast<CHAR *>("TISOCK"), f->framer_rx_handler,
-                       0, nullptr) != NU_SUCCESS) {
+    if (OS_Create_Task(&f->framer_task_cb, const_cast<CHAR *>("TISOCK"), f->framer_rx_handler, 0,
+                       nullptr) != NU_SUCCESS) {
         cancel_task_handshake();
         return false;
     }
@@ -155,7 +155,9 @@ void free_block(FRAMER *f) {
 }
 
 // Marks the calling thread as the task of `f` (from the task's entry).
-void set_own_block(FRAMER *f) { t_own_block = f; }
+void set_own_block(FRAMER *f) {
+    t_own_block = f;
+}
 
 }  // namespace bsp::tisock
 

@@ -41,18 +41,18 @@ struct FRAMER_struct {
     OS_TASK_ENTRY framer_rx_handler;
     TI_SOCKET_RX_CALLBACK framer_rx_callback;
     // Bookkeeping beyond the record.
-    int wake_fd;       // wakes the receive task
+    int wake_fd;  // wakes the receive task
     bool sem_created;
     bool task_running;
-    bool closing;      // the task is to end
-    bool retired;      // replaced by a newer block; its task frees it on the way out
+    bool closing;  // the task is to end
+    bool retired;  // replaced by a newer block; its task frees it on the way out
 };
 using FRAMER = FRAMER_struct;
 
 std::shared_mutex &lifecycle_lock();
 std::mutex &state_mutex();
 std::condition_variable &task_cv();  // signalled when a task starts or ends
-FRAMER *&current_socket();            // under state_mutex()
+FRAMER *&current_socket();           // under state_mutex()
 
 void framer_hisr_rx_handler(UNSIGNED argc, void *argv);
 

@@ -9,7 +9,9 @@
 
 namespace bsp {
 
-int wake_fd_create() { return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+int wake_fd_create() {
+    return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
 
 void wake_fd_signal(int wake) {
     if (wake >= 0) {

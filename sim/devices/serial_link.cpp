@@ -74,8 +74,8 @@ std::string serial_start_terminal_link(SerialTap tap) {
         }
         return "";
     }
-    link().thread = std::thread(relay, serial_master_fd(), link().pty.master, link().stop,
-                                std::move(tap));
+    link().thread =
+        std::thread(relay, serial_master_fd(), link().pty.master, link().stop, std::move(tap));
     return link().pty.slave_path;
 }
 

@@ -36,7 +36,7 @@ SerialPort &port() {
 }
 
 class SerialFile : public OpenFile {
-public:
+  public:
     explicit SerialFile(int fd) : OpenFile(fd) { ++port().open_files; }
     ssize_t read(void *buf, size_t count) override {
         ssize_t n = OpenFile::read(buf, count);
@@ -53,7 +53,7 @@ public:
 };
 
 class SerialDevice : public Device {
-public:
+  public:
     std::shared_ptr<OpenFile> open(int flags) override {
         std::string path = serial_slave_path();
         // Never the controlling terminal of the simulating process.
@@ -201,8 +201,12 @@ bool serial_port_settings(struct termios *settings) {
     return ::tcgetattr(port().pty.keeper, settings) == 0;
 }
 
-uint64_t serial_bytes_read() { return port().bytes_read.load(); }
+uint64_t serial_bytes_read() {
+    return port().bytes_read.load();
+}
 
-size_t serial_open_descriptors() { return port().open_files.load(); }
+size_t serial_open_descriptors() {
+    return port().open_files.load();
+}
 
 }  // namespace bsp::sim

@@ -28,8 +28,9 @@ std::multiset<Bytes> parse_frames(const Bytes &wire) {
     std::multiset<Bytes> frames;
     size_t pos = 0;
     while (pos + 12 <= wire.size()) {
-        EXPECT_EQ(Bytes(wire.begin() + static_cast<long>(pos), wire.begin() + static_cast<long>(pos) + 4),
-                  (Bytes{0x5A, 0xA5, 0xC3, 0x3C}));
+        EXPECT_EQ(
+            Bytes(wire.begin() + static_cast<long>(pos), wire.begin() + static_cast<long>(pos) + 4),
+            (Bytes{0x5A, 0xA5, 0xC3, 0x3C}));
         uint32_t length = (uint32_t{wire[pos + 6]} << 8) | wire[pos + 7];
         Bytes msg(wire.begin() + static_cast<long>(pos) + 8,
                   wire.begin() + static_cast<long>(pos + length) - 4);

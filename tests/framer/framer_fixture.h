@@ -32,7 +32,7 @@ std::vector<Bytes> received_messages();
 bool wait_for_messages(size_t count);
 
 class FramerTest : public SimTest {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

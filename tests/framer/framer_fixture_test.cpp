@@ -25,8 +25,13 @@ const Bytes kMarkerMessage = {'e', 'n', 'd', 0x7E};
 }  // namespace
 
 Bytes frame_with_length(uint32_t length, const Bytes &msg) {
-    Bytes out = {0x5A, 0xA5, 0xC3, 0x3C, static_cast<uint8_t>(length >> 24),
-                 static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 8),
+    Bytes out = {0x5A,
+                 0xA5,
+                 0xC3,
+                 0x3C,
+                 static_cast<uint8_t>(length >> 24),
+                 static_cast<uint8_t>(length >> 16),
+                 static_cast<uint8_t>(length >> 8),
                  static_cast<uint8_t>(length)};
     out.insert(out.end(), msg.begin(), msg.end());
     out.insert(out.end(), {0xA5, 0x5A, 0x3C, 0xC3});

@@ -108,9 +108,8 @@ TEST_F(FramerTest, CloseHandsThePortToTheConsoleAndEndsTheTask) {
 TEST_F(FramerTest, EnableDebugPortRunsBothConsoles) {
     open_framer(4800);
     EXPECT_EQ(FramerEnableDebugPort(), 0);
-    EXPECT_EQ(sim::system_commands(),
-              (std::vector<std::string>{"getty -L ttyS0 4800 vt100",
-                                        "getty -L ttyS0 115200 vt100"}));
+    EXPECT_EQ(sim::system_commands(), (std::vector<std::string>{"getty -L ttyS0 4800 vt100",
+                                                                "getty -L ttyS0 115200 vt100"}));
 }
 
 TEST_F(FramerTest, EnableDebugPortWithoutAFramerReturns6) {

@@ -53,33 +53,41 @@ std::vector<StreamCase> stream_cases() {
     Bytes stop = {0xA5, 0x5A, 0x3C, 0xC3};
     return {
         {"TwoFramesBackToBack", concat({frame_of(kA), frame_of(kB)}), {padded(kA), padded(kB)}},
-        {"GarbageBeforeAFrame", concat({{0x00, 0x11, 0x5A, 0xA5, 0x00, 0xFF}, frame_of(kB)}),
+        {"GarbageBeforeAFrame",
+         concat({{0x00, 0x11, 0x5A, 0xA5, 0x00, 0xFF}, frame_of(kB)}),
          {padded(kB)}},
         {"RepeatedFirstStartByteDoesNotSynchronise",
-         concat({{0x5A}, frame_of(kA), frame_of(kB)}), {padded(kB)}},
+         concat({{0x5A}, frame_of(kA), frame_of(kB)}),
+         {padded(kB)}},
         {"BrokenMarkerAtThirdByte", concat({{0x5A, 0xA5, 0x5A}, frame_of(kB)}), {padded(kB)}},
-        {"BrokenMarkerAtFourthByte", concat({{0x5A, 0xA5, 0xC3, 0x5A}, frame_of(kB)}),
+        {"BrokenMarkerAtFourthByte",
+         concat({{0x5A, 0xA5, 0xC3, 0x5A}, frame_of(kB)}),
          {padded(kB)}},
         {"LengthZeroIsIgnored", concat({frame_with_length(0, {}), frame_of(kB)}), {padded(kB)}},
         {"LengthOneIsIgnored", concat({frame_with_length(1, {}), frame_of(kB)}), {padded(kB)}},
-        {"LengthElevenIsIgnored", concat({frame_with_length(11, {}), frame_of(kB)}),
-         {padded(kB)}},
+        {"LengthElevenIsIgnored", concat({frame_with_length(11, {}), frame_of(kB)}), {padded(kB)}},
         {"Length601IsIgnored", concat({frame_with_length(601, {}), frame_of(kB)}), {padded(kB)}},
-        {"HugeLengthIsIgnored", concat({frame_with_length(0xFFFFFFF0u, {}), frame_of(kB)}),
+        {"HugeLengthIsIgnored",
+         concat({frame_with_length(0xFFFFFFF0u, {}), frame_of(kB)}),
          {padded(kB)}},
         {"SwappedStopBytesDropTheFrame",
-         concat({{0x5A, 0xA5, 0xC3, 0x3C, 0, 0, 0, 20}, kA, {0xA5, 0x5A, 0xC3, 0x3C}, frame_of(kB)}),
+         concat(
+             {{0x5A, 0xA5, 0xC3, 0x3C, 0, 0, 0, 20}, kA, {0xA5, 0x5A, 0xC3, 0x3C}, frame_of(kB)}),
          {padded(kB)}},
         // Length 12: the message is empty and the first byte after the length is consumed
         // as the message place, so the frame is judged on the four bytes after it.
         {"LengthTwelveSpendsOneByteBeforeTheStopMarker",
-         concat({frame_with_length(12, {0x77}), frame_of(kB)}), {padded({}), padded(kB)}},
+         concat({frame_with_length(12, {0x77}), frame_of(kB)}),
+         {padded({}), padded(kB)}},
         {"CarriageReturnThenStartMarker", concat({{0x0D}, frame_of(kB)}), {padded(kB)}},
-        {"CarriageReturnThenOtherByte", concat({{0x0D, 0x41, 0x0D, 0x41}, frame_of(kB)}),
+        {"CarriageReturnThenOtherByte",
+         concat({{0x0D, 0x41, 0x0D, 0x41}, frame_of(kB)}),
          {padded(kB)}},
-        {"StopMarkerBytesWithinTheMessage", frame_of(concat({stop, stop})),
+        {"StopMarkerBytesWithinTheMessage",
+         frame_of(concat({stop, stop})),
          {padded(concat({stop, stop}))}},
-        {"CarriageReturnsWithinTheMessage", frame_of({0x0D, 0x0D, 0x0D}),
+        {"CarriageReturnsWithinTheMessage",
+         frame_of({0x0D, 0x0D, 0x0D}),
          {padded({0x0D, 0x0D, 0x0D})}},
     };
 }
@@ -95,7 +103,7 @@ TEST_F(FramerTest, TwoCarriageReturnsHandThePortToTheConsole) {
     EXPECT_TRUE(sim::join_tasks(10s));
     EXPECT_EQ(sim::serial_open_descriptors(), 0u);
     UINT8 msg = 0x41;
-    EXPECT_EQ(FramerWrite(&msg, 1), 1u);  // the framer is back to ready
+    EXPECT_EQ(FramerWrite(&msg, 1), 1u);              // the framer is back to ready
     EXPECT_EQ(FramerOpen(record_message, 9600), 1u);  // its port is gone
     // The port is closed once: a later close runs no second console.
     EXPECT_EQ(FramerClose(), 0u);

@@ -13,8 +13,8 @@ TEST_F(FramerTest, WriteOfOneByteSendsTheExactFrame) {
     open_framer();
     UINT8 msg = 0x41;
     ASSERT_EQ(FramerWrite(&msg, 1), 0u);
-    EXPECT_EQ(sim::serial_peer_read(13, 5s),
-              (Bytes{0x5A, 0xA5, 0xC3, 0x3C, 0x00, 0x00, 0x00, 0x0D, 0x41, 0xA5, 0x5A, 0x3C, 0xC3}));
+    EXPECT_EQ(sim::serial_peer_read(13, 5s), (Bytes{0x5A, 0xA5, 0xC3, 0x3C, 0x00, 0x00, 0x00, 0x0D,
+                                                    0x41, 0xA5, 0x5A, 0x3C, 0xC3}));
     EXPECT_TRUE(sim::serial_peer_read_quiet(20ms).empty());
 }
 
@@ -87,18 +87,14 @@ TEST_P(FramerRateTest, OpenAppliesRawSettingsAtTheRate) {
                                        " vt100"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, FramerRateTest,
-                         ::testing::Values(RateCase{2400, B2400, 2400},
-                                           RateCase{4800, B4800, 4800},
-                                           RateCase{9600, B9600, 9600},
-                                           RateCase{19200, B19200, 19200},
-                                           RateCase{38400, B38400, 38400},
-                                           RateCase{57600, B57600, 57600},
-                                           RateCase{115200, B115200, 115200},
-                                           RateCase{1200, B9600, 9600},
-                                           RateCase{0, B9600, 9600},
-                                           RateCase{230400, B9600, 9600}),
-                         [](const auto &p) { return "Rate" + std::to_string(p.param.requested); });
+INSTANTIATE_TEST_SUITE_P(
+    Rates, FramerRateTest,
+    ::testing::Values(RateCase{2400, B2400, 2400}, RateCase{4800, B4800, 4800},
+                      RateCase{9600, B9600, 9600}, RateCase{19200, B19200, 19200},
+                      RateCase{38400, B38400, 38400}, RateCase{57600, B57600, 57600},
+                      RateCase{115200, B115200, 115200}, RateCase{1200, B9600, 9600},
+                      RateCase{0, B9600, 9600}, RateCase{230400, B9600, 9600}),
+    [](const auto &p) { return "Rate" + std::to_string(p.param.requested); });
 
 TEST_F(FramerTest, ChangeBaudRateAppliesTheNewSpeedAndFallsBack) {
     open_framer(9600);

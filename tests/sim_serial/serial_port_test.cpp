@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
 
 class SerialPortTest : public SimTest {
-protected:
+  protected:
     void TearDown() override {
         if (fd_ >= 0) {
             ::close(fd_);
@@ -137,11 +137,11 @@ TEST_F(SerialPortTest, TerminalLinkJoinsAPersonToTheLine) {
     std::mutex mutex;
     Bytes to_unit;
     Bytes from_unit;
-    std::string path = sim::serial_start_terminal_link(
-        [&](bool towards_unit, const uint8_t *data, size_t size) {
+    std::string path =
+        sim::serial_start_terminal_link([&](bool towards_unit, const uint8_t *data, size_t size) {
             std::lock_guard lock(mutex);
-            (towards_unit ? to_unit : from_unit).insert((towards_unit ? to_unit : from_unit).end(),
-                                                        data, data + size);
+            (towards_unit ? to_unit : from_unit)
+                .insert((towards_unit ? to_unit : from_unit).end(), data, data + size);
         });
     ASSERT_FALSE(path.empty());
     EXPECT_EQ(sim::serial_terminal_link_path(), path);

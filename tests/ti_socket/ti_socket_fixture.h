@@ -17,7 +17,7 @@ using Bytes = std::vector<uint8_t>;
 
 // A TCP client on 127.0.0.1.
 class Client {
-public:
+  public:
     Client() = default;
     ~Client();
     Client(const Client &) = delete;
@@ -37,7 +37,7 @@ public:
     void abort();
     int fd() const { return fd_; }
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -52,7 +52,7 @@ std::vector<Bytes> received_buffers();
 bool wait_for_buffers(size_t count);
 
 class TiSocketTest : public SimTest {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

@@ -36,7 +36,9 @@ sockaddr_in loopback(int port) {
 
 }  // namespace
 
-Client::~Client() { close(); }
+Client::~Client() {
+    close();
+}
 
 bool Client::create() {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -86,7 +88,9 @@ bool Client::sees_end(std::chrono::milliseconds deadline) {
     return ::recv(fd_, &b, 1, 0) == 0;
 }
 
-void Client::shutdown_write() { ::shutdown(fd_, SHUT_WR); }
+void Client::shutdown_write() {
+    ::shutdown(fd_, SHUT_WR);
+}
 
 void Client::close() {
     if (fd_ >= 0) {

@@ -16,7 +16,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-Bytes expected_frame(const Bytes &msg) { return client_frame(msg); }
+Bytes expected_frame(const Bytes &msg) {
+    return client_frame(msg);
+}
 
 TEST_F(TiSocketTest, WriteOfThreeBytesSendsTheExact600ByteFrame) {
     open_socket();
@@ -259,7 +261,8 @@ TEST_F(TiSocketTest, ConcurrentSendersWriteWholeFrames) {
     ASSERT_EQ(wire.size(), 600u * kSenders * kEach);
     std::multiset<std::pair<int, int>> seen;
     for (size_t pos = 0; pos < wire.size(); pos += 600) {
-        Bytes frame(wire.begin() + static_cast<long>(pos), wire.begin() + static_cast<long>(pos) + 600);
+        Bytes frame(wire.begin() + static_cast<long>(pos),
+                    wire.begin() + static_cast<long>(pos) + 600);
         EXPECT_EQ(frame, expected_frame({frame[8], frame[9], 0x77}));
         seen.insert({frame[8], frame[9]});
     }

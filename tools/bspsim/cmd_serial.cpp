@@ -106,9 +106,14 @@ void ensure_exit_hook() {
 std::vector<uint8_t> frame_of(const std::vector<uint8_t> &msg) {
     uint32_t length = static_cast<uint32_t>(msg.size() + 12);
     std::vector<uint8_t> f(length, 0);
-    const uint8_t head[8] = {START_BYTE1, START_BYTE2, START_BYTE3, START_BYTE4,
-                             static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
-                             static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    const uint8_t head[8] = {START_BYTE1,
+                             START_BYTE2,
+                             START_BYTE3,
+                             START_BYTE4,
+                             static_cast<uint8_t>(length >> 24),
+                             static_cast<uint8_t>(length >> 16),
+                             static_cast<uint8_t>(length >> 8),
+                             static_cast<uint8_t>(length)};
     const uint8_t stop[4] = {STOP_BYTE1, STOP_BYTE2, STOP_BYTE3, STOP_BYTE4};
     std::copy(head, head + 8, f.begin());
     std::copy(msg.begin(), msg.end(), f.begin() + 8);
@@ -203,8 +208,8 @@ int cmd_serial_delete(const Args &) {
 
 int cmd_serial_link(const Args &) {
     ensure_exit_hook();
-    std::string path = sim::serial_start_terminal_link(
-        [](bool to_unit, const uint8_t *data, size_t size) {
+    std::string path =
+        sim::serial_start_terminal_link([](bool to_unit, const uint8_t *data, size_t size) {
             std::lock_guard lock(g_print_mutex);
             std::printf("%s, %zu bytes\n", to_unit ? "terminal -> unit" : "unit -> terminal", size);
             print_hex_dump(data, size, 0);
@@ -266,7 +271,8 @@ bool tcp_client() {
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(g_tcp_port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (g_tcp_client < 0 || ::connect(g_tcp_client, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+    if (g_tcp_client < 0 ||
+        ::connect(g_tcp_client, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
         std::perror("connect");
         close_tcp_client();
         return false;
@@ -297,12 +303,14 @@ void print_client_frames(const std::vector<uint8_t> &bytes) {
     size_t pos = 0;
     for (; pos + kTcpFrameSize <= bytes.size(); pos += kTcpFrameSize) {
         const uint8_t *f = bytes.data() + pos;
-        std::printf("frame: head %02x %02x %02x %02x %02x %02x %02x %02x, stop %02x %02x %02x %02x\n",
-                    f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[596], f[597], f[598], f[599]);
+        std::printf(
+            "frame: head %02x %02x %02x %02x %02x %02x %02x %02x, stop %02x %02x %02x %02x\n", f[0],
+            f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[596], f[597], f[598], f[599]);
         print_buffer("message area", f + 8, kTcpMessageArea);
     }
     if (pos < bytes.size()) {
-        print_far_end("and a partial frame", std::vector<uint8_t>(bytes.begin() + static_cast<long>(pos), bytes.end()));
+        print_far_end("and a partial frame",
+                      std::vector<uint8_t>(bytes.begin() + static_cast<long>(pos), bytes.end()));
     }
 }
 
@@ -319,7 +327,8 @@ int cmd_tcp_write(const Args &args) {
     if (!parse_bytes(args[0], &msg)) {
         return 1;
     }
-    int result = ti_socket_write(reinterpret_cast<char *>(msg.data()), static_cast<UINT32>(msg.size()));
+    int result =
+        ti_socket_write(reinterpret_cast<char *>(msg.data()), static_cast<UINT32>(msg.size()));
     std::printf("ti_socket_write = %d\n", result);
     if (result == 0 && g_tcp_client >= 0) {
         print_client_frames(tcp_client_read(100ms));
@@ -338,13 +347,14 @@ int cmd_tcp_inject(const Args &args) {
     }
     std::vector<uint8_t> frame(kTcpFrameSize, 0);
     const uint8_t head[8] = {TCPSTART_BYTE1, TCPSTART_BYTE2, TCPSTART_BYTE3, TCPSTART_BYTE4,
-                             0x00, 0x00, 0x02, 0x58};
+                             0x00,           0x00,           0x02,           0x58};
     const uint8_t stop[4] = {TCPSTOP_BYTE1, TCPSTOP_BYTE2, TCPSTOP_BYTE3, TCPSTOP_BYTE4};
     std::copy(head, head + 8, frame.begin());
     std::copy(msg.begin(), msg.end(), frame.begin() + 8);
     std::copy(stop, stop + 4, frame.begin() + 596);
     int before = g_tcp_rx.load();
-    if (::send(g_tcp_client, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size())) {
+    if (::send(g_tcp_client, frame.data(), frame.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(frame.size())) {
         std::perror("send");
         close_tcp_client();
         return 1;
@@ -379,8 +389,7 @@ constexpr Command kCommands[] = {
     {"serial-delete", 0, 0, "", "delete the framer", cmd_serial_delete},
     {"serial-link", 0, 0, "", "join a terminal program to the far end; prints its path",
      cmd_serial_link},
-    {"serial-status", 0, 0, "", "the port, its settings and the terminal link",
-     cmd_serial_status},
+    {"serial-status", 0, 0, "", "the port, its settings and the terminal link", cmd_serial_status},
     {"tcp-open", 1, 1, "PORT", "init and open the TCP frame socket on PORT", cmd_tcp_open},
     {"tcp-connect", 0, 0, "", "connect the shell's own client", cmd_tcp_connect},
     {"tcp-write", 1, 1, "BYTES", "send a message to the client; show what the shell's got",
@@ -392,6 +401,8 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
-std::span<const Command> serial_commands() { return kCommands; }
+std::span<const Command> serial_commands() {
+    return kCommands;
+}
 
 }  // namespace bsp::shell
