@@ -205,7 +205,7 @@ TEST_F(TiSocketTest, CloseEndsTheTaskAndClosesTheSockets) {
     Client client;
     connect_served(&client);
     EXPECT_EQ(ti_socket_close(), 0);
-    EXPECT_EQ(sim::running_tasks(), 0u);
+    EXPECT_TRUE(sim::join_tasks(10s));
     EXPECT_TRUE(client.sees_end(10s));
     char msg = 1;
     EXPECT_EQ(ti_socket_write(&msg, 1), -1);
