@@ -185,6 +185,10 @@ STATUS MEM_Deallocate(MEM_POOL *pool, void *block) {
         return kInvalid;
     }
     MEM_HEADER *h = header_at(b);
+    // The merges below follow the block's link and its successor's: both are checked first.
+    if (!link_sound(pool, b) || (h->memory_next != 0 && !link_sound(pool, h->memory_next))) {
+        return kInvalid;
+    }
     h->memory_free = 1;
     pool->pool_available += data_size(pool, b);
     merge_next(pool, b);
