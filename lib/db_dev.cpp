@@ -14,6 +14,7 @@ constexpr int kStDone = 0;
 constexpr int kStKeyClash = 1;  // put: key exists; delete, set, get: key missing
 constexpr int kStNoStore = -1;
 constexpr int kStNoSpace = -2;
+constexpr int kStDamaged = -1;  // a store whose links or blocks leave its pool space
 
 void *st_malloc(MEM_POOL *pool, UINT32 size) {
     void *block = nullptr;
@@ -41,6 +42,25 @@ bool args_usable(UINT32 st_id, const UINT8 *key, const void *data, UINT32 size) 
     return st_id != 0 && key != nullptr && (data != nullptr || size == 0);
 }
 
+// Checks the arguments and searches for the key: kStDone with the descriptor in *node
+// (its data block inside the pool space), kStKeyClash when the key is not stored, kStNoStore
+// for unusable arguments, kStDamaged for a store whose links or blocks leave its pool.
+int st_find(UINT32 st_id, const UINT8 *key, const void *data, UINT32 size, STORE **st,
+            UINT32 *node) {
+    if (!args_usable(st_id, key, data, size)) {
+        return kStNoStore;
+    }
+    *st = st_get(st_id);
+    if (!st_obj_search_in_list(*st, key, node)) {
+        return kStDamaged;
+    }
+    if (*node == 0) {
+        return kStKeyClash;
+    }
+    const STORE_OBJ_DESC *d = st_desc(*node);
+    return PoolSpace(*st).holds_block(d->st_obj_ptr, d->st_obj_len) ? kStDone : kStDamaged;
+}
+
 void copy_in(UINT32 block, const void *data, UINT32 size) {
     if (size != 0) {
         std::memmove(from_addr32(block), data, size);
@@ -56,12 +76,11 @@ using namespace bsp::db;
 extern "C" {
 
 BSP_API int st_put_obj(UINT32 st_id, const UINT8 *key, const void *data, UINT32 size) {
-    if (!args_usable(st_id, key, data, size)) {
-        return kStNoStore;
-    }
-    STORE *st = st_get(st_id);
-    if (st_obj_search_in_list(st, key) != 0) {
-        return kStKeyClash;
+    STORE *st = nullptr;
+    UINT32 found = 0;
+    int status = st_find(st_id, key, data, size, &st, &found);
+    if (status != kStKeyClash) {
+        return status == kStDone ? kStKeyClash : status;
     }
     void *block = st_malloc(st_pool(st), size);
     if (block == nullptr) {
@@ -78,33 +97,35 @@ BSP_API int st_put_obj(UINT32 st_id, const UINT8 *key, const void *data, UINT32 
     std::memset(d->st_obj_attr, 0, sizeof d->st_obj_attr);
     d->st_obj_ptr = bsp::to_addr32(block);
     d->st_obj_len = size;
-    st_obj_insert_in_list(st, bsp::to_addr32(node));
+    if (!st_obj_insert_in_list(st, bsp::to_addr32(node))) {
+        st_free(st_pool(st), bsp::to_addr32(node));
+        st_free(st_pool(st), bsp::to_addr32(block));
+        return kStDamaged;
+    }
     return kStDone;
 }
 
 BSP_API int st_del_obj(UINT32 st_id, const UINT8 *key) {
-    if (!args_usable(st_id, key, nullptr, 0)) {
-        return kStNoStore;
+    STORE *st = nullptr;
+    UINT32 node = 0;
+    int status = st_find(st_id, key, nullptr, 0, &st, &node);
+    if (status != kStDone) {
+        return status;
     }
-    STORE *st = st_get(st_id);
-    UINT32 node = st_obj_search_in_list(st, key);
-    if (node == 0) {
-        return kStKeyClash;
+    if (!st_obj_remove_from_list(st, node)) {
+        return kStDamaged;
     }
-    st_obj_remove_from_list(st, node);
     st_free(st_pool(st), st_desc(node)->st_obj_ptr);
     st_free(st_pool(st), node);
     return kStDone;
 }
 
 BSP_API int st_set_obj(UINT32 st_id, const UINT8 *key, const void *data, UINT32 size) {
-    if (!args_usable(st_id, key, data, size)) {
-        return kStNoStore;
-    }
-    STORE *st = st_get(st_id);
-    UINT32 node = st_obj_search_in_list(st, key);
-    if (node == 0) {
-        return kStKeyClash;
+    STORE *st = nullptr;
+    UINT32 node = 0;
+    int status = st_find(st_id, key, data, size, &st, &node);
+    if (status != kStDone) {
+        return status;
     }
     STORE_OBJ_DESC *d = st_desc(node);
     UINT32 block = d->st_obj_ptr;
@@ -115,6 +136,8 @@ BSP_API int st_set_obj(UINT32 st_id, const UINT8 *key, const void *data, UINT32 
             return kStNoSpace;
         }
         block = bsp::to_addr32(moved);
+    } else if (!PoolSpace(st).holds_block(block, size)) {
+        return kStDamaged;
     }
     d->st_obj_ptr = block;
     d->st_obj_len = size;
@@ -123,13 +146,11 @@ BSP_API int st_set_obj(UINT32 st_id, const UINT8 *key, const void *data, UINT32 
 }
 
 BSP_API int st_get_obj(UINT32 st_id, const UINT8 *key, void *data, UINT32 size) {
-    if (!args_usable(st_id, key, data, size)) {
-        return kStNoStore;
-    }
-    STORE *st = st_get(st_id);
-    UINT32 node = st_obj_search_in_list(st, key);
-    if (node == 0) {
-        return kStKeyClash;
+    STORE *st = nullptr;
+    UINT32 node = 0;
+    int status = st_find(st_id, key, data, size, &st, &node);
+    if (status != kStDone) {
+        return status;
     }
     const STORE_OBJ_DESC *d = st_desc(node);
     UINT32 n = size < d->st_obj_len ? size : d->st_obj_len;

@@ -127,18 +127,25 @@ BSP_API int st_dump(UINT32 st_id) {
         return -1;
     }
     print_title(kDumpTitles);
+    PoolSpace space(st);
+    bool sound = true;
     UINT32 head = st->st_obj_head;
-    UINT32 most = st_pool(st)->pool_size / kDescSize;  // a listing always ends
     UINT32 node = head;
-    for (UINT32 n = 0; node != 0 && n < most; ++n) {
-        dump_object(st_desc(node));
-        node = st_desc(node)->st_obj_next;
+    for (UINT32 n = 0; node != 0; ++n) {
+        const STORE_OBJ_DESC *d = st_desc(node);
+        if (n >= space.max_steps || !space.holds_desc(node) ||
+            !space.holds_block(d->st_obj_ptr, d->st_obj_len)) {
+            sound = false;  // the listing stops where the store is damaged
+            break;
+        }
+        dump_object(d);
+        node = d->st_obj_next;
         if (node == head) {
             break;
         }
     }
     std::puts(kRule);
-    return 0;
+    return sound ? 0 : -1;
 }
 
 }  // extern "C"

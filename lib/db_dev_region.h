@@ -6,6 +6,7 @@
 #include <bsp_ctrl/db_dev.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "common/addr32.h"
@@ -44,15 +45,35 @@ inline int st_key_cmp(const UINT8 *k1, const UINT8 *k2) {
     return std::memcmp(k1, k2, 4);
 }
 
+// The pool space of a store. Every descriptor an operation follows and every data block it
+// touches must lie inside it, and no walk takes more steps than the pool could hold
+// descriptors: data written through a damaged descriptor, or a damaged pool handing out a
+// block twice, then stays a damaged store (refused with -1) instead of a wild access.
+struct PoolSpace {
+    explicit PoolSpace(const STORE *st)
+        : lo(st_pool(st)->pool_addr),
+          hi(lo + st_pool(st)->pool_size),
+          max_steps(st_pool(st)->pool_size / kDescSize + 2) {}
+
+    bool holds_desc(UINT32 a) const { return a >= lo && uint64_t{a} + kDescSize <= hi; }
+    bool holds_block(UINT32 a, UINT32 len) const { return a >= lo && uint64_t{a} + len <= hi; }
+
+    uint64_t lo;
+    uint64_t hi;
+    UINT32 max_steps;
+};
+
+// The list operations return false, changing nothing, for a store found damaged.
+
 // Cursor search: walks from the cursor towards the key and leaves the cursor where it
-// stopped. Returns the descriptor's address, or 0 when the key is not stored.
-UINT32 st_obj_search_in_list(STORE *st, const UINT8 *key);
+// stopped. *found is the descriptor's address, or 0 when the key is not stored.
+bool st_obj_search_in_list(STORE *st, const UINT8 *key, UINT32 *found);
 
 // Links `node` in key order and leaves the cursor on it.
-void st_obj_insert_in_list(STORE *st, UINT32 node);
+bool st_obj_insert_in_list(STORE *st, UINT32 node);
 
 // Unlinks `node`; the head and the cursor move to its successor when they were on it.
-void st_obj_remove_from_list(STORE *st, UINT32 node);
+bool st_obj_remove_from_list(STORE *st, UINT32 node);
 
 }  // namespace bsp::db
 

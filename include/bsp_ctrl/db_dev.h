@@ -59,7 +59,8 @@ typedef struct STORE_OBJ_DESC_STRUCT {
 
 /*
  * Results of the object operations: 0 done; 1 duplicate key (put) or no object with this
- * key (delete, set, get); -1 store id 0 or a null argument; -2 the pool has no block of the
+ * key (delete, set, get); -1 store id 0, a null argument, or a store found damaged (a link
+ * or data block outside its pool space; nothing is changed); -2 the pool has no block of the
  * needed size.
  */
 
@@ -103,7 +104,8 @@ BSP_API int st_obj_cmp(const UINT8 *key1, const UINT8 *key2);
 BSP_API int st_info(UINT32 st_id);
 
 /* Prints every object (key, attribute, length, contents in hex and as text) in key order
- * on standard output. 0; -1 for store id 0. */
+ * on standard output. 0; -1 for store id 0 (nothing printed) or a store found damaged (the
+ * listing stops at the damage). */
 BSP_API int st_dump(UINT32 st_id);
 
 BSP_EXTERN_C_END

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "db_fixture.h"
+#include "support/capture.h"
 
 namespace bsp::test {
 namespace {
@@ -258,6 +259,38 @@ TEST_F(StoreObjectsTest, FreedSpaceIsReusedFirstFit) {
     ASSERT_EQ(st_del_obj(id_, k(1).data()), 0);
     ASSERT_EQ(put(4, std::string(100, 'y')), 0);
     EXPECT_EQ(data_ptr(4), freed);
+}
+
+// Damage done after adoption (a stray write through the region) is found by the walks:
+// refused with -1, never followed out of the pool.
+TEST_F(StoreObjectsTest, LinksDamagedLaterAreRefusedNotFollowed) {
+    for (UINT8 first : {10, 20, 30, 40}) {
+        ASSERT_EQ(put(first), 0);
+    }
+    ASSERT_EQ(get(10), 0);
+    auto *head = reinterpret_cast<STORE_OBJ_DESC *>(uintptr_t{header()->st_obj_head});
+    UINT32 saved = head->st_obj_next;
+    head->st_obj_next = 0x10;
+    EXPECT_EQ(get(30), -1);
+    EXPECT_EQ(put(35), -1);
+    EXPECT_EQ(st_del_obj(id_, k(10).data()), -1);
+    EXPECT_EQ(cursor_key(), k(10)) << "nothing moved";
+    head->st_obj_next = saved;
+    auto *second = reinterpret_cast<STORE_OBJ_DESC *>(uintptr_t{saved});
+    UINT32 third = second->st_obj_next;
+    second->st_obj_next = saved;  // a loop that never comes back to the head
+    {
+        StdoutCapture quiet;
+        EXPECT_EQ(st_dump(id_), -1);
+    }
+    EXPECT_EQ(get(40), -1);
+    second->st_obj_next = third;
+    EXPECT_EQ(get(30), 0);
+    auto *tail = reinterpret_cast<STORE_OBJ_DESC *>(uintptr_t{header()->st_obj_search});
+    tail->st_obj_len = 0xFFFFFF00;
+    char buf[4];
+    EXPECT_EQ(st_get_obj(id_, k(30).data(), buf, 4), -1);
+    EXPECT_EQ(st_set_obj(id_, k(30).data(), "abc", 3), -1);
 }
 
 // Random puts, replacements and deletes against a model: the list stays sorted, every object
