@@ -54,18 +54,18 @@ void fill_newkey(struct termios *key, speed_t speed) {
 }  // namespace
 
 std::shared_mutex &lifecycle_lock() {
-    static std::shared_mutex m;
-    return m;
+    static auto *m = new std::shared_mutex;  // never destroyed: tasks may outlive exit
+    return *m;
 }
 
 std::shared_mutex &port_lock() {
-    static std::shared_mutex m;
-    return m;
+    static auto *m = new std::shared_mutex;  // never destroyed: tasks may outlive exit
+    return *m;
 }
 
 std::mutex &state_mutex() {
-    static std::mutex m;
-    return m;
+    static auto *m = new std::mutex;  // never destroyed: tasks may outlive exit
+    return *m;
 }
 
 FRAMER *&current_framer() {

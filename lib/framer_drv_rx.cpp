@@ -41,7 +41,10 @@ struct RxAction {
 };
 
 // Hand-over of a new block to the task being started.
-std::condition_variable handshake_cv;
+std::condition_variable &handshake_cv() {
+    static auto *cv = new std::condition_variable;  // never destroyed: tasks may outlive exit
+    return *cv;
+}
 FRAMER *starting = nullptr;  // under state_mutex()
 
 void hunt_start(FRAMER *f) {
@@ -216,7 +219,7 @@ FRAMER *take_started_block() {
     FRAMER *f = starting;
     starting = nullptr;
     f->task_running = true;
-    handshake_cv.notify_all();
+    handshake_cv().notify_all();
     return f;
 }
 
@@ -248,7 +251,7 @@ void cancel_task_handshake() {
 
 void wait_task_started() {
     std::unique_lock lock(state_mutex());
-    handshake_cv.wait(lock, [] { return starting == nullptr; });
+    handshake_cv().wait(lock, [] { return starting == nullptr; });
 }
 
 void rx_reset() {

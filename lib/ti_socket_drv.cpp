@@ -123,18 +123,18 @@ bool start_task(FRAMER *f) {
 }  // namespace
 
 std::shared_mutex &lifecycle_lock() {
-    static std::shared_mutex m;
-    return m;
+    static auto *m = new std::shared_mutex;  // never destroyed: tasks may outlive exit
+    return *m;
 }
 
 std::mutex &state_mutex() {
-    static std::mutex m;
-    return m;
+    static auto *m = new std::mutex;  // never destroyed: tasks may outlive exit
+    return *m;
 }
 
 std::condition_variable &task_cv() {
-    static std::condition_variable cv;
-    return cv;
+    static auto *cv = new std::condition_variable;  // never destroyed
+    return *cv;
 }
 
 FRAMER *&current_socket() {
