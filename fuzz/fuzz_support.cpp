@@ -25,6 +25,9 @@ uint32_t Input::u32() {
 
 size_t Input::take(uint8_t *out, size_t max) {
     size_t n = remaining() < max ? remaining() : max;
+    if (n == 0) {
+        return 0;
+    }
     std::memcpy(out, data_ + pos_, n);
     pos_ += n;
     return n;
