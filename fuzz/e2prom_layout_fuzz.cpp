@@ -41,7 +41,7 @@ void make_seed(const char *path) {
     bsp::fuzz::fresh_unit();
     UINT8 serial[] = "SN-0042";
     UINT8 mac[] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
-    if (e2prom_init() != 0 || e2prom_area_init(1, 256) != 0 ||
+    if (e2prom_init() != 0 || e2prom_area_init(1, 512) != 0 ||
         e2prom_data_write(1, 1, sizeof serial, serial) != 0 ||
         e2prom_data_write(1, 2, sizeof mac, mac) != 0) {
         std::abort();
