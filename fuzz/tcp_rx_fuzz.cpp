@@ -1,0 +1,78 @@
+// The TCP frame socket's receive path with arbitrary blocks from a real client on loopback:
+// any length, split anywhere, the client going away at any point.
+//
+// Input: chunks of [length byte][bytes]; a length of 0 closes the client and connects anew.
+#include <arpa/inet.h>
+#include <bsp_ctrl/ti_socket_drv.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "fuzz_support.h"
+
+namespace {
+
+int take_message(void *msg) {
+    std::free(msg);
+    return 0;
+}
+
+// A free loopback port for the library's listening socket, chosen once.
+int pick_port() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+int g_port = 0;
+
+int connect_client() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(g_port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        std::abort();
+    }
+    return s;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    bsp::fuzz::fresh_unit();
+    g_port = pick_port();
+    if (ti_socket_init(g_port) != 0 || ti_socket_open(take_message) != 0) {
+        std::abort();
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    bsp::fuzz::Input in(data, size);
+    int client = connect_client();
+    while (!in.empty()) {
+        std::vector<uint8_t> chunk(in.byte());
+        if (chunk.empty()) {
+            ::close(client);
+            client = connect_client();
+            continue;
+        }
+        chunk.resize(in.take(chunk.data(), chunk.size()));
+        if (::send(client, chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0) {
+            break;
+        }
+    }
+    ::close(client);
+    return 0;
+}
