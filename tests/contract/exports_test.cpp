@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <regex>
 #include <set>
 #include <string>
@@ -66,6 +67,31 @@ TEST(ExportsTest, NoHostServiceAndNoCxxSymbolIsDefined) {
     for (const std::string &d : s.defined) {
         EXPECT_FALSE(is_host_service(d)) << d << " must stay a host service";
         EXPECT_NE(d.rfind("_Z", 0), 0u) << d << " is a C++ symbol";
+    }
+}
+
+std::set<std::string> listed_exports() {
+    std::ifstream in(std::string(BSP_SOURCE_DIR) + "/tests/contract/exported_symbols.txt");
+    std::set<std::string> out;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] != '#') {
+            out.insert(line);
+        }
+    }
+    return out;
+}
+
+// The library defines exactly the documented API: nothing missing, nothing extra.
+TEST(ExportsTest, DefinedSymbolsAreExactlyTheListedApi) {
+    std::set<std::string> listed = listed_exports();
+    ASSERT_FALSE(listed.empty());
+    Symbols s = library_symbols();
+    for (const std::string &name : listed) {
+        EXPECT_EQ(s.defined.count(name), 1u) << name << " is not exported";
+    }
+    for (const std::string &name : s.defined) {
+        EXPECT_EQ(listed.count(name), 1u) << name << " is exported but not part of the API";
     }
 }
 
