@@ -6,6 +6,7 @@
 #include <deque>
 #include <mutex>
 
+#include "bsp_sim/fault_plan.h"
 #include "bsp_sim/hdlc.h"
 #include "bsp_sim/unit.h"
 
@@ -77,6 +78,9 @@ std::vector<std::vector<uint8_t>> hdlc_sent_frames() {
 }
 
 void hdlc_queue_rx(const std::vector<uint8_t> &frame) {
+    if (fault_plan_hit(BusFault::HdlcDrop)) {
+        return;  // lost on the line: the service never sees it
+    }
     std::lock_guard lock(channel().mutex);
     channel().rx.push_back(frame);
 }

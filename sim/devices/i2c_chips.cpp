@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bsp_sim/fault_plan.h"
 #include "bsp_sim/i2c.h"
 
 namespace bsp::sim {
@@ -100,15 +101,25 @@ bool EepromChip::write(std::span<const uint8_t> data) {
     if (payload.empty()) {
         return true;  // sets the address pointer for a following read
     }
-    // The page buffer latches the bytes; the address counter rolls over inside the page.
+    // The page buffer latches the bytes; the address counter rolls over inside the page. A
+    // write torn by the fault plan (a power cut in the write cycle) keeps the bytes before
+    // the tear and nothing after it.
     size_t page = pointer_ & ~(kPage - 1);
     size_t col = pointer_ & (kPage - 1);
-    for (uint8_t b : payload) {
-        mem_[page + col] = b;
+    auto span = static_cast<uint32_t>(payload.size());
+    size_t kept = fault_plan_hit(BusFault::EepromTear, span).value_or(span);
+    for (size_t i = 0; i < payload.size(); ++i) {
+        if (i < kept) {
+            mem_[page + col] = payload[i];
+        }
         col = (col + 1) % kPage;
     }
     pointer_ = page + col;
-    ready_at_ = std::chrono::steady_clock::now() + cycle_;
+    auto cycle = cycle_;
+    if (fault_plan_hit(BusFault::EepromBusy)) {
+        cycle = std::max(cycle, fault_plan_busy_time());
+    }
+    ready_at_ = std::chrono::steady_clock::now() + cycle;
     ++cycles_;
     return true;
 }

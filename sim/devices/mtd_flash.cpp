@@ -13,8 +13,10 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "bsp_sim/devices.h"
+#include "bsp_sim/fault_plan.h"
 #include "bsp_sim/mtd.h"
 #include "bsp_sim/unit.h"
 #include "devices/image_file.h"
@@ -106,10 +108,22 @@ class MtdFile : public OpenFile {
         }
         count = std::min(count, size - pos_);
         const auto *in = static_cast<const uint8_t *>(buf);
-        for (size_t i = 0; i < count; ++i) {
+        auto span = static_cast<uint32_t>(count);
+        std::optional<uint32_t> tear;
+        if (count > 0) {
+            tear = fault_plan_hit(BusFault::FlashTear, span);
+        }
+        size_t done = tear.value_or(span);
+        for (size_t i = 0; i < done; ++i) {
             flash().mem[pos_ + i] &= in[i];  // programming clears bits, never sets them
         }
         record("write", static_cast<uint32_t>(pos_), count);
+        if (tear) {
+            // Power lost while programming byte `done`: some of its bits were cleared.
+            auto reached = static_cast<uint8_t>(fault_plan_draw(BusFault::FlashTear));
+            flash().mem[pos_ + done] &= static_cast<uint8_t>(in[done] | ~reached);
+            return fail(EIO);
+        }
         pos_ += count;
         return static_cast<ssize_t>(count);
     }
@@ -188,8 +202,15 @@ class MtdFile : public OpenFile {
         if (e.start % g.erasesize != 0 || (e.start + e.length) % g.erasesize != 0) {
             return fail(EINVAL);
         }
-        std::memset(flash().mem + e.start, 0xff, e.length);
+        std::optional<uint32_t> tear = fault_plan_hit(BusFault::FlashEraseTear, e.length);
+        std::memset(flash().mem + e.start, 0xff, tear.value_or(e.length));
         record("erase", e.start, e.length);
+        if (tear) {
+            // Power lost while erasing byte `*tear`: some of its bits were set.
+            auto reached = static_cast<uint8_t>(fault_plan_draw(BusFault::FlashEraseTear));
+            flash().mem[e.start + *tear] |= reached;
+            return fail(EIO);
+        }
         return 0;
     }
 

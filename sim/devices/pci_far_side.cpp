@@ -5,6 +5,7 @@
 #include <deque>
 #include <mutex>
 
+#include "bsp_sim/fault_plan.h"
 #include "devices/pci_model.h"
 
 namespace bsp::sim::pci {
@@ -84,8 +85,13 @@ void take_tx_locked(FarSide &f) {
     ++f.taken_count;
     if (f.hold) {
         ++f.held;
+    } else if (fault_plan_hit(BusFault::DoorbellLost)) {
+        return;
     } else {
         raise_locked(f, kPciBellTaken);
+        if (fault_plan_hit(BusFault::DoorbellRepeat)) {
+            raise_locked(f, kPciBellTaken);
+        }
     }
 }
 

@@ -10,8 +10,10 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 
 #include "bsp_sim/devices.h"
+#include "bsp_sim/fault_plan.h"
 #include "bsp_sim/serial.h"
 #include "bsp_sim/unit.h"
 #include "devices/interpose.h"
@@ -138,7 +140,28 @@ std::string serial_slave_path() {
     return port().pty.slave_path;
 }
 
-bool serial_peer_write(const std::vector<uint8_t> &bytes) {
+namespace {
+
+// The line between the peer and the port, as the fault plan degrades it.
+std::vector<uint8_t> through_line(const std::vector<uint8_t> &bytes) {
+    std::vector<uint8_t> out;
+    out.reserve(bytes.size());
+    for (uint8_t b : bytes) {
+        if (fault_plan_hit(BusFault::SerialDrop)) {
+            continue;
+        }
+        if (std::optional<uint32_t> bit = fault_plan_hit(BusFault::SerialFlip, 8)) {
+            b = static_cast<uint8_t>(b ^ (1u << *bit));
+        }
+        out.push_back(b);
+    }
+    return out;
+}
+
+}  // namespace
+
+bool serial_peer_write(const std::vector<uint8_t> &sent) {
+    std::vector<uint8_t> bytes = through_line(sent);
     int fd = serial_master_fd();
     size_t done = 0;
     while (done < bytes.size()) {

@@ -8,6 +8,7 @@
 #include "bsp_sim/eth.h"
 #include "bsp_sim/driver.h"
 #include "bsp_sim/fault.h"
+#include "bsp_sim/fault_plan.h"
 #include "bsp_sim/fpga.h"
 #include "bsp_sim/hdlc.h"
 #include "bsp_sim/i2c.h"
