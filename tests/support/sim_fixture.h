@@ -22,6 +22,9 @@ protected:
 bool wait_until(const std::function<bool()> &done,
                 std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
+// Descriptors the process has open right now (entries of /proc/self/fd).
+size_t open_descriptor_count();
+
 }  // namespace bsp::test
 
 #endif
