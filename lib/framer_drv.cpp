@@ -70,6 +70,7 @@ void install_block(FRAMER *f) {
 // Undoes a half-made framer; its task, if any, has not been started.
 void abandon_block(FRAMER *f) {
     port_discard(f);
+    port_release_wake(f);
     if (f->sem_created) {
         OS_Delete_Semaphore(&f->framer_sem);
         f->sem_created = false;

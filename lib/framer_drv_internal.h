@@ -87,6 +87,9 @@ bool port_apply_settings(FRAMER *f, UINT32 rate);
 bool port_close(FRAMER *f, int *rate);
 // Closes the port without the console settings (a block being retired).
 void port_discard(FRAMER *f);
+// Closes the wake descriptor once no receive task can wait on it any more (its task has
+// ended or never started).
+void port_release_wake(FRAMER *f);
 // The hand-over to the login console (from FramerClose and from the receive task).
 void FramerEnableCLI(FRAMER *f);
 

@@ -131,6 +131,11 @@ void port_discard(FRAMER *f) {
     wake_fd_signal(f->wake_fd);
 }
 
+void port_release_wake(FRAMER *f) {
+    std::unique_lock port(port_lock());
+    wake_fd_close(&f->wake_fd);
+}
+
 void FramerEnableCLI(FRAMER *f) {
     int rate = 0;
     bool closed = port_close(f, &rate);

@@ -230,6 +230,7 @@ UINT32 timer_of(FRAMER *f) {
 
 void task_finished(FRAMER *f) {
     TimerDisable(timer_of(f));
+    port_release_wake(f);
     std::lock_guard lock(state_mutex());
     f->task_running = false;
     if (f->retired) {

@@ -21,6 +21,13 @@ void wake_fd_signal(int wake) {
     }
 }
 
+void wake_fd_close(int *wake) {
+    if (*wake >= 0) {
+        ::close(*wake);
+        *wake = -1;
+    }
+}
+
 WaitResult wait_readable(int fd, int wake, int timeout_ms) {
     pollfd fds[2] = {{wake, POLLIN, 0}, {fd, POLLIN, 0}};
     nfds_t count = fd >= 0 ? 2 : 1;

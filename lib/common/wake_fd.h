@@ -13,6 +13,9 @@ int wake_fd_create();
 // Wakes every present and future wait on `wake` (it stays signalled).
 void wake_fd_signal(int wake);
 
+// Closes `*wake` when open and leaves -1 there; only once nothing can wait on it any more.
+void wake_fd_close(int *wake);
+
 enum class WaitResult { Ready, Woken, TimedOut };
 
 // Waits until `fd` has input (or an error or hang-up to report), `wake` is signalled or
