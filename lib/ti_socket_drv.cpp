@@ -62,9 +62,12 @@ void stop_locked(FRAMER *f, std::unique_lock<std::mutex> &lock) {
     if (f->task_running && t_own_block != f) {
         task_cv().wait(lock, [f] { return !f->task_running; });
     }
-    if (!f->task_running && f->socket >= 0) {
-        ::close(f->socket);
-        f->socket = -1;
+    if (!f->task_running) {
+        if (f->socket >= 0) {
+            ::close(f->socket);
+            f->socket = -1;
+        }
+        wake_fd_close(&f->wake_fd);  // no task waits on it any more; the next open makes one
     }
 }
 
@@ -104,10 +107,13 @@ bool bind_and_listen(FRAMER *f) {
 }
 
 bool start_task(FRAMER *f) {
-    if (f->wake_fd < 0) {
-        f->wake_fd = wake_fd_create();
+    {
+        std::lock_guard lock(state_mutex());  // a concurrent close may release it
         if (f->wake_fd < 0) {
-            return false;
+            f->wake_fd = wake_fd_create();
+            if (f->wake_fd < 0) {
+                return false;
+            }
         }
     }
     start_task_handshake(f);

@@ -115,7 +115,7 @@ FRAMER *take_started_block() {
 }
 
 // The task's sockets go with it: the client's always, the listening one when the task was
-// told to end (ti_socket_close waits for this).
+// told to end (ti_socket_close waits for this); its wake descriptor always.
 void task_finished(FRAMER *f) {
     std::lock_guard lock(state_mutex());
     disconnect_locked(f);
@@ -123,6 +123,7 @@ void task_finished(FRAMER *f) {
         ::close(f->socket);
         f->socket = -1;
     }
+    wake_fd_close(&f->wake_fd);
     f->task_running = false;
     task_cv().notify_all();
     if (f->retired) {
