@@ -39,6 +39,11 @@ bool pass(int from, int to, bool to_unit, const SerialTap &tap) {
     if (tap) {
         tap(to_unit, buf, static_cast<size_t>(n));
     }
+    if (to_unit) {
+        std::vector<uint8_t> line = serial_line_to_unit(buf, static_cast<size_t>(n));
+        [[maybe_unused]] ssize_t w = real_libc().write(to, line.data(), line.size());
+        return true;
+    }
     [[maybe_unused]] ssize_t w = real_libc().write(to, buf, static_cast<size_t>(n));
     return true;
 }

@@ -140,16 +140,14 @@ std::string serial_slave_path() {
     return port().pty.slave_path;
 }
 
-namespace {
-
-// The line between the peer and the port, as the fault plan degrades it.
-std::vector<uint8_t> through_line(const std::vector<uint8_t> &bytes) {
+std::vector<uint8_t> serial_line_to_unit(const uint8_t *bytes, size_t size) {
     std::vector<uint8_t> out;
-    out.reserve(bytes.size());
-    for (uint8_t b : bytes) {
+    out.reserve(size);
+    for (size_t i = 0; i < size; ++i) {
         if (fault_plan_hit(BusFault::SerialDrop)) {
             continue;
         }
+        uint8_t b = bytes[i];
         if (std::optional<uint32_t> bit = fault_plan_hit(BusFault::SerialFlip, 8)) {
             b = static_cast<uint8_t>(b ^ (1u << *bit));
         }
@@ -158,10 +156,8 @@ std::vector<uint8_t> through_line(const std::vector<uint8_t> &bytes) {
     return out;
 }
 
-}  // namespace
-
 bool serial_peer_write(const std::vector<uint8_t> &sent) {
-    std::vector<uint8_t> bytes = through_line(sent);
+    std::vector<uint8_t> bytes = serial_line_to_unit(sent.data(), sent.size());
     int fd = serial_master_fd();
     size_t done = 0;
     while (done < bytes.size()) {

@@ -2,7 +2,10 @@
 #ifndef BSP_SIM_DEVICES_SERIAL_PTY_H
 #define BSP_SIM_DEVICES_SERIAL_PTY_H
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace bsp::sim {
 
@@ -15,6 +18,9 @@ struct Pty {
 // A fresh pseudo-terminal in raw mode; false (nothing left open) on failure.
 bool pty_create(Pty *pty);
 void pty_destroy(Pty *pty);
+
+// Bytes on their way to the port as the fault plan's serial faults leave them.
+std::vector<uint8_t> serial_line_to_unit(const uint8_t *bytes, size_t size);
 
 }  // namespace bsp::sim
 

@@ -2,6 +2,9 @@
 // and the receiver finds the next frame again, at once or after the byte time-out.
 #include <bsp_ctrl/framer_api.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <mutex>
 
@@ -148,6 +151,23 @@ TEST_F(SerialFaultTest, DroppedByteThenSilenceResynchronises) {
     sim::advance_clock_ms(1000);
     send(cat({frame(kB), frame(kC)}));
     EXPECT_EQ(settle(), (std::vector<Bytes>{padded(kB), padded(kC)}));
+}
+
+TEST_F(SerialFaultTest, TerminalLinkCarriesTheSameFaults) {
+    std::string path = sim::serial_start_terminal_link(nullptr);
+    ASSERT_FALSE(path.empty());
+    int person = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(person, 0);
+    sim::fault_plan_at(BusFault::SerialFlip, 8 + kA.size() + 2, 0);
+    Bytes both = cat({frame(kA), frame(kB)});
+    EXPECT_EQ(::write(person, both.data(), both.size()), static_cast<ssize_t>(both.size()));
+    EXPECT_TRUE(wait_until([] { return !received().empty(); }));
+    EXPECT_TRUE(wait_until([] { return sim::serial_bytes_read() >= 2 * 8 + 8 + 3 + 4; }));
+    EXPECT_EQ(received(), std::vector<Bytes>{padded(kB)});
+    ASSERT_EQ(sim::fault_plan_log().size(), 1u);
+    EXPECT_EQ(to_string(sim::fault_plan_log()[0]), "serial-flip #18 at 0");
+    ::close(person);
+    sim::serial_stop_terminal_link();
 }
 
 TEST_F(SerialFaultTest, NoisyLineNeverBreaksTheReceiver) {

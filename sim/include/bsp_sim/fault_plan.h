@@ -21,8 +21,8 @@ enum class BusFault {
     EepromBusy,      // after a write the EEPROM acknowledges nothing for fault_plan_busy_time
     FlashTear,       // a write programs N bytes, byte N partly, and fails with EIO
     FlashEraseTear,  // an erase sets N bytes, byte N partly, and fails with EIO
-    SerialDrop,      // a byte from the peer never reaches the port
-    SerialFlip,      // a byte from the peer reaches the port with bit N inverted
+    SerialDrop,      // a byte from the peer or the terminal link never reaches the port
+    SerialFlip,      // such a byte reaches the port with bit N inverted
     DoorbellLost,    // the PCI far side takes a message but raises no acknowledgement
     DoorbellRepeat,  // the PCI far side raises an acknowledgement twice
     HdlcDrop,        // a frame the HDLC far end sends is lost on the line
