@@ -9,10 +9,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/capture.h"
 #include "support/sim_fixture.h"
 
 namespace bsp::test {
@@ -33,6 +35,19 @@ StressCounters &stress_counters();
 // How long the workers run: STRESS_SECONDS from the environment, 3 by default.
 std::chrono::milliseconds stress_duration();
 
+// Keeps the receive tasks' announcement of every buffer they allocate off standard output
+// for its life, and passes everything else written there (test failures) on at the end.
+class QuietStdout {
+  public:
+    QuietStdout();
+    ~QuietStdout();
+    QuietStdout(const QuietStdout &) = delete;
+    QuietStdout &operator=(const QuietStdout &) = delete;
+
+  private:
+    std::unique_ptr<StdoutCapture> capture_;
+};
+
 class StressTest : public SimTest {
   public:
     static constexpr size_t kRegionSize = 64 * 1024;
@@ -43,8 +58,10 @@ class StressTest : public SimTest {
     void SetUp() override;
     void TearDown() override;
 
-    // Starts every family in its start order; fails the test when one does not start.
-    void bring_up();
+    // Starts every family in its start order; fails the test when one does not start. The
+    // families that start once per boot (port layer, port map, 1588, SEIS) only when
+    // `at_boot`.
+    void bring_up(bool at_boot = true);
     // Stops every family in its stop order.
     void shut_down();
     void start_peers();
@@ -55,6 +72,9 @@ class StressTest : public SimTest {
     // One call (valid or invalid) of family `family` by worker `worker`.
     void hammer(int worker, int family, uint32_t seq);
 
+    // Start, peers, workers for `duration`, contents check, stop, and the wait until the
+    // far ends and every task are done.
+    void run_cycle(bool at_boot, std::chrono::milliseconds duration);
     // After the run: every object, page and sector a worker owns holds its last write.
     void check_owned_contents();
 

@@ -17,6 +17,7 @@
 #include <bsp_ctrl/pcidev.h>
 #include <bsp_ctrl/ti_socket_drv.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -177,6 +178,23 @@ StressCounters &stress_counters() {
     return c;
 }
 
+QuietStdout::QuietStdout() : capture_(std::make_unique<StdoutCapture>()) {}
+
+QuietStdout::~QuietStdout() {
+    std::string text = capture_->text();
+    capture_.reset();
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        if (text.compare(at, 16, "Allocated ti_req") != 0) {
+            std::fwrite(text.data() + at, 1, end - at, stdout);
+        }
+        at = end;
+    }
+    std::fflush(stdout);
+}
+
 std::chrono::milliseconds stress_duration() {
     const char *s = std::getenv("STRESS_SECONDS");
     long seconds = s != nullptr ? std::strtol(s, nullptr, 10) : 0;
@@ -202,7 +220,7 @@ void StressTest::TearDown() {
     SimTest::TearDown();
 }
 
-void StressTest::bring_up() {
+void StressTest::bring_up(bool at_boot) {
     up_ = true;
     auto base = static_cast<UINT32>(reinterpret_cast<uintptr_t>(region_));
     ASSERT_EQ(DbCreate(0, base, kRegionSize), 0u);
@@ -222,6 +240,9 @@ void StressTest::bring_up() {
     ASSERT_EQ(ti_socket_open(on_socket), 0);
     ASSERT_EQ(DpdpInit(), 0);
     ASSERT_EQ(DpdpOpen(on_dpdp), 0u);
+    if (!at_boot) {
+        return;
+    }
     ehsl_port_init();
     ehsl_pmap_init();
     ASSERT_EQ(ecps_init(), 0);
