@@ -11,6 +11,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <shared_mutex>
 
 #include <bsp_os.h>
 
@@ -28,6 +30,14 @@ char flash_sem_name[] = "s_flash";
 
 // -1 while the device is not open (before FlashCreate and after FlashDelete).
 int flash = -1;
+
+// Held exclusively by FlashCreate and FlashDelete, shared by every other function for its
+// whole run: the descriptor is never closed (and its number reused) under a transfer.
+// Never destroyed: a call may still run while the process exits.
+std::shared_mutex &device_lock() {
+    static auto *m = new std::shared_mutex;
+    return *m;
+}
 NU_SEMAPHORE flash_sem;
 mtd_info_t flash_info;
 
@@ -83,6 +93,22 @@ bool release(const char *fn) {
     return true;
 }
 
+// FlashGetSectorInfo's work, for callers that hold the device lock already.
+UINT32 sector_info(UINT32 sectorNumber, UINT32 *sectorBase, UINT32 *sectorSize) {
+    const char *fn = "FlashGetSectorInfo";
+    if (device_closed(fn) || bad_pointer(fn, sectorBase == nullptr || sectorSize == nullptr) ||
+        !uniform_sectors(fn)) {
+        return 1;
+    }
+    if (sectorNumber >= sector_count()) {
+        log_printf(DBG_FLASH_INDEX, kLevel, "FlashGetSectorInfo failed: Invalid sector number\n");
+        return 1;
+    }
+    *sectorSize = flash_info.erasesize;
+    *sectorBase = sectorNumber * flash_info.erasesize;
+    return 0;
+}
+
 // Seek and transfer under the semaphore, shared by FlashRead and FlashWrite.
 UINT32 transfer(const char *fn, UINT32 address, void *buf, UINT32 size, bool to_flash) {
     if (device_closed(fn) || bad_pointer(fn, buf == nullptr && size > 0)) {
@@ -126,6 +152,7 @@ BSP_API UINT32 FlashUninstall(void) {
 }
 
 BSP_API UINT32 FlashCreate(void) {
+    std::unique_lock device(device_lock());
     if (OS_Create_Semaphore(&flash_sem, flash_sem_name, 1, NU_PRIORITY) != NU_SUCCESS) {
         log_printf(DBG_FLASH_INDEX, kLevel, "FlashCreate OS_Create_Semaphore failed\n");
         return 1;
@@ -148,6 +175,7 @@ BSP_API UINT32 FlashCreate(void) {
 }
 
 BSP_API UINT32 FlashDelete(void) {
+    std::unique_lock device(device_lock());
     if (device_closed("FlashDelete")) {
         return 1;
     }
@@ -167,10 +195,12 @@ BSP_API UINT32 FlashDelete(void) {
 }
 
 BSP_API UINT32 FlashRead(UINT32 flashAddress, void *ramAddress, UINT32 dataSize) {
+    std::shared_lock device(device_lock());
     return transfer("FlashRead", flashAddress, ramAddress, dataSize, false);
 }
 
 BSP_API UINT32 FlashWrite(void *ramAddress, UINT32 flashAddress, UINT32 dataSize) {
+    std::shared_lock device(device_lock());
     return transfer("FlashWrite", flashAddress, ramAddress, dataSize, true);
 }
 
@@ -186,13 +216,14 @@ BSP_API UINT32 FlashEraseChip(void) {
 }
 
 BSP_API UINT32 FlashEraseSector(UINT32 sectorNumber) {
+    std::shared_lock device(device_lock());
     const char *fn = "FlashEraseSector";
     if (device_closed(fn)) {
         return 1;
     }
     UINT32 start = 0;
     UINT32 length = 0;
-    if (FlashGetSectorInfo(sectorNumber, &start, &length) == 1) {
+    if (sector_info(sectorNumber, &start, &length) == 1) {
         log_printf(DBG_FLASH_INDEX, kLevel, "FlashEraseSector call to FlashGetSectorInfo failed\n");
         return 1;
     }
@@ -210,6 +241,7 @@ BSP_API UINT32 FlashEraseSector(UINT32 sectorNumber) {
 }
 
 BSP_API UINT32 FlashGetInfo(UINT32 *flashBase, UINT32 *flashSize, UINT32 *flashSectors) {
+    std::shared_lock device(device_lock());
     const char *fn = "FlashGetInfo";
     if (device_closed(fn) ||
         bad_pointer(fn, flashBase == nullptr || flashSize == nullptr || flashSectors == nullptr)) {
@@ -225,21 +257,12 @@ BSP_API UINT32 FlashGetInfo(UINT32 *flashBase, UINT32 *flashSize, UINT32 *flashS
 }
 
 BSP_API UINT32 FlashGetSectorInfo(UINT32 sectorNumber, UINT32 *sectorBase, UINT32 *sectorSize) {
-    const char *fn = "FlashGetSectorInfo";
-    if (device_closed(fn) || bad_pointer(fn, sectorBase == nullptr || sectorSize == nullptr) ||
-        !uniform_sectors(fn)) {
-        return 1;
-    }
-    if (sectorNumber >= sector_count()) {
-        log_printf(DBG_FLASH_INDEX, kLevel, "FlashGetSectorInfo failed: Invalid sector number\n");
-        return 1;
-    }
-    *sectorSize = flash_info.erasesize;
-    *sectorBase = sectorNumber * flash_info.erasesize;
-    return 0;
+    std::shared_lock device(device_lock());
+    return sector_info(sectorNumber, sectorBase, sectorSize);
 }
 
 BSP_API UINT32 FlashRetrieveInfo(UINT32 sysAddress, UINT32 *flashAddress, UINT32 *sectorNumber) {
+    std::shared_lock device(device_lock());
     const char *fn = "FlashRetrieveInfo";
     if (device_closed(fn) || bad_pointer(fn, flashAddress == nullptr || sectorNumber == nullptr)) {
         return 1;

@@ -24,7 +24,8 @@ BSP_API UINT32 FlashUninstall(void);
 /* Creates "s_flash", opens /dev/mtd0 read-write and reads its geometry. */
 BSP_API UINT32 FlashCreate(void);
 
-/* Closes the device and deletes the semaphore. */
+/* Closes the device and deletes the semaphore, once the calls in progress have returned
+ * (calls made meanwhile wait; afterwards they fail). */
 BSP_API UINT32 FlashDelete(void);
 
 /* Reads `dataSize` bytes at `flashAddress` into `ramAddress` (fails for a NULL buffer with a
