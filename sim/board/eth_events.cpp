@@ -4,6 +4,7 @@
 #include <deque>
 #include <thread>
 
+#include "bsp_sim/unit.h"
 #include "eth_model.h"
 
 namespace bsp::sim::eth {
@@ -80,6 +81,10 @@ void reset_events() {
     events().ecps = nullptr;
     events().seis = nullptr;
 }
+
+// Events still on their way reach the library's callbacks before anything they may read
+// (the board description, the FPGA) is reset.
+const ResetHook quiesce_hook{reset_events, kQuiescePhase};
 
 }  // namespace bsp::sim::eth
 

@@ -13,6 +13,9 @@ void reset_unit();
 
 // Registers a reset routine; models declare one as a file-scope object. Core parts of the
 // simulated host use kCorePhase so that they are reset before any model.
+// Models whose own threads call into the library drain them in kQuiescePhase, before the
+// core and the board they may read are reset.
+constexpr int kQuiescePhase = -1;
 constexpr int kCorePhase = 0;
 constexpr int kModelPhase = 1;
 
