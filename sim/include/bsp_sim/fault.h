@@ -24,6 +24,7 @@ enum class FaultOp {
     Write,
     Lseek,
     Close,
+    HeapAllocate,  // malloc/calloc/realloc called from the library itself; fails with ENOMEM
     Count
 };
 
@@ -38,7 +39,8 @@ struct FaultRule {
 void inject_fault(const FaultRule &rule);
 void clear_faults();
 
-// Calls of `op` made since the last reset (device operations on simulated devices only).
+// Calls of `op` made since the last reset (device operations on simulated devices only,
+// heap allocations made by the library only).
 unsigned fault_op_calls(FaultOp op);
 
 // For the models: counts a call of `op` on `path` and tells whether it must fail; on a
