@@ -69,9 +69,16 @@ UINT8 e2prom_bytesum_crc(const UINT8 *buf, unsigned len) {
     return sum;
 }
 
-// A read fails only when it returns no byte of a non-empty range.
+// A read fails when it returns fewer bytes than asked: a header read only in part would
+// leave stale bytes of an earlier read in the buffer the layout is decided from.
 bool read_failed(UINT16 address, UINT8 *buf, UINT16 length) {
-    return e2prom_read(address, buf, length) <= 0 && length > 0;
+    return e2prom_read(address, buf, length) != length;
+}
+
+// A write fails when it stores fewer bytes than asked: the layout must not be reported
+// written when the device refused part of it.
+bool write_failed(UINT16 address, UINT8 *buf, UINT16 length) {
+    return e2prom_write(address, buf, length) != length;
 }
 
 // Area lookup over an EEPROM header: `*address` = offset of the entry of `area_id`, or 0 when
@@ -220,8 +227,7 @@ INT e2prom_data_area_init(UINT16 size, UINT16 address) {
     b[4] = 0x00;
     b[5] = 0x00;
     b[6] = e2prom_bytesum_crc(b, 6);
-    e2prom_write(address, b, kAreaInitLen);
-    return kOk;
+    return write_failed(address, b, kAreaInitLen) ? kErrRead : kOk;
 }
 
 // Adds the entry of a new item at the area header's terminator and writes it, then the new
@@ -243,12 +249,16 @@ INT add_data_entry(const Area &area, UINT16 data_id, UINT16 size, unsigned *item
     bsp::put_be16(b + term, data_id);
     bsp::put_be16(b + term + 2, static_cast<UINT16>(size + 1));
     bsp::put_be16(b + term + 4, static_cast<UINT16>(next));
-    e2prom_write(static_cast<UINT16>(area.address + term), b + term, kDataEntryLen);
+    if (write_failed(static_cast<UINT16>(area.address + term), b + term, kDataEntryLen)) {
+        return kErrRead;
+    }
     unsigned end = term + kDataEntryLen;
     b[end] = 0x00;
     b[end + 1] = 0x00;
     b[end + 2] = e2prom_bytesum_crc(b, end + 2);
-    e2prom_write(static_cast<UINT16>(area.address + term), b + term, kDataEntryLen + 3);
+    if (write_failed(static_cast<UINT16>(area.address + term), b + term, kDataEntryLen + 3)) {
+        return kErrRead;
+    }
     *item = next;
     return kOk;
 }
@@ -267,8 +277,7 @@ BSP_API INT e2prom_init(void) {
     bsp::put_be32(b + 1, kAreaSpaceEnd);
     b[5] = 0x00;
     b[6] = e2prom_bytesum_crc(b, 6);
-    e2prom_write(0, b, kInitLen);
-    return kOk;
+    return write_failed(0, b, kInitLen) ? kErrRead : kOk;
 }
 
 BSP_API INT e2prom_header_read(UINT8 *header) {
@@ -324,11 +333,15 @@ BSP_API INT e2prom_area_init(UINT8 area_id, UINT16 size) {
     b[term] = area_id;
     bsp::put_be32(b + term + 1, size);
     bsp::put_be32(b + term + 5, static_cast<UINT32>(start));
-    e2prom_write(static_cast<UINT16>(term), b + term, kHeaderEntryLen);
+    if (write_failed(static_cast<UINT16>(term), b + term, kHeaderEntryLen)) {
+        return kErrRead;
+    }
     unsigned end = term + kHeaderEntryLen;
     b[end] = 0x00;
     b[end + 1] = e2prom_bytesum_crc(b, end + 1);
-    e2prom_write(static_cast<UINT16>(term), b + term, kHeaderEntryLen + 2);
+    if (write_failed(static_cast<UINT16>(term), b + term, kHeaderEntryLen + 2)) {
+        return kErrRead;
+    }
     return e2prom_data_area_init(size, static_cast<UINT16>(start));
 }
 
@@ -401,8 +414,9 @@ BSP_API INT e2prom_data_write(UINT8 area_id, UINT16 data_id, UINT16 size, UINT8 
     }
     UINT16 at = static_cast<UINT16>(area.address + item);
     UINT8 check = e2prom_bytesum_crc(data, size);
-    e2prom_write(at, data, size);
-    e2prom_write(static_cast<UINT16>(at + size), &check, 1);
+    if (write_failed(at, data, size) || write_failed(static_cast<UINT16>(at + size), &check, 1)) {
+        return kErrRead;
+    }
     return kOk;
 }
 

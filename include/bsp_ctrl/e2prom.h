@@ -59,7 +59,8 @@ BSP_API INT e2prom_reset(void);
  * -10  area header full
  * -11  the new area would end beyond 0x3E00
  * -12  data id not in the area header
- * -13  a read of the EEPROM returned no byte (-EACCES); also a NULL buffer argument
+ * -13  a read of the EEPROM returned fewer bytes than asked, or a write stored fewer
+ *      (-EACCES); also a NULL buffer argument
  * -14  data check byte wrong, or a data entry of stored size 0 (corrupt)
  * -15  the data does not fit (another size than the existing item, or beyond the area)
  */
