@@ -21,6 +21,8 @@ public:
     // The family's result codes for success and for a failure.
     virtual long ok_code() const { return 0; }
     virtual long fail_code() const { return 1; }
+    // Whether `result` is one of the family's failure codes (default: fail_code()).
+    virtual bool is_failure(long result) const { return result == fail_code(); }
     // Sets up the models and regions the operation needs (the unit is already fresh).
     virtual void prepare() {}
     // Runs the operation; its result code (the first failing step's, else ok_code()).
