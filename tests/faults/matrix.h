@@ -32,6 +32,8 @@ public:
     // True where the library documents that a failure of this call is ignored: the
     // operation must then succeed.
     virtual bool ignored(sim::FaultOp, unsigned) const { return false; }
+    // Simulated descriptors the family documents it keeps open after the clean-up.
+    virtual size_t kept_files() const { return 0; }
     // Families that guard their devices with a POSIX semaphore: it must be free again.
     virtual bool device_lock_free() const { return true; }
 };
