@@ -173,13 +173,16 @@ BSP_API void Framer_Drv_Initialize(FRAMER_DRV_REQUEST *request) {
         return;
     }
     f->framer_rx_handler = framer_hisr_rx_handler;
-    if (!create_resources(f)) {
+    // The byte time-out timer comes first: without it a frame cut short would hold the
+    // receiver forever. A timer cannot be deleted; when a later step fails it stays
+    // disabled and its routine ignores it (it names no framer's timer).
+    UINT32 timer_id = 0;
+    if (TimerCreate(0, &timer_id, framer_timer_entry, 0, 1000, 1000, 0) != NU_SUCCESS ||
+        !create_resources(f)) {
         abandon_block(f);
         fail(request);
         return;
     }
-    UINT32 timer_id = 0;
-    TimerCreate(0, &timer_id, framer_timer_entry, 0, 1000, 1000, 0);
     std::lock_guard lock(state_mutex());
     f->framer_timer_id = timer_id;
     f->framer_status = FRAMER_DRV_READY;

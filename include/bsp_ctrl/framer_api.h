@@ -20,7 +20,7 @@ BSP_API UINT32 FramerInstall(void);
 BSP_API UINT32 FramerUninstall(void);
 
 /* Creates the framer on channel `physChId` (only 0 opens the port; another channel gives 0
- * but leaves the framer unusable). 1 when the semaphore, port or task cannot be made. */
+ * but leaves the framer unusable). 1 when the timer, semaphore, port or task cannot be made. */
 BSP_API UINT32 FramerCreate(UINT32 physChId);
 
 /* Deletes the framer's semaphore; afterwards only FramerCreate is accepted. */

@@ -94,8 +94,9 @@ BSP_API void Framer_Drv_Entry(NU_DRIVER_REQUEST *request);
 /* Creates the framer: a new control block, the semaphore "t_framer", the port opened
  * read/write (not as controlling terminal), the receive task "FRAMER" and the byte
  * time-out timer. A channel other than 0 leaves the framer uninitialised and reports 0.
- * Fails (1) when any of the block, semaphore, port or task cannot be made; what was made
- * is released again. A previous framer whose port is still open has that port closed. */
+ * Fails (1) when any of the block, timer, semaphore, port or task cannot be made; what was
+ * made is released again (a timer, which cannot be deleted, stays disabled). A previous
+ * framer whose port is still open has that port closed. */
 BSP_API void Framer_Drv_Initialize(FRAMER_DRV_REQUEST *request);
 
 /* Opens the framer: applies the port settings at `baudrate` (2400, 4800, 9600, 19200,
