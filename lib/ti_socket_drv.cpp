@@ -116,10 +116,18 @@ bool start_task(FRAMER *f) {
             }
         }
     }
+    // The receive buffer is made here, so that its failure is the open's failure.
+    auto *buffer = static_cast<UINT8 *>(std::malloc(kReceiveBufferLen));
+    if (buffer == nullptr) {
+        return false;
+    }
+    f->rx_buffer = buffer;
     start_task_handshake(f);
     if (OS_Create_Task(&f->framer_task_cb, const_cast<CHAR *>("TISOCK"), f->framer_rx_handler, 0,
                        nullptr) != NU_SUCCESS) {
         cancel_task_handshake();
+        f->rx_buffer = nullptr;
+        std::free(buffer);
         return false;
     }
     wait_task_started();

@@ -42,6 +42,7 @@ struct FRAMER_struct {
     TI_SOCKET_RX_CALLBACK framer_rx_callback;
     // Bookkeeping beyond the record.
     int wake_fd;  // wakes the receive task
+    UINT8 *rx_buffer;  // made by the opener, taken over by the task it starts
     bool sem_created;
     bool task_running;
     bool closing;  // the task is to end

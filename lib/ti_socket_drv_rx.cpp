@@ -104,10 +104,12 @@ bool serve(FRAMER *f, UINT8 *buffer) {
     return client < 0 ? accept_client(f, listening) : receive_block(f, client, buffer);
 }
 
-FRAMER *take_started_block() {
+FRAMER *take_started_block(UINT8 **buffer) {
     std::lock_guard lock(state_mutex());
     FRAMER *f = starting;
     starting = nullptr;
+    *buffer = f->rx_buffer;
+    f->rx_buffer = nullptr;
     f->task_running = true;
     task_cv().notify_all();
     set_own_block(f);
@@ -149,9 +151,9 @@ void cancel_task_handshake() {
 }
 
 void framer_hisr_rx_handler(UNSIGNED, void *) {
-    FRAMER *self = take_started_block();
-    auto *buffer = static_cast<UINT8 *>(std::malloc(kReceiveBufferLen));
-    while (buffer != nullptr && serve(self, buffer)) {
+    UINT8 *buffer = nullptr;
+    FRAMER *self = take_started_block(&buffer);
+    while (serve(self, buffer)) {
     }
     std::free(buffer);
     task_finished(self);
