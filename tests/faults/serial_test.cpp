@@ -1,0 +1,79 @@
+// Fault matrix of the serial framer and the TCP socket framer: each created and opened,
+// then handed back (the framer's port to the console, the socket closed).
+#include <bsp_ctrl/framer_api.h>
+#include <bsp_ctrl/ti_socket_drv.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <bsp_sim/sim.h>
+
+#include "matrix.h"
+
+namespace bsp::test {
+namespace {
+
+void ignore_frame(UINT8 *) {}
+int ignore_buffer(void *) { return 0; }
+
+class FramerCreateOpen : public Operation {
+public:
+    long run() override {
+        if (UINT32 r = FramerCreate(0); r != 0) {
+            return r;
+        }
+        return FramerOpen(ignore_frame, 115200);
+    }
+    void undo() override {
+        FramerClose();
+        FramerDelete();
+        EXPECT_TRUE(sim::join_tasks(std::chrono::seconds(10)));
+    }
+};
+
+// A port that nobody listens on at the moment.
+int free_port() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+class TiSocketInitOpen : public Operation {
+public:
+    long fail_code() const override { return -1; }
+    long run() override {
+        if (int r = ti_socket_init(port_); r != 0) {
+            return r;
+        }
+        return ti_socket_open(ignore_buffer);
+    }
+    void undo() override { ti_socket_close(); }
+
+private:
+    int port_ = free_port();
+};
+
+class SerialFaults : public FaultMatrix {};
+
+TEST_P(SerialFaults, FramerCreateOpen) {
+    if (walk_faults(make_operation<FramerCreateOpen>, GetParam(), "framer") == 0) {
+        GTEST_SKIP() << "the operation makes no such call";
+    }
+}
+
+TEST_P(SerialFaults, TiSocketInitOpen) {
+    if (walk_faults(make_operation<TiSocketInitOpen>, GetParam(), "ti_socket") == 0) {
+        GTEST_SKIP() << "the operation makes no such call";
+    }
+}
+
+BSP_FAULT_MATRIX(SerialFaults);
+
+}  // namespace
+}  // namespace bsp::test
