@@ -7,7 +7,6 @@
 #include <dlfcn.h>
 #include <link.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -30,69 +29,95 @@ namespace bsp::sim {
 
 namespace {
 
+// The allocation path runs before the sanitizer runtimes have set up (the loader allocates
+// while they start), so it carries no instrumentation and uses only compiler builtins.
+#define BSP_HEAP_RAW __attribute__((no_sanitize("address", "thread", "undefined")))
+
 using MallocFn = void *(*)(size_t);
 using CallocFn = void *(*)(size_t, size_t);
 using ReallocFn = void *(*)(void *, size_t);
 using FreeFn = void (*)(void *);
 
-std::atomic<MallocFn> next_malloc{nullptr};
-std::atomic<CallocFn> next_calloc{nullptr};
-std::atomic<ReallocFn> next_realloc{nullptr};
-std::atomic<FreeFn> next_free{nullptr};
-std::atomic<bool> resolving{false};
+MallocFn next_malloc = nullptr;
+CallocFn next_calloc = nullptr;
+ReallocFn next_realloc = nullptr;
+FreeFn next_free = nullptr;
+bool resolving = false;
+
+template <typename T>
+BSP_HEAP_RAW T load(const T &v) {
+    return __atomic_load_n(&v, __ATOMIC_ACQUIRE);
+}
+
+template <typename T>
+BSP_HEAP_RAW void store(T &v, T value) {
+    __atomic_store_n(&v, value, __ATOMIC_RELEASE);
+}
 
 // Serves the allocations made while the next definitions are being looked up (dlsym may
 // allocate). Its blocks carry their size in front and are never released.
 constexpr size_t kBootstrapSize = 64 * 1024;
 constexpr size_t kAlign = alignof(std::max_align_t);
 alignas(kAlign) unsigned char bootstrap[kBootstrapSize];
-std::atomic<size_t> bootstrap_used{0};
+size_t bootstrap_used = 0;
 
-bool from_bootstrap(const void *p) {
-    auto *b = static_cast<const unsigned char *>(p);
-    return b >= bootstrap && b < bootstrap + kBootstrapSize;
+BSP_HEAP_RAW bool from_bootstrap(const void *p) {
+    auto at = reinterpret_cast<uintptr_t>(p);
+    auto begin = reinterpret_cast<uintptr_t>(bootstrap);
+    return at >= begin && at < begin + kBootstrapSize;
 }
 
-void *bootstrap_alloc(size_t size) {
-    size_t need = kAlign + (size + kAlign - 1) / kAlign * kAlign;
-    size_t at = bootstrap_used.fetch_add(need);
-    if (size > kBootstrapSize || at + need > kBootstrapSize) {
+BSP_HEAP_RAW void copy_bytes(void *to, const void *from, size_t n) {
+    auto *d = static_cast<volatile unsigned char *>(to);
+    const auto *s = static_cast<const unsigned char *>(from);
+    for (size_t i = 0; i < n; ++i) {
+        d[i] = s[i];
+    }
+}
+
+BSP_HEAP_RAW void *bootstrap_alloc(size_t size) {
+    if (size > kBootstrapSize) {
         return nullptr;
     }
-    std::memcpy(bootstrap + at, &size, sizeof size);
+    size_t need = kAlign + (size + kAlign - 1) / kAlign * kAlign;
+    size_t at = __atomic_fetch_add(&bootstrap_used, need, __ATOMIC_ACQ_REL);
+    if (at + need > kBootstrapSize) {
+        return nullptr;
+    }
+    copy_bytes(bootstrap + at, &size, sizeof size);
     return bootstrap + at + kAlign;  // zeroed: static storage, never reused
 }
 
-size_t bootstrap_size(const void *p) {
+BSP_HEAP_RAW size_t bootstrap_size(const void *p) {
     size_t size = 0;
-    std::memcpy(&size, static_cast<const unsigned char *>(p) - kAlign, sizeof size);
+    copy_bytes(&size, static_cast<const unsigned char *>(p) - kAlign, sizeof size);
     return size;
 }
 
-void resolve() {
-    resolving.store(true);
-    next_free.store(reinterpret_cast<FreeFn>(::dlsym(RTLD_NEXT, "free")));
-    next_realloc.store(reinterpret_cast<ReallocFn>(::dlsym(RTLD_NEXT, "realloc")));
-    next_calloc.store(reinterpret_cast<CallocFn>(::dlsym(RTLD_NEXT, "calloc")));
-    next_malloc.store(reinterpret_cast<MallocFn>(::dlsym(RTLD_NEXT, "malloc")));
-    resolving.store(false);
+BSP_HEAP_RAW void resolve() {
+    store(resolving, true);
+    store(next_free, reinterpret_cast<FreeFn>(::dlsym(RTLD_NEXT, "free")));
+    store(next_realloc, reinterpret_cast<ReallocFn>(::dlsym(RTLD_NEXT, "realloc")));
+    store(next_calloc, reinterpret_cast<CallocFn>(::dlsym(RTLD_NEXT, "calloc")));
+    store(next_malloc, reinterpret_cast<MallocFn>(::dlsym(RTLD_NEXT, "malloc")));
+    store(resolving, false);
 }
 
 // True while the next definitions are not known yet (allocations then use the bootstrap).
-bool unresolved() {
-    if (next_malloc.load() != nullptr) {
+BSP_HEAP_RAW bool unresolved() {
+    if (load(next_malloc) != nullptr) {
         return false;
     }
-    if (!resolving.load()) {
+    if (!load(resolving)) {
         resolve();
     }
-    return next_malloc.load() == nullptr;
+    return load(next_malloc) == nullptr;
 }
 
 // The library's executable code, found once the unit is reset (never from an allocation:
 // the loader's lock may be held there).
-std::atomic<uintptr_t> text_begin{0};
-std::atomic<uintptr_t> text_end{0};
+uintptr_t text_begin = 0;
+uintptr_t text_end = 0;
 
 int find_library_text(struct dl_phdr_info *info, size_t, void *) {
     const char *name = info->dlpi_name;
@@ -110,14 +135,14 @@ int find_library_text(struct dl_phdr_info *info, size_t, void *) {
         }
     }
     if (end != 0) {
-        text_begin.store(begin);
-        text_end.store(end);
+        store(text_begin, begin);
+        store(text_end, end);
     }
     return 1;
 }
 
 void locate_library() {
-    if (text_end.load() == 0) {
+    if (load(text_end) == 0) {
         ::dl_iterate_phdr(find_library_text, nullptr);
     }
 }
@@ -125,10 +150,9 @@ void locate_library() {
 const ResetHook reset_hook{locate_library, kCorePhase};
 
 // Counts an allocation made by the library and tells whether it must fail.
-bool heap_fault(const void *caller) {
+BSP_HEAP_RAW bool heap_fault(const void *caller) {
     auto at = reinterpret_cast<uintptr_t>(caller);
-    if (at < text_begin.load(std::memory_order_relaxed) ||
-        at >= text_end.load(std::memory_order_relaxed)) {
+    if (at < load(text_begin) || at >= load(text_end)) {
         return false;
     }
     if (!fault_hit(FaultOp::HeapAllocate)) {
@@ -146,57 +170,48 @@ using namespace bsp::sim;
 
 extern "C" {
 
-void *malloc(size_t size) {
+BSP_HEAP_RAW void *malloc(size_t size) {
     if (unresolved()) {
         return bootstrap_alloc(size);
     }
     if (heap_fault(__builtin_return_address(0))) {
         return nullptr;
     }
-    return next_malloc.load()(size);
+    return load(next_malloc)(size);
 }
 
-void *calloc(size_t count, size_t size) {
+BSP_HEAP_RAW void *calloc(size_t count, size_t size) {
     if (unresolved()) {
         return size != 0 && count > SIZE_MAX / size ? nullptr : bootstrap_alloc(count * size);
     }
     if (heap_fault(__builtin_return_address(0))) {
         return nullptr;
     }
-    return next_calloc.load()(count, size);
+    return load(next_calloc)(count, size);
 }
 
-void *realloc(void *ptr, size_t size) {
-    if (unresolved()) {
-        void *moved = bootstrap_alloc(size);
-        if (moved != nullptr && ptr != nullptr) {
-            size_t old = bootstrap_size(ptr);
-            std::memcpy(moved, ptr, old < size ? old : size);
-        }
-        return moved;
-    }
-    if (heap_fault(__builtin_return_address(0))) {
+BSP_HEAP_RAW void *realloc(void *ptr, size_t size) {
+    bool early = unresolved();
+    if (!early && heap_fault(__builtin_return_address(0))) {
         return nullptr;
     }
-    if (ptr != nullptr && from_bootstrap(ptr)) {
-        void *moved = next_malloc.load()(size);
-        if (moved != nullptr) {
+    if (early || (ptr != nullptr && from_bootstrap(ptr))) {
+        // A bootstrap block moves to fresh memory; it is never released itself.
+        void *moved = early ? bootstrap_alloc(size) : load(next_malloc)(size);
+        if (moved != nullptr && ptr != nullptr) {
             size_t old = bootstrap_size(ptr);
-            std::memcpy(moved, ptr, old < size ? old : size);
+            copy_bytes(moved, ptr, old < size ? old : size);
         }
         return moved;
     }
-    return next_realloc.load()(ptr, size);
+    return load(next_realloc)(ptr, size);
 }
 
-void free(void *ptr) {
-    if (ptr == nullptr || from_bootstrap(ptr)) {
-        return;
+BSP_HEAP_RAW void free(void *ptr) {
+    if (ptr == nullptr || from_bootstrap(ptr) || unresolved()) {
+        return;  // bootstrap blocks stay; nothing else exists before resolution
     }
-    if (unresolved()) {
-        return;  // cannot happen: nothing but the bootstrap has been handed out yet
-    }
-    next_free.load()(ptr);
+    load(next_free)(ptr);
 }
 
 }  // extern "C"
