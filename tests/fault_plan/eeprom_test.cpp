@@ -83,7 +83,7 @@ TEST_F(EepromFaultTest, BusyChipLosesTheCheckByteWriteAndReadsFailUntilItAnswers
     sim::fault_plan_busy_time(std::chrono::seconds(2));
     sim::fault_plan_at(BusFault::EepromBusy, sim::fault_plan_events(BusFault::EepromBusy) + 1);
     auto out = std::make_unique<StdoutCapture>();
-    EXPECT_EQ(e2prom_data_write(1, 7, 5, world), 0);
+    EXPECT_EQ(e2prom_data_write(1, 7, 5, world), -13);  // the refused check byte is reported
     UINT8 got[5];
     EXPECT_EQ(e2prom_data_read(1, 7, got), -13);
     std::string printed = out->text();
