@@ -82,6 +82,7 @@ void walk_one(OperationFactory make, FaultOp op, unsigned n) {
     EXPECT_EQ(o->run(), o->ok_code()) << "the next call fails";
     o->undo();
     expect_clean(*o, before);
+    EXPECT_TRUE(sim::join_tasks(std::chrono::seconds(10)));
 }
 
 }  // namespace
