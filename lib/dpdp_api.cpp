@@ -17,10 +17,11 @@ constexpr UINT32 kHdlcOption2 = 128;
 constexpr UINT8 kReconfigureByte = 0;
 
 struct dpdp_ctrl_t {
-    UINT32 dpdp_channel_id;
-    UINT32 dpdp_clock_mode;
-    UINT32 dpdp_baud_rate;
-    UINT32 dpdp_crc_type;
+    // Fixed settings of the channel; the receive handler reads them at any time.
+    UINT32 dpdp_channel_id = 0;
+    UINT32 dpdp_clock_mode = 3;
+    UINT32 dpdp_baud_rate = 1000000;
+    UINT32 dpdp_crc_type = 0;
     NU_SEMAPHORE dpdp_write_sem;
     // Set by application threads while the receive handler reads them.
     std::atomic<UINT8 *> dpdp_header_value;
@@ -102,10 +103,6 @@ BSP_API INT DpdpInit(void) {
 }
 
 BSP_API UINT32 DpdpOpen(dpdp_rx_callback_t dpdpRxCallback) {
-    dpdp_ctrl.dpdp_channel_id = 0;
-    dpdp_ctrl.dpdp_clock_mode = 3;
-    dpdp_ctrl.dpdp_baud_rate = 1000000;
-    dpdp_ctrl.dpdp_crc_type = 0;
     int result = open_channel();
     dpdp_ctrl.dpdp_rx_callback.store(dpdpRxCallback);
     hdlc_install_rx_callback(dpdp_ctrl.dpdp_channel_id, DpdpRxHandler);
