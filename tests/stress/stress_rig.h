@@ -62,6 +62,10 @@ class StressTest : public SimTest {
     // families that start once per boot (port layer, port map, 1588, SEIS) only when
     // `at_boot`.
     void bring_up(bool at_boot = true);
+    // The families that have a stop, in the start order: store (unless `with_store` is
+    // false), flash, PCI channel, framer, socket, DPDP channel; with `at_boot` also the steps
+    // done once per boot (EEPROM probe, PCI node attached, DPDP reconfiguration registered).
+    void start_stoppable(bool at_boot, bool with_store = true);
     // Stops every family in its stop order.
     void shut_down();
     void start_peers();
@@ -79,7 +83,7 @@ class StressTest : public SimTest {
     void check_owned_contents();
 
     UINT8 *region_ = nullptr;
-    int tcp_port_ = 0;
+    std::atomic<int> tcp_port_{0};  // changes with every start of the socket
     uint32_t flash_size_ = 0;
     uint32_t flash_sectors_ = 0;
     std::vector<std::vector<uint8_t>> last_own_;  // per worker: last bytes of "own<i>"

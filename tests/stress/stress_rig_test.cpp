@@ -99,14 +99,14 @@ bool drain_socket(int fd, int ms) {
     return n > 0;
 }
 
-// The TCP client: connects, sends frames and reads what the library writes; now and then
-// hangs up and comes back, as a real client does.
-void tcp_client(int port, const std::atomic<bool> &stop) {
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+// The TCP client: connects to the socket's current port, sends frames and reads what the
+// library writes; now and then hangs up and comes back, as a real client does.
+void tcp_client(const std::atomic<int> &port, const std::atomic<bool> &stop) {
     for (uint32_t session = 0; !stop; ++session) {
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port.load()));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) {
             ADD_FAILURE() << "no client socket";
@@ -220,17 +220,19 @@ void StressTest::TearDown() {
     SimTest::TearDown();
 }
 
-void StressTest::bring_up(bool at_boot) {
-    up_ = true;
+void StressTest::start_stoppable(bool at_boot, bool with_store) {
     auto base = static_cast<UINT32>(reinterpret_cast<uintptr_t>(region_));
-    ASSERT_EQ(DbCreate(0, base, kRegionSize), 0u);
-    ASSERT_EQ(e2prom_i2c_addr_find(), 0);
+    if (with_store) {
+        ASSERT_EQ(DbCreate(0, base, kRegionSize), 0u);
+    }
+    if (at_boot) {
+        ASSERT_EQ(e2prom_i2c_addr_find(), 0);
+    }
     ASSERT_EQ(FlashCreate(), 0u);
-    UINT32 flash_base = 0;
-    ASSERT_EQ(FlashGetInfo(&flash_base, &flash_size_, &flash_sectors_), 0u);
-    ASSERT_GT(flash_sectors_, static_cast<uint32_t>(kWorkers));
-    init_pci();
-    enable_pci();
+    if (at_boot) {
+        init_pci();
+        enable_pci();
+    }
     ASSERT_EQ(pci_install_rx_callback(on_pci), 0);
     ASSERT_EQ(pci_open(kPciVersion), 0);
     ASSERT_EQ(FramerCreate(0), 0u);
@@ -238,8 +240,18 @@ void StressTest::bring_up(bool at_boot) {
     tcp_port_ = free_tcp_port();
     ASSERT_EQ(ti_socket_init(tcp_port_), 0);
     ASSERT_EQ(ti_socket_open(on_socket), 0);
-    ASSERT_EQ(DpdpInit(), 0);
+    if (at_boot) {
+        ASSERT_EQ(DpdpInit(), 0);
+    }
     ASSERT_EQ(DpdpOpen(on_dpdp), 0u);
+}
+
+void StressTest::bring_up(bool at_boot) {
+    up_ = true;
+    start_stoppable(at_boot);
+    UINT32 flash_base = 0;
+    ASSERT_EQ(FlashGetInfo(&flash_base, &flash_size_, &flash_sectors_), 0u);
+    ASSERT_GT(flash_sectors_, static_cast<uint32_t>(kWorkers));
     if (!at_boot) {
         return;
     }
@@ -266,7 +278,7 @@ void StressTest::start_peers() {
     stop_peers_ = false;
     peers_.emplace_back(ticker, std::cref(stop_peers_));
     peers_.emplace_back(serial_peer, std::cref(stop_peers_));
-    peers_.emplace_back(tcp_client, tcp_port_, std::cref(stop_peers_));
+    peers_.emplace_back(tcp_client, std::cref(tcp_port_), std::cref(stop_peers_));
     peers_.emplace_back(pci_far_side, std::cref(stop_peers_));
     peers_.emplace_back(hdlc_far_end, std::cref(stop_peers_));
     peers_.emplace_back(link_events, std::cref(stop_peers_));

@@ -1,6 +1,6 @@
-// Stopping every family while workers still call it: the calls that race with a stop may
-// fail, but none may crash, hang or race (run under ThreadSanitizer), and once the calls
-// have ended a second stop leaves nothing behind.
+// Stopping every family that has a stop (the store aside, see below), and starting it
+// again, while workers still call it: the calls that race with a stop or a start may fail, but none may crash, hang or race
+// (run under ThreadSanitizer); afterwards nothing is left behind and a new start serves.
 #include <bsp_ctrl/db_api.h>
 #include <bsp_ctrl/dpdp_api.h>
 #include <bsp_ctrl/flash_api.h>
@@ -39,27 +39,44 @@ void call_any(int worker, uint32_t seq) {
     }
 }
 
-TEST_F(StressTest, StoppingWhileCallsRunCrashesNothingAndLeavesNothingBehind) {
-    QuietStdout quiet;
-    const size_t descriptors = open_descriptor_count();
-    const size_t files = sim::open_device_files();  // the PCI node of an earlier test
-    bring_up();
-    ASSERT_FALSE(HasFatalFailure());
-    start_peers();
-    std::atomic<bool> stop{false};
-    std::atomic<uint64_t> calls{0};
-    std::vector<std::thread> workers;
-    for (int w = 0; w < kWorkers; ++w) {
-        workers.emplace_back([w, &stop, &calls] {
-            for (uint32_t seq = static_cast<uint32_t>(w); !stop; ++seq) {
-                call_any(w, seq);
-                ++calls;
-            }
-        });
+// Workers making call_any until destroyed.
+class CallLoad {
+  public:
+    explicit CallLoad(int workers) {
+        for (int w = 0; w < workers; ++w) {
+            threads_.emplace_back([this, w] {
+                for (uint32_t seq = static_cast<uint32_t>(w); !stop_; ++seq) {
+                    call_any(w, seq);
+                    ++calls_;
+                }
+            });
+        }
     }
-    std::this_thread::sleep_for(stress_duration() / 3);  // load before the stop, not a wait
-    ASSERT_GT(calls.load(), 0u);
-    // The stop order, with the calls still running (results depend on the race).
+    ~CallLoad() { stop(); }
+    CallLoad(const CallLoad &) = delete;
+    CallLoad &operator=(const CallLoad &) = delete;
+
+    // Waits until `n` more calls have been made.
+    bool more_calls(uint64_t n) {
+        const uint64_t from = calls_.load();
+        return wait_until([this, from, n] { return calls_.load() >= from + n; });
+    }
+    void stop() {
+        stop_ = true;
+        for (std::thread &t : threads_) {
+            t.join();
+        }
+        threads_.clear();
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> calls_{0};
+    std::vector<std::thread> threads_;
+};
+
+// The stop order; results depend on the race with the calls.
+void stop_stoppable() {
     DpdpSetCallback(nullptr);
     DpdpClose();
     ti_socket_close();
@@ -68,14 +85,23 @@ TEST_F(StressTest, StoppingWhileCallsRunCrashesNothingAndLeavesNothingBehind) {
     pci_close();
     pci_install_rx_callback(nullptr);
     FlashDelete();
-    DbDelete(0);  // refused while a worker holds an object: done again below
-    const uint64_t at_stop = calls.load();
-    ASSERT_TRUE(wait_until([&calls, at_stop] { return calls.load() > at_stop + 2000; }));
-    stop = true;
-    for (std::thread &t : workers) {
-        t.join();
-    }
-    DbDelete(0);
+}
+
+TEST_F(StressTest, StoppingWhileCallsRunCrashesNothingAndLeavesNothingBehind) {
+    QuietStdout quiet;
+    const size_t descriptors = open_descriptor_count();
+    const size_t files = sim::open_device_files();  // the PCI node of an earlier test
+    bring_up();
+    ASSERT_FALSE(HasFatalFailure());
+    start_peers();
+    CallLoad load(kWorkers);
+    std::this_thread::sleep_for(stress_duration() / 3);  // load before the stop, not a wait
+    stop_stoppable();
+    EXPECT_TRUE(load.more_calls(2000));
+    load.stop();
+    // The store is deleted once no call runs: DbObjOpen racing with DbDelete is a known race
+    // of the store family (left open).
+    EXPECT_EQ(DbDelete(0), 0u);
     up_ = false;
     stop_peers();
     EXPECT_TRUE(sim::pci_wait_idle());
@@ -88,6 +114,32 @@ TEST_F(StressTest, StoppingWhileCallsRunCrashesNothingAndLeavesNothingBehind) {
         // The socket keeps its (free) semaphore until the next ti_socket_init.
         EXPECT_EQ(s.name, "ti_sock") << "semaphore left";
     }
+}
+
+TEST_F(StressTest, StartingAgainWhileCallsRunServesAgain) {
+    QuietStdout quiet;
+    bring_up();
+    ASSERT_FALSE(HasFatalFailure());
+    start_peers();
+    CallLoad load(kWorkers);
+    for (int round = 0; round < 3; ++round) {
+        std::this_thread::sleep_for(stress_duration() / 6);  // load, not a wait
+        stop_stoppable();
+        ASSERT_TRUE(load.more_calls(500));
+        start_stoppable(false, false);  // the store stays: see above
+        ASSERT_FALSE(HasFatalFailure()) << "round " << round;
+    }
+    const uint64_t framer_rx = stress_counters().framer_rx.load();
+    const uint64_t socket_rx = stress_counters().socket_rx.load();
+    EXPECT_TRUE(wait_until([framer_rx] { return stress_counters().framer_rx.load() > framer_rx; }));
+    EXPECT_TRUE(wait_until([socket_rx] { return stress_counters().socket_rx.load() > socket_rx; }));
+    load.stop();
+    shut_down();
+    stop_peers();
+    EXPECT_TRUE(sim::pci_wait_idle());
+    EXPECT_TRUE(sim::join_tasks(std::chrono::seconds(10)));
+    EXPECT_EQ(sim::running_tasks(), 0u);
+    EXPECT_TRUE(sim::held_semaphores().empty());
 }
 
 }  // namespace
