@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <bsp_ctrl/ti_socket_drv.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,6 +48,17 @@ int connect_client() {
     return s;
 }
 
+// Ends a client the way a peer hangs up, and waits (briefly) until the library has closed
+// its side too, so that the next client finds it accepting again.
+void hang_up(int client) {
+    ::shutdown(client, SHUT_WR);
+    pollfd p{client, POLLIN, 0};
+    char sink[256];
+    while (::poll(&p, 1, 1000) > 0 && ::recv(client, sink, sizeof sink, 0) > 0) {
+    }
+    ::close(client);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -64,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     while (!in.empty()) {
         std::vector<uint8_t> chunk(in.byte());
         if (chunk.empty()) {
-            ::close(client);
+            hang_up(client);
             client = connect_client();
             continue;
         }
@@ -73,6 +85,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             break;
         }
     }
-    ::close(client);
+    hang_up(client);
     return 0;
 }
