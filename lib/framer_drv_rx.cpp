@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/task_handover.h"
 #include "common/wake_fd.h"
 #include "framer_drv_internal.h"
 
@@ -45,7 +46,7 @@ std::condition_variable &handshake_cv() {
     static auto *cv = new std::condition_variable;  // never destroyed: tasks may outlive exit
     return *cv;
 }
-FRAMER *starting = nullptr;  // under state_mutex()
+TaskHandover<FRAMER> handover{state_mutex, handshake_cv};
 
 void hunt_start(FRAMER *f) {
     f->framer_rx_state = FRAMER_RX_PRE_SYNC_STATE;
@@ -216,10 +217,8 @@ ssize_t read_byte(FRAMER *f, UINT8 *b) {
 
 FRAMER *take_started_block() {
     std::lock_guard lock(state_mutex());
-    FRAMER *f = starting;
-    starting = nullptr;
+    FRAMER *f = handover.take_locked();
     f->task_running = true;
-    handshake_cv().notify_all();
     return f;
 }
 
@@ -240,20 +239,11 @@ void task_finished(FRAMER *f) {
 
 }  // namespace
 
-void start_task_handshake(FRAMER *f) {
-    std::lock_guard lock(state_mutex());
-    starting = f;
-}
+void start_task_handshake(FRAMER *f) { handover.post(f); }
 
-void cancel_task_handshake() {
-    std::lock_guard lock(state_mutex());
-    starting = nullptr;
-}
+void cancel_task_handshake() { handover.cancel(); }
 
-void wait_task_started() {
-    std::unique_lock lock(state_mutex());
-    handshake_cv().wait(lock, [] { return starting == nullptr; });
-}
+void wait_task_started() { handover.wait_taken(); }
 
 void rx_reset() {
     std::lock_guard lock(state_mutex());

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/task_handover.h"
 #include "common/wake_fd.h"
 #include "ti_socket_drv_internal.h"
 
@@ -19,7 +20,7 @@ namespace {
 
 constexpr int kErrorPauseMs = 100;
 
-FRAMER *starting = nullptr;  // under state_mutex()
+TaskHandover<FRAMER> handover{state_mutex, task_cv};
 
 // Pauses after an error; false when the task is to end.
 bool pause_after_error(FRAMER *f) {
@@ -106,12 +107,10 @@ bool serve(FRAMER *f, UINT8 *buffer) {
 
 FRAMER *take_started_block(UINT8 **buffer) {
     std::lock_guard lock(state_mutex());
-    FRAMER *f = starting;
-    starting = nullptr;
+    FRAMER *f = handover.take_locked();
     *buffer = f->rx_buffer;
     f->rx_buffer = nullptr;
     f->task_running = true;
-    task_cv().notify_all();
     set_own_block(f);
     return f;
 }
@@ -135,20 +134,11 @@ void task_finished(FRAMER *f) {
 
 }  // namespace
 
-void start_task_handshake(FRAMER *f) {
-    std::lock_guard lock(state_mutex());
-    starting = f;
-}
+void start_task_handshake(FRAMER *f) { handover.post(f); }
 
-void wait_task_started() {
-    std::unique_lock lock(state_mutex());
-    task_cv().wait(lock, [] { return starting == nullptr; });
-}
+void wait_task_started() { handover.wait_taken(); }
 
-void cancel_task_handshake() {
-    std::lock_guard lock(state_mutex());
-    starting = nullptr;
-}
+void cancel_task_handshake() { handover.cancel(); }
 
 void framer_hisr_rx_handler(UNSIGNED, void *) {
     UINT8 *buffer = nullptr;
