@@ -1,5 +1,7 @@
 // Port attributes through the MAC/SFP driver and the PHY: speed, administrative status read,
 // duplex, MDI-X, autonegotiation on/off and link-loss forwarding.
+#include <optional>
+
 #include "ehsl_port_internal.h"
 
 namespace {
@@ -9,14 +11,50 @@ using bsp::port::ehsl_port_hw_get;
 
 constexpr int kFibreSpeed = 1000;
 
-// The driver reports through int pointers; the port layer's enums are int-sized C enums that
-// go through a local int. Not examined reads leave the value as the driver left it.
-template <typename Enum>
-int driver_get(int (*get)(int, int *), int port, Enum *out) {
+// Which driver results end a read: the attributes differ in whether a positive result counts.
+enum class ReadFails { kNegative, kNonZero };
+
+// Reads an attribute that a fibre module has fixed at `fibre` and the driver reports for the
+// other modules. A port that cannot be driven ends the read with its class's result.
+template <typename T>
+int fixed_or_driver_get(int port, T *out, T fibre, int (*get)(int, int *), ReadFails fails) {
+    const ehsl_port_hw_t hw = ehsl_port_hw_get(port);
+    if (const int c = class_result(hw); c != 0) {
+        return c;
+    }
+    if (hw == EHSL_PORT_SFP_FIBER) {
+        *out = fibre;
+        return 0;
+    }
+    // The driver reports through an int pointer; the port layer's enums are int-sized C enums
+    // that go through a local int. Not examined reads leave the value as the driver left it.
     int value = static_cast<int>(*out);
     const int r = get(port, &value);
-    *out = static_cast<Enum>(value);
-    return r;
+    *out = static_cast<T>(value);
+    const bool failed = fails == ReadFails::kNonZero ? r != 0 : r < 0;
+    return failed ? r : 0;
+}
+
+// The part of a write that the port's class decides: the class's result for a port that
+// cannot be driven; for a fibre module 0 where `value` is the one it is fixed at (where `fibre`
+// is empty, any value) and -1 otherwise. Empty where the driver has to do the write.
+std::optional<int> class_decides_write(int port, int value, std::optional<int> fibre) {
+    const ehsl_port_hw_t hw = ehsl_port_hw_get(port);
+    if (const int c = class_result(hw); c != 0) {
+        return c;
+    }
+    if (hw == EHSL_PORT_SFP_FIBER) {
+        return !fibre || value == *fibre ? 0 : -1;
+    }
+    return std::nullopt;
+}
+
+// Writes through the driver only where the value differs from what it reads; a failed read
+// leads to a write.
+int write_if_changed(int (*get)(int, int *), int (*set)(int, int), int port, int value) {
+    int current = -1;
+    get(port, &current);
+    return current != value ? set(port, value) : 0;
 }
 
 }  // namespace
@@ -33,13 +71,9 @@ BSP_API int ehsl_port_speed_get(int port, int *speed) {
         *speed = 0;
         return 0;
     }
-    const ehsl_port_hw_t hw = ehsl_port_hw_get(port);
-    if (const int c = class_result(hw); c != 0) {
-        return c;
-    }
-    if (hw == EHSL_PORT_SFP_FIBER) {
-        *speed = kFibreSpeed;
-    } else if (const int r = eth_ctrl_emac_sfp_speed_get(port, speed); r < 0) {
+    if (const int r = fixed_or_driver_get(port, speed, kFibreSpeed, eth_ctrl_emac_sfp_speed_get,
+                                          ReadFails::kNegative);
+        r != 0) {
         return r;
     }
     log_printf(DBG_EHSL_PORT_INDEX, 1, "[KVU7B] EHSL_PORT_KVU: ehsl_port_speed_get ...\n");
@@ -50,15 +84,10 @@ BSP_API int ehsl_port_speed_get(int port, int *speed) {
 
 BSP_API int ehsl_port_speed_set(int port, int speed) {
     log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7B] EHSL_PORT: %s(%d, %d)\n", __func__, port, speed);
-    const ehsl_port_hw_t hw = ehsl_port_hw_get(port);
-    if (const int c = class_result(hw); c != 0) {
-        return c;
+    if (const std::optional<int> r = class_decides_write(port, speed, kFibreSpeed)) {
+        return *r;
     }
-    if (hw == EHSL_PORT_SFP_FIBER) {
-        return speed == kFibreSpeed ? 0 : -1;
-    }
-    const int r = eth_ctrl_emac_sfp_speed_set(port, speed);
-    return r != 0 ? r : 0;
+    return eth_ctrl_emac_sfp_speed_set(port, speed);
 }
 
 BSP_API int ehsl_port_adminstatus_get(int port, int *status) {
@@ -89,13 +118,9 @@ BSP_API int ehsl_port_duplex_get(int port, ehsl_port_cfg_t *duplex) {
         return -1;
     }
     log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7A] EHSL_PORT: %s(%d, *)\n", __func__, port);
-    const ehsl_port_hw_t hw = ehsl_port_hw_get(port);
-    if (const int c = class_result(hw); c != 0) {
-        return c;
-    }
-    if (hw == EHSL_PORT_SFP_FIBER) {
-        *duplex = EHSL_PORT_CONFIG_FD;
-    } else if (const int r = driver_get(eth_ctrl_emac_sfp_duplex_get, port, duplex); r < 0) {
+    if (const int r = fixed_or_driver_get(port, duplex, EHSL_PORT_CONFIG_FD,
+                                          eth_ctrl_emac_sfp_duplex_get, ReadFails::kNegative);
+        r != 0) {
         return r;
     }
     log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7A] EHSL_PORT: %s(%d, %d)\n", __func__, port,
@@ -106,18 +131,11 @@ BSP_API int ehsl_port_duplex_get(int port, ehsl_port_cfg_t *duplex) {
 BSP_API int ehsl_port_duplex_set(int port, ehsl_port_cfg_t duplex) {
     log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7B] EHSL_PORT: %s(port: %d, duplex: %d)\n", __func__,
                port, static_cast<int>(duplex));
-    const ehsl_port_hw_t hw = ehsl_port_hw_get(port);
-    if (const int c = class_result(hw); c != 0 || hw == EHSL_PORT_SFP_FIBER) {
-        return c;
+    if (const std::optional<int> r = class_decides_write(port, duplex, std::nullopt)) {
+        return *r;
     }
-    int current = -1;  // a failed read leads to a write
-    eth_ctrl_emac_sfp_duplex_get(port, &current);
-    if (current != static_cast<int>(duplex)) {
-        if (const int r = eth_ctrl_emac_sfp_duplex_set(port, duplex); r != 0) {
-            return r;
-        }
-    }
-    return 0;
+    return write_if_changed(eth_ctrl_emac_sfp_duplex_get, eth_ctrl_emac_sfp_duplex_set, port,
+                            duplex);
 }
 
 BSP_API int ehsl_port_mdix_get(int port, ehsl_port_mdix_t *mode) {
@@ -125,13 +143,9 @@ BSP_API int ehsl_port_mdix_get(int port, ehsl_port_mdix_t *mode) {
         return -1;
     }
     log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7A] EHSL_PORT: %s(%d, *)\n", __func__, port);
-    const ehsl_port_hw_t hw = ehsl_port_hw_get(port);
-    if (const int c = class_result(hw); c != 0) {
-        return c;
-    }
-    if (hw == EHSL_PORT_SFP_FIBER) {
-        *mode = EHSL_PORT_MDIX_AUTO;
-    } else if (const int r = driver_get(eth_ctrl_emac_sfp_mdix_get, port, mode); r != 0) {
+    if (const int r = fixed_or_driver_get(port, mode, EHSL_PORT_MDIX_AUTO,
+                                          eth_ctrl_emac_sfp_mdix_get, ReadFails::kNonZero);
+        r != 0) {
         return r;
     }
     log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7B] EHSL_PORT: %s(port %d, %d)\n", __func__, port,
@@ -142,16 +156,10 @@ BSP_API int ehsl_port_mdix_get(int port, ehsl_port_mdix_t *mode) {
 BSP_API int ehsl_port_mdix_set(int port, ehsl_port_mdix_t mode) {
     log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7B] EHSL_PORT: %s(%d, %d)\n", __func__, port,
                static_cast<int>(mode));
-    const ehsl_port_hw_t hw = ehsl_port_hw_get(port);
-    if (const int c = class_result(hw); c != 0) {
-        return c;
+    if (const std::optional<int> r = class_decides_write(port, mode, EHSL_PORT_MDIX_NORMAL)) {
+        return *r;
     }
-    if (hw == EHSL_PORT_SFP_FIBER) {
-        return mode == EHSL_PORT_MDIX_NORMAL ? 0 : -1;
-    }
-    int current = -1;  // a failed read leads to a write
-    eth_ctrl_emac_sfp_mdix_get(port, &current);
-    return current != static_cast<int>(mode) ? eth_ctrl_emac_sfp_mdix_set(port, mode) : 0;
+    return write_if_changed(eth_ctrl_emac_sfp_mdix_get, eth_ctrl_emac_sfp_mdix_set, port, mode);
 }
 
 BSP_API int ehsl_port_autoneg_get(int port, int *autoneg) {
@@ -203,8 +211,7 @@ BSP_API int ehsl_port_llf_set(int port, int enable) {
     if (const int c = class_result(ehsl_port_hw_get(port)); c != 0) {
         return c;
     }
-    const int r = eth_ctrl_emac_sfp_llf_set(port, enable);
-    return r != 0 ? r : 0;
+    return eth_ctrl_emac_sfp_llf_set(port, enable);
 }
 
 }  // extern "C"
