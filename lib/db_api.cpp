@@ -56,6 +56,7 @@ bool db_attach(DB *db) {
 }
 
 UINT32 db_create(UINT32 db_id, UINT32 db_base, UINT32 db_size) {
+    std::unique_lock life(lifecycle_lock());
     DB *db = db_get(db_id);
     if (db == nullptr) {
         return kDbFail;
@@ -82,6 +83,7 @@ UINT32 db_create(UINT32 db_id, UINT32 db_base, UINT32 db_size) {
 }
 
 UINT32 db_delete(UINT32 db_id) {
+    std::unique_lock life(lifecycle_lock());
     DB *db = db_live(db_id);
     bool lockable = false;
     if (db == nullptr || has_open_objects(db, &lockable) || !lockable) {
@@ -103,6 +105,11 @@ DB *db_get(UINT32 db_id) {
 DB *db_live(UINT32 db_id) {
     DB *db = db_get(db_id);
     return db != nullptr && db->db_magic == kDbMagic ? db : nullptr;
+}
+
+WriterFirstLock &lifecycle_lock() {
+    static auto *m = new WriterFirstLock;  // never destroyed: a call may run at exit
+    return *m;
 }
 
 }  // namespace bsp::db

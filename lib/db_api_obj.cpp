@@ -201,6 +201,7 @@ int obj_prepare(DB *db, const UINT8 *key, UINT32 flags) {
 // One store call for the holder of a live id whose mode allows it, under DB_SEM.
 template <typename Call>
 UINT32 obj_store_call(UINT32 obj_id, UINT32 allowed, bool args_ok, Call &&call) {
+    std::shared_lock life(lifecycle_lock());
     ObjView v;
     if (!args_ok || !obj_get(obj_id, &v) || !(v.flags & allowed)) {
         return kDbFail;
@@ -213,8 +214,12 @@ UINT32 obj_store_call(UINT32 obj_id, UINT32 allowed, bool args_ok, Call &&call) 
 }  // namespace
 
 UINT32 obj_open(UINT32 db_id, UINT32 *obj_id, const char *obj_name, const char *obj_open_mode) {
+    if (obj_id == nullptr || obj_name == nullptr || obj_open_mode == nullptr) {
+        return kDbFail;
+    }
+    std::shared_lock life(lifecycle_lock());
     DB *db = db_live(db_id);
-    if (db == nullptr || obj_id == nullptr || obj_name == nullptr || obj_open_mode == nullptr) {
+    if (db == nullptr) {
         return kDbFail;
     }
     STORE_OBJ_KEY key;
@@ -223,10 +228,14 @@ UINT32 obj_open(UINT32 db_id, UINT32 *obj_id, const char *obj_name, const char *
     if (obj == nullptr) {
         return kDbFail;
     }
-    // The record lives while this opener counts among its users.
+    // The record lives while this opener counts among its users, and the database as well
+    // (it is not deleted while objects are open), so the wait for the holder runs unlocked.
     UINT32 handle = obj->obj_handle;
     bool others = false;
-    if (OS_Obtain_Semaphore(&obj->obj_sem, NU_SUSPEND) != NU_SUCCESS) {
+    life.unlock();
+    bool obtained = OS_Obtain_Semaphore(&obj->obj_sem, NU_SUSPEND) == NU_SUCCESS;
+    life.lock();
+    if (!obtained) {
         with_sem(&db->db_obj_opened_sem, [&] { obj_leave(db, obj); });
         return kDbFail;
     }
@@ -241,12 +250,14 @@ UINT32 obj_open(UINT32 db_id, UINT32 *obj_id, const char *obj_name, const char *
 }
 
 UINT32 obj_close(UINT32 obj_id) {
+    std::shared_lock life(lifecycle_lock());
     DB *db = db_live(obj_id & 1);
     bool others = false;
     return db != nullptr && obj_release(db, obj_id, &others) ? kDbOk : kDbFail;
 }
 
 UINT32 obj_remove(UINT32 obj_id) {
+    std::shared_lock life(lifecycle_lock());
     ObjView v;
     if (!obj_get(obj_id, &v) || v.users != 1) {
         return kDbFail;

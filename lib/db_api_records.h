@@ -8,6 +8,10 @@
 #include <bsp_os.h>
 
 #include <atomic>
+#include <mutex>
+#include <shared_mutex>
+
+#include "common/writer_first_lock.h"
 
 namespace bsp::db {
 
@@ -61,6 +65,11 @@ DB *db_get(UINT32 db_id);
 
 // The record of a created database, or none.
 DB *db_live(UINT32 db_id);
+
+// Held exclusively by DbCreate and DbDelete while they rewrite a database record, and shared
+// by every object call while it reads one, except while an opener waits for the holder of
+// its object (the opener then counts among the object's users, so the record stays).
+WriterFirstLock &lifecycle_lock();
 
 // Object operations behind the exported functions.
 UINT32 obj_open(UINT32 db_id, UINT32 *obj_id, const char *obj_name, const char *obj_open_mode);
