@@ -62,10 +62,10 @@ class StressTest : public SimTest {
     // families that start once per boot (port layer, port map, 1588, SEIS) only when
     // `at_boot`.
     void bring_up(bool at_boot = true);
-    // The families that have a stop, in the start order: store (unless `with_store` is
-    // false), flash, PCI channel, framer, socket, DPDP channel; with `at_boot` also the steps
-    // done once per boot (EEPROM probe, PCI node attached, DPDP reconfiguration registered).
-    void start_stoppable(bool at_boot, bool with_store = true);
+    // The families that have a stop, in the start order: store, flash, PCI channel, framer,
+    // socket, DPDP channel; with `at_boot` also the steps done once per boot (EEPROM probe,
+    // PCI node attached, DPDP reconfiguration registered).
+    void start_stoppable(bool at_boot);
     // Stops every family in its stop order.
     void shut_down();
     void start_peers();

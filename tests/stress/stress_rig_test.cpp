@@ -220,11 +220,9 @@ void StressTest::TearDown() {
     SimTest::TearDown();
 }
 
-void StressTest::start_stoppable(bool at_boot, bool with_store) {
+void StressTest::start_stoppable(bool at_boot) {
     auto base = static_cast<UINT32>(reinterpret_cast<uintptr_t>(region_));
-    if (with_store) {
-        ASSERT_EQ(DbCreate(0, base, kRegionSize), 0u);
-    }
+    ASSERT_EQ(DbCreate(0, base, kRegionSize), 0u);
     if (at_boot) {
         ASSERT_EQ(e2prom_i2c_addr_find(), 0);
     }
