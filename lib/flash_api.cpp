@@ -16,6 +16,8 @@
 
 #include <bsp_os.h>
 
+#include "common/writer_first_lock.h"
+
 static_assert(MEMGETINFO == 0x80204D01, "MTD geometry request");
 static_assert(MEMGETREGIONCOUNT == 0x80044D07, "MTD erase-region count request");
 static_assert(MEMERASE == 0x40084D02, "MTD erase request");
@@ -34,8 +36,8 @@ int flash = -1;
 // Held exclusively by FlashCreate and FlashDelete, shared by every other function for its
 // whole run: the descriptor is never closed (and its number reused) under a transfer.
 // Never destroyed: a call may still run while the process exits.
-std::shared_mutex &device_lock() {
-    static auto *m = new std::shared_mutex;
+bsp::WriterFirstLock &device_lock() {
+    static auto *m = new bsp::WriterFirstLock;
     return *m;
 }
 NU_SEMAPHORE flash_sem;
