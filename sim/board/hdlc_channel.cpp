@@ -222,7 +222,9 @@ int hdlc_put_frame(UINT32 ch, UINT8 *buffer, UINT32 size, UINT32 *taken) {
     if (!channel().open || buffer == nullptr || bsp::sim::fails(channel(), HdlcOp::Put)) {
         return -1;
     }
-    channel().sent.emplace_back(buffer, buffer + size);
+    if (!bsp::sim::fault_plan_hit(bsp::sim::BusFault::HdlcOutDrop)) {
+        channel().sent.emplace_back(buffer, buffer + size);  // else lost on the line
+    }
     if (taken != nullptr) {
         *taken = size;
     }

@@ -22,8 +22,10 @@ constexpr std::chrono::microseconds kDefaultBusy{50000};
 
 constexpr std::array<const char *, kKinds> kNames = {
     "eeprom-tear", "eeprom-busy",   "flash-tear",      "flash-erase-tear", "serial-drop",
-    "serial-flip", "doorbell-lost", "doorbell-repeat", "hdlc-drop",
+    "serial-flip", "doorbell-lost", "doorbell-repeat", "hdlc-drop",   "doorbell-out-lost",
+    "doorbell-out-repeat", "hdlc-out-drop",
 };
+static_assert(kNames.back() != nullptr, "every kind has a name");
 
 struct Kind {
     std::mt19937_64 rng;
@@ -94,6 +96,15 @@ const char *to_string(BusFault kind) {
     return k < kKinds ? kNames[k] : "?";
 }
 
+std::optional<BusFault> bus_fault_from_string(std::string_view name) {
+    for (size_t k = 0; k < kKinds; ++k) {
+        if (name == kNames[k]) {
+            return static_cast<BusFault>(k);
+        }
+    }
+    return std::nullopt;
+}
+
 std::string to_string(const FaultPlanEvent &e) {
     char text[96];
     std::snprintf(text, sizeof text, "%s #%" PRIu64 " at %" PRIu32, to_string(e.kind), e.event,
@@ -127,9 +138,23 @@ void fault_plan_chance(BusFault kind, double probability) {
     kind_of(plan(), kind).chance = probability;
 }
 
+double fault_plan_chance(BusFault kind) {
+    std::lock_guard lock(plan().mutex);
+    return kind_of(plan(), kind).chance;
+}
+
 void fault_plan_at(BusFault kind, uint64_t nth, std::optional<uint32_t> at) {
     std::lock_guard lock(plan().mutex);
     kind_of(plan(), kind).positions[nth] = at;
+}
+
+std::vector<FaultPlanPosition> fault_plan_positions(BusFault kind) {
+    std::lock_guard lock(plan().mutex);
+    std::vector<FaultPlanPosition> out;
+    for (const auto &[event, at] : kind_of(plan(), kind).positions) {
+        out.push_back(FaultPlanPosition{event, at});
+    }
+    return out;
 }
 
 void fault_plan_busy_time(std::chrono::microseconds t) {

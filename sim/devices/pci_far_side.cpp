@@ -115,18 +115,35 @@ void place_next_rx_locked(FarSide &f) {
     raise_locked(f, kPciBellMessage);
 }
 
-void service_locked(FarSide &f) {
-    uint16_t bell = word(kPciDoorbellOut);
-    if (bell != 0) {
-        f.doorbells.push_back(bell);
-        word(kPciDoorbellOut) = 0;
+// How often the far side sees a doorbell the library rang: never when the line loses it,
+// twice when it repeats it.
+int times_seen(uint16_t bell) {
+    if (bell == 0 || fault_plan_hit(BusFault::DoorbellOutLost)) {
+        return 0;
     }
-    bool rx_empty = word(kPciRxLenH) == 0 && word(kPciRxLenL) == 0;
-    if (f.rx_busy && ((bell & kPciBellMessage) != 0 || rx_empty)) {
+    return fault_plan_hit(BusFault::DoorbellOutRepeat) ? 2 : 1;
+}
+
+void handle_bell_locked(FarSide &f, uint16_t bell) {
+    f.doorbells.push_back(bell);
+    if ((bell & kPciBellMessage) != 0) {
         f.rx_busy = false;
     }
     if ((bell & kPciBellTaken) != 0) {
-        take_tx_locked(f);
+        take_tx_locked(f);  // a second look finds the length cleared and takes nothing
+    }
+}
+
+void service_locked(FarSide &f) {
+    uint16_t bell = word(kPciDoorbellOut);
+    if (bell != 0) {
+        word(kPciDoorbellOut) = 0;
+    }
+    if (word(kPciRxLenH) == 0 && word(kPciRxLenL) == 0) {
+        f.rx_busy = false;  // taken, whether or not its doorbell arrived
+    }
+    for (int n = times_seen(bell); n > 0; --n) {
+        handle_bell_locked(f, bell);
     }
     place_next_rx_locked(f);
 }

@@ -1,8 +1,10 @@
-// The HDLC line under the fault plan: a frame the far end sends and the line loses is
-// simply not delivered; the frames around it are.
+// The HDLC line under the fault plan: a frame lost on the line, in either direction, is
+// simply not delivered; the frames around it are. The sender cannot tell: DpdpSend of a
+// frame the line loses still reports it sent.
 #include <bsp_ctrl/dpdp_api.h>
 #include <bsp_os.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include "support/sim_fixture.h"
@@ -78,6 +80,58 @@ TEST_F(HdlcFaultTest, SameSeedDropsTheSameFrames) {
         sim::hdlc_receive({i});
     }
     EXPECT_EQ(packets(), first);
+}
+
+UINT32 dpdp_send(Bytes packet) {
+    return DpdpSend(packet.data(), static_cast<UINT32>(packet.size()));
+}
+
+TEST_F(HdlcFaultTest, DroppedOutgoingFrameNeverReachesTheFarEnd) {
+    sim::fault_plan_at(BusFault::HdlcOutDrop, 2);
+    EXPECT_EQ(dpdp_send({0x31, 1}), 0u);
+    EXPECT_EQ(dpdp_send({0x32, 2}), 0u);  // accepted, then lost
+    EXPECT_EQ(dpdp_send({0x33, 3}), 0u);
+    EXPECT_EQ(sim::hdlc_sent_frames(), (std::vector<Bytes>{{0x31, 1}, {0x33, 3}}));
+    const std::string sent = "[DPDP        0] DpdpSend 2 VS 2 bytes\n";
+    EXPECT_EQ(sim::log_text(DBG_DPDP_INDEX), sent + sent + sent);
+    ASSERT_EQ(sim::fault_plan_log().size(), 1u);
+    EXPECT_EQ(to_string(sim::fault_plan_log()[0]), "hdlc-out-drop #2 at 0");
+}
+
+TEST_F(HdlcFaultTest, RefusedFramesAreNoEventsOfTheLine) {
+    sim::fault_plan_at(BusFault::HdlcOutDrop, 1);
+    sim::hdlc_fail(sim::HdlcOp::Put);
+    EXPECT_EQ(dpdp_send({0x31}), 1u);  // refused by the service: never on the line
+    EXPECT_EQ(dpdp_send({0x32}), 0u);  // the first frame on the line is the one lost
+    EXPECT_EQ(dpdp_send({0x33}), 0u);
+    EXPECT_EQ(sim::hdlc_sent_frames(), std::vector<Bytes>{{0x33}});
+    EXPECT_EQ(sim::fault_plan_events(BusFault::HdlcOutDrop), 2u);
+}
+
+TEST_F(HdlcFaultTest, SameSeedDropsTheSameOutgoingFrames) {
+    auto run = [] {
+        sim::fault_plan_seed(0x5e9d);
+        sim::fault_plan_chance(BusFault::HdlcOutDrop, 0.3);
+        size_t before = sim::hdlc_sent_frames().size();
+        for (uint8_t i = 1; i <= 50; ++i) {
+            EXPECT_EQ(dpdp_send({i}), 0u);
+        }
+        std::vector<Bytes> all = sim::hdlc_sent_frames();
+        return std::vector<Bytes>(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    };
+    std::vector<Bytes> first = run();
+    std::vector<Bytes> expected;  // frame n is event n: the far end got all but the dropped
+    std::vector<sim::FaultPlanEvent> dropped = sim::fault_plan_log();
+    for (uint8_t i = 1; i <= 50; ++i) {
+        bool lost = std::any_of(dropped.begin(), dropped.end(),
+                                [i](const sim::FaultPlanEvent &e) { return e.event == i; });
+        if (!lost) {
+            expected.push_back({i});
+        }
+    }
+    EXPECT_FALSE(dropped.empty());
+    EXPECT_EQ(first, expected);
+    EXPECT_EQ(run(), first);
 }
 
 }  // namespace

@@ -1,44 +1,13 @@
 // The PCI far side under the fault plan: a lost acknowledgement leaves the message counted
 // in the transmit area, so later messages wait in the queue; a repeated one finds the queue
 // empty and is reported as a spurious interrupt.
-#include <bsp_ctrl/pcidev.h>
-#include <bsp_os.h>
-
-#include "support/sim_fixture.h"
+#include "pci_fixture.h"
 
 namespace bsp::test {
 
 namespace {
 
 using sim::BusFault;
-using Bytes = std::vector<uint8_t>;
-
-const std::string kSpurious =
-    "[PCI        0 ms] warning: 'pci_tx_hisr' spurious interrupt or driver terminated\n";
-
-class PciFaultTest : public SimTest {
-  protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        init_pci();
-        enable_pci();
-        ASSERT_EQ(pci_open(1), 0);
-        sim::clear_log();
-        sim::fault_plan_seed(0xbe11);
-    }
-    void TearDown() override {
-        pci_close();
-        EXPECT_TRUE(sim::pci_wait_idle());
-        SimTest::TearDown();
-    }
-    static int send(Bytes bytes) {
-        return pci_send(bytes.data(), static_cast<UINT32>(bytes.size()), 2);
-    }
-    static bool taken(size_t n) {
-        return wait_until([n] { return sim::pci_taken_count() >= n; }) && sim::pci_wait_idle() &&
-               sim::pci_taken_count() == n;
-    }
-};
 
 TEST_F(PciFaultTest, LostAcknowledgementHoldsTheQueueUntilTheNextOne) {
     sim::fault_plan_at(BusFault::DoorbellLost, 1);
@@ -53,14 +22,14 @@ TEST_F(PciFaultTest, LostAcknowledgementHoldsTheQueueUntilTheNextOne) {
     std::vector<sim::PciMessage> all = sim::pci_taken();
     EXPECT_EQ(all[1].bytes, (Bytes{4, 5}));
     EXPECT_EQ(all[2].bytes, (Bytes{6}));
-    EXPECT_EQ(sim::log_text(DBG_PCI_INDEX), "");
+    EXPECT_EQ(log(), "");
 }
 
 TEST_F(PciFaultTest, RepeatedAcknowledgementIsASpuriousInterrupt) {
     sim::fault_plan_at(BusFault::DoorbellRepeat, 1);
     ASSERT_EQ(send({1}), 0);
     ASSERT_TRUE(taken(1));
-    EXPECT_EQ(sim::log_text(DBG_PCI_INDEX), kSpurious);
+    EXPECT_EQ(log(), kSpuriousAck);
     ASSERT_EQ(send({2}), 0);  // the queue is intact
     EXPECT_TRUE(taken(2));
 }

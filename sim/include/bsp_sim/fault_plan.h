@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bsp::sim {
@@ -26,12 +27,19 @@ enum class BusFault {
     DoorbellLost,    // the PCI far side takes a message but raises no acknowledgement
     DoorbellRepeat,  // the PCI far side raises an acknowledgement twice
     HdlcDrop,        // a frame the HDLC far end sends is lost on the line
+    DoorbellOutLost,    // the PCI far side never sees a doorbell the library rang
+    DoorbellOutRepeat,  // the PCI far side sees a doorbell the library rang twice
+    HdlcOutDrop,        // a frame the library puts is accepted but lost on the line
     Count
 };
 
 // "eeprom-tear", "eeprom-busy", "flash-tear", "flash-erase-tear", "serial-drop",
-// "serial-flip", "doorbell-lost", "doorbell-repeat", "hdlc-drop".
+// "serial-flip", "doorbell-lost", "doorbell-repeat", "hdlc-drop", "doorbell-out-lost",
+// "doorbell-out-repeat", "hdlc-out-drop".
 const char *to_string(BusFault kind);
+
+// The kind of one of those names.
+std::optional<BusFault> bus_fault_from_string(std::string_view name);
 
 // One fault the plan dealt: the event number of its kind (1 = the first event since the
 // seed was set) and the position drawn for it (0 for kinds without a position).
@@ -58,10 +66,18 @@ uint64_t fault_plan_seed_from_env();
 
 // Every event of `kind` goes wrong with this chance (0 to 1; 0 turns the kind off).
 void fault_plan_chance(BusFault kind, double probability);
+double fault_plan_chance(BusFault kind);
 
 // Event number `nth` of `kind` (counted from the seed, 1 = the first) goes wrong, at
 // position `at` (clamped into the event's span) or at a drawn one.
 void fault_plan_at(BusFault kind, uint64_t nth, std::optional<uint32_t> at = std::nullopt);
+
+// The events of `kind` set to go wrong, in event order, with their fixed positions.
+struct FaultPlanPosition {
+    uint64_t event;
+    std::optional<uint32_t> at;
+};
+std::vector<FaultPlanPosition> fault_plan_positions(BusFault kind);
 
 // How long the EEPROM stays busy after a write hit by EepromBusy (default 50 ms).
 void fault_plan_busy_time(std::chrono::microseconds t);

@@ -18,7 +18,8 @@ void hdlc_clear_calls();
 
 bool hdlc_is_open();
 
-// Frames the library put while the channel was open, oldest first.
+// Frames the far end received, oldest first: those the library put while the channel was
+// open, less those the fault plan lost on the line (hdlc-out-drop).
 std::vector<std::vector<uint8_t>> hdlc_sent_frames();
 
 // The far end sends: `hdlc_queue_rx` only queues a frame (hdlc_data_ready reports it);

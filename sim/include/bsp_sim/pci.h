@@ -11,6 +11,11 @@
 // library unmasks the interrupt and when an interrupt entry returns; of several doorbell
 // writes between two looks it sees the last. A received message counts as taken when the
 // library rang doorbell 4 or left both receive length words at 0.
+//
+// Under the fault plan the far side may never see a doorbell the library rang
+// (doorbell-out-lost: a transmitted message then stays in the area, untaken and
+// unacknowledged) or see it twice (doorbell-out-repeat: the second look finds the transmit
+// length cleared and does nothing).
 #ifndef BSP_SIM_PCI_H
 #define BSP_SIM_PCI_H
 
@@ -91,7 +96,7 @@ std::vector<unsigned long> pci_ioctls();
 void pci_clear_ioctls();
 bool pci_enabled();
 
-// Outgoing doorbell values the far side saw, in order.
+// Outgoing doorbell values the far side saw, in order (a repeated one twice).
 std::vector<uint16_t> pci_doorbells();
 
 // 16-bit word of the window at a byte offset (the window must be attached). Use when the
