@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <map>
 #include <mutex>
@@ -19,16 +20,31 @@ namespace bsp::sim {
 
 namespace {
 
+// Descriptors below this number carry a routed flag, so that I/O on every other descriptor of
+// the process (test output, peers, sockets, a sanitizer's own files) passes without the lock.
+constexpr int kFlaggedFds = 4096;
+
 struct Router {
     std::shared_mutex mutex;
     std::map<std::string, std::shared_ptr<Device>> devices;
     std::map<int, RoutedFile> files;
+    std::atomic<bool> routed[kFlaggedFds] = {};  // written under the lock
     std::vector<std::string> system_commands;
 };
 
 Router &router() {
     static Router *r = new Router;  // never destroyed: descriptors close during exit too
     return *r;
+}
+
+void flag_routed(int fd, bool routed) {
+    if (fd >= 0 && fd < kFlaggedFds) {
+        router().routed[fd].store(routed, std::memory_order_release);
+    }
+}
+
+bool surely_unrouted(int fd) {
+    return fd < 0 || (fd < kFlaggedFds && !router().routed[fd].load(std::memory_order_acquire));
 }
 
 void reset_router() {
@@ -115,14 +131,15 @@ bool route_open(const char *path, int flags, int *fd) {
     *fd = file->fd();
     std::unique_lock lock(router().mutex);
     router().files[*fd] = {std::move(file), path};
+    flag_routed(*fd, true);
     return true;
 }
 
 RoutedFile routed_file(int fd) {
-    std::shared_lock lock(router().mutex);
-    if (router().files.empty()) {
+    if (surely_unrouted(fd)) {
         return {};
     }
+    std::shared_lock lock(router().mutex);
     auto it = router().files.find(fd);
     return it == router().files.end() ? RoutedFile{} : it->second;
 }
@@ -135,6 +152,7 @@ RoutedFile unroute(int fd) {
     }
     RoutedFile f = std::move(it->second);
     router().files.erase(it);
+    flag_routed(fd, false);
     return f;
 }
 
