@@ -41,22 +41,59 @@ enum Result : INT {
 };
 static_assert(kErrRead == -13, "a failed read reports -EACCES");
 
-// EEPROM header.
-constexpr UINT16 kHeaderLen = 64;
-constexpr unsigned kHeaderFirstEntry = 5;
-constexpr unsigned kHeaderEntryLen = 9;
-constexpr unsigned kHeaderLastOffset = 63;
-constexpr UINT32 kAreaSpaceEnd = 0x3E00;
-constexpr UINT32 kFirstAreaAddr = 0x0040;
-constexpr unsigned kInitLen = 7;  // marker, space, terminator, check byte
+// The EEPROM header and every area header are directories of one format with different
+// widths: a marker of zero bytes, a size field, the entries (id, size, place of the content),
+// a terminator of zero bytes and a check byte over everything before it.
+struct Directory {
+    UINT16 read_len;     // bytes read to decide from
+    unsigned id_len;     // width of the marker, an id and the terminator
+    unsigned field_len;  // width of the size field and of an entry's size and place
+    unsigned first_entry;
+    unsigned last_offset;  // the last offset an entry or the terminator may start at
+    UINT32 first_place;    // place of the first entry's content
+    INT no_marker;
+    INT no_terminator;
+    INT bad_check;
+    INT formatted;  // formatting over a marker that is there
+    INT full;       // no room for another entry
+    INT no_space;   // the content would end beyond the space
+};
 
-// Area header.
-constexpr UINT16 kAreaHeaderLen = 256;
-constexpr unsigned kAreaFirstEntry = 4;
-constexpr unsigned kDataEntryLen = 6;
-constexpr unsigned kAreaLastOffset = 255;
-constexpr unsigned kFirstItemOffset = 0x0100;
-constexpr unsigned kAreaInitLen = 7;  // marker, size, terminator, check byte
+constexpr Directory kEepromHeader{.read_len = 64,
+                                  .id_len = 1,
+                                  .field_len = 4,
+                                  .first_entry = 5,
+                                  .last_offset = 63,
+                                  .first_place = 0x0040,
+                                  .no_marker = kErrNoHeader,
+                                  .no_terminator = kErrNoTerminator,
+                                  .bad_check = kErrHeaderCheck,
+                                  .formatted = kErrFormatted,
+                                  .full = kErrHeaderFull,
+                                  .no_space = kErrNoSpace};
+constexpr Directory kAreaHeader{.read_len = 256,
+                                .id_len = 2,
+                                .field_len = 2,
+                                .first_entry = 4,
+                                .last_offset = 255,
+                                .first_place = 0x0100,
+                                .no_marker = kErrNoArea,
+                                .no_terminator = kErrNoDataTerminator,
+                                .bad_check = kErrAreaCheck,
+                                .formatted = kErrAreaExists,
+                                .full = kErrAreaFull,
+                                .no_space = kErrDataSize};
+constexpr UINT32 kAreaSpaceEnd = 0x3E00;
+
+constexpr unsigned entry_len(const Directory &d) {
+    return d.id_len + 2 * d.field_len;
+}
+// Marker, size field, terminator and check byte of an empty directory.
+constexpr UINT16 init_len(const Directory &d) {
+    return static_cast<UINT16>(2 * d.id_len + d.field_len + 1);
+}
+static_assert(entry_len(kEepromHeader) == 9 && entry_len(kAreaHeader) == 6);
+static_assert(init_len(kEepromHeader) == 7 && init_len(kAreaHeader) == 7);
 
 // Receives every header read for the functions' own use.
 UINT8 ucHeaderBuffer[256];
@@ -81,60 +118,146 @@ bool write_failed(UINT16 address, UINT8 *buf, UINT16 length) {
     return e2prom_write(address, buf, length) != length;
 }
 
-// Area lookup over an EEPROM header: `*address` = offset of the entry of `area_id`, or 0 when
-// the terminator comes first (id 0 finds the terminator itself).
-INT e2prom_get_data_area_entry_address(UINT8 area_id, const UINT8 *buf, unsigned *address) {
-    if (buf[0] != 0x00) {
-        return kErrNoHeader;
-    }
-    for (unsigned off = kHeaderFirstEntry; off <= kHeaderLastOffset; off += kHeaderEntryLen) {
-        if (buf[off] == area_id) {
-            *address = off;
-            return kOk;
-        }
-        if (buf[off] == 0) {
-            *address = 0;
-            return kOk;
-        }
-    }
-    return kErrNoTerminator;
+// Big-endian fields of 1, 2 or 4 bytes.
+UINT32 get_field(const UINT8 *p, unsigned len) {
+    return len == 1 ? p[0] : len == 2 ? bsp::get_be16(p) : bsp::get_be32(p);
 }
 
-// Data lookup over an area header, the same way with two-byte ids.
-INT e2prom_get_data_entry_address(UINT16 data_id, const UINT8 *buf, unsigned *address) {
-    if (buf[0] != 0x00 || buf[1] != 0x00) {
-        return kErrNoArea;
+void put_field(UINT8 *p, unsigned len, UINT32 value) {
+    if (len == 1) {
+        p[0] = static_cast<UINT8>(value);
+    } else if (len == 2) {
+        bsp::put_be16(p, static_cast<UINT16>(value));
+    } else {
+        bsp::put_be32(p, value);
     }
-    for (unsigned off = kAreaFirstEntry; off <= kAreaLastOffset; off += kDataEntryLen) {
-        UINT16 id = bsp::get_be16(buf + off);
-        if (id == data_id) {
+}
+
+UINT32 entry_size(const Directory &d, const UINT8 *buf, unsigned entry) {
+    return get_field(buf + entry + d.id_len, d.field_len);
+}
+
+UINT32 entry_place(const Directory &d, const UINT8 *buf, unsigned entry) {
+    return get_field(buf + entry + d.id_len + d.field_len, d.field_len);
+}
+
+// Entry lookup: `*address` = offset of the entry of `id`, or 0 when the terminator comes
+// first (id 0 finds the terminator itself).
+INT find_entry(const Directory &d, UINT32 id, const UINT8 *buf, unsigned *address) {
+    if (get_field(buf, d.id_len) != 0) {
+        return d.no_marker;
+    }
+    for (unsigned off = d.first_entry; off <= d.last_offset; off += entry_len(d)) {
+        const UINT32 here = get_field(buf + off, d.id_len);
+        if (here == id) {
             *address = off;
             return kOk;
         }
-        if (id == 0) {
+        if (here == 0) {
             *address = 0;
             return kOk;
         }
     }
-    return kErrNoDataTerminator;
+    return d.no_terminator;
+}
+
+// The directory's length up to its terminator, which the check byte follows.
+INT directory_len(const Directory &d, const UINT8 *buf, unsigned *len) {
+    unsigned term = 0;
+    const INT rc = find_entry(d, 0, buf, &term);
+    if (rc == kOk) {
+        *len = term + d.id_len;
+    }
+    return rc;
+}
+
+INT check_directory(const Directory &d, const UINT8 *buf) {
+    unsigned len = 0;
+    const INT rc = directory_len(d, buf, &len);
+    if (rc != kOk) {
+        return rc;
+    }
+    return e2prom_bytesum_crc(buf, len) == buf[len] ? kOk : d.bad_check;
+}
+
+// The size a directory's getter reports: its length and the check byte.
+INT directory_size(const Directory &d, const UINT8 *buf, UINT16 *size) {
+    unsigned len = 0;
+    const INT rc = directory_len(d, buf, &len);
+    if (rc == kOk) {
+        *size = static_cast<UINT16>(len);
+    }
+    return rc;
+}
+
+// Writes an empty directory with the size field `size` at `address`, unless one is there.
+INT init_directory(const Directory &d, UINT16 address, UINT32 size) {
+    UINT8 *b = ucHeaderBuffer;
+    const UINT16 len = init_len(d);
+    if (read_failed(address, b, len)) {
+        return kErrRead;
+    }
+    if (get_field(b, d.id_len) == 0) {
+        return d.formatted;
+    }
+    std::memset(b, 0, len);
+    put_field(b + d.id_len, d.field_len, size);
+    b[len - 1] = e2prom_bytesum_crc(b, len - 1u);
+    return write_failed(address, b, len) ? kErrRead : kOk;
+}
+
+// Adds the entry of `id`, whose content takes `stored` bytes behind the last entry's content
+// and must end by `limit`, at the terminator of the directory in ucHeaderBuffer (found there
+// before) and writes it, then the new terminator and check byte. The directory sits at `base`;
+// `*place` receives the content's place.
+INT add_entry(const Directory &d, UINT16 base, UINT32 id, UINT32 stored, uint64_t limit,
+              UINT32 *place) {
+    UINT8 *b = ucHeaderBuffer;
+    const unsigned len = entry_len(d);
+    unsigned term = d.first_entry;
+    uint64_t next = d.first_place;
+    while (get_field(b + term, d.id_len) != 0) {
+        next = uint64_t{entry_place(d, b, term)} + entry_size(d, b, term);
+        term += len;
+    }
+    if (term + len > d.last_offset) {
+        return d.full;
+    }
+    if (next + stored > limit) {
+        return d.no_space;
+    }
+    put_field(b + term, d.id_len, id);
+    put_field(b + term + d.id_len, d.field_len, stored);
+    put_field(b + term + d.id_len + d.field_len, d.field_len, static_cast<UINT32>(next));
+    const UINT16 at = static_cast<UINT16>(base + term);
+    if (write_failed(at, b + term, static_cast<UINT16>(len))) {
+        return kErrRead;
+    }
+    const unsigned end = term + len;
+    put_field(b + end, d.id_len, 0);
+    b[end + d.id_len] = e2prom_bytesum_crc(b, end + d.id_len);
+    if (write_failed(at, b + term, static_cast<UINT16>(len + d.id_len + 1))) {
+        return kErrRead;
+    }
+    *place = static_cast<UINT32>(next);
+    return kOk;
+}
+
+// Area lookup over an EEPROM header, data lookup over an area header.
+INT e2prom_get_data_area_entry_address(UINT8 area_id, const UINT8 *buf, unsigned *address) {
+    return find_entry(kEepromHeader, area_id, buf, address);
+}
+
+INT e2prom_get_data_entry_address(UINT16 data_id, const UINT8 *buf, unsigned *address) {
+    return find_entry(kAreaHeader, data_id, buf, address);
 }
 
 INT e2prom_check_header_crc(const UINT8 *buf) {
-    unsigned term = 0;
-    INT rc = e2prom_get_data_area_entry_address(0, buf, &term);
-    if (rc != kOk) {
-        return rc;
-    }
-    return e2prom_bytesum_crc(buf, term + 1) == buf[term + 1] ? kOk : kErrHeaderCheck;
+    return check_directory(kEepromHeader, buf);
 }
 
 INT e2prom_check_data_area_header_crc(const UINT8 *buf) {
-    unsigned term = 0;
-    INT rc = e2prom_get_data_entry_address(0, buf, &term);
-    if (rc != kOk) {
-        return rc;
-    }
-    return e2prom_bytesum_crc(buf, term + 2) == buf[term + 2] ? kOk : kErrAreaCheck;
+    return check_directory(kAreaHeader, buf);
 }
 
 // The area of an EEPROM header entry, as accesses use it (low 16 bits of each field).
@@ -144,24 +267,27 @@ struct Area {
 };
 
 Area area_of_entry(const UINT8 *buf, unsigned entry) {
-    return {static_cast<UINT16>(bsp::get_be32(buf + entry + 5)),
-            static_cast<UINT16>(bsp::get_be32(buf + entry + 1))};
+    return {static_cast<UINT16>(entry_place(kEepromHeader, buf, entry)),
+            static_cast<UINT16>(entry_size(kEepromHeader, buf, entry))};
+}
+
+// Reads the directory at `address` into `buf`, optionally verifying its check byte.
+INT read_directory(const Directory &d, UINT16 address, bool check, UINT8 *buf) {
+    if (read_failed(address, buf, d.read_len)) {
+        return kErrRead;
+    }
+    return check ? check_directory(d, buf) : kOk;
 }
 
 // Reads the EEPROM header into ucHeaderBuffer and finds the area `area_id` (1..255),
 // optionally verifying the header's check byte first.
 INT find_area(UINT8 area_id, bool check, Area *area) {
-    if (read_failed(0, ucHeaderBuffer, kHeaderLen)) {
-        return kErrRead;
-    }
-    if (check) {
-        INT rc = e2prom_check_header_crc(ucHeaderBuffer);
-        if (rc != kOk) {
-            return rc;
-        }
+    INT rc = read_directory(kEepromHeader, 0, check, ucHeaderBuffer);
+    if (rc != kOk) {
+        return rc;
     }
     unsigned entry = 0;
-    INT rc = e2prom_get_data_area_entry_address(area_id, ucHeaderBuffer, &entry);
+    rc = e2prom_get_data_area_entry_address(area_id, ucHeaderBuffer, &entry);
     if (rc != kOk) {
         return rc;
     }
@@ -173,19 +299,25 @@ INT find_area(UINT8 area_id, bool check, Area *area) {
     return kOk;
 }
 
+// Finds the area `area_id` and reads its header into `buf` (256 bytes), optionally verifying
+// the EEPROM header's check byte on the way.
+INT read_area_header(UINT8 area_id, bool check, UINT8 *buf) {
+    Area area{};
+    const INT rc = find_area(area_id, check, &area);
+    if (rc != kOk) {
+        return rc;
+    }
+    return read_directory(kAreaHeader, area.address, false, buf);
+}
+
 // Reads the area header into `buf` (256 bytes) and finds the entry of `data_id` (1..65535),
 // optionally verifying the area header's check byte first. `*entry` is 0 when absent.
 INT find_data_entry(const Area &area, UINT16 data_id, bool check, UINT8 *buf, unsigned *entry) {
-    if (read_failed(area.address, buf, kAreaHeaderLen)) {
-        return kErrRead;
+    INT rc = read_directory(kAreaHeader, area.address, check, buf);
+    if (rc != kOk) {
+        return rc;
     }
-    if (check) {
-        INT rc = e2prom_check_data_area_header_crc(buf);
-        if (rc != kOk) {
-            return rc;
-        }
-    }
-    INT rc = e2prom_get_data_entry_address(data_id, buf, entry);
+    rc = e2prom_get_data_entry_address(data_id, buf, entry);
     if (rc == kOk && data_id == 0) {
         *entry = 0;  // id 0 names the terminator, never an item
     }
@@ -207,84 +339,27 @@ INT find_item(UINT8 area_id, UINT16 data_id, bool check, Area *area, UINT16 *sto
     if (entry == 0) {
         return kErrNoData;
     }
-    *stored_size = bsp::get_be16(ucHeaderBuffer + entry + 2);
-    *item = bsp::get_be16(ucHeaderBuffer + entry + 4);
+    *stored_size = static_cast<UINT16>(entry_size(kAreaHeader, ucHeaderBuffer, entry));
+    *item = static_cast<UINT16>(entry_place(kAreaHeader, ucHeaderBuffer, entry));
     // Every item carries its check byte; a stored size of 0 is a corrupt entry.
     return *stored_size == 0 ? kErrDataCheck : kOk;
 }
 
 INT e2prom_data_area_init(UINT16 size, UINT16 address) {
-    UINT8 *b = ucHeaderBuffer;
-    if (read_failed(address, b, kAreaInitLen)) {
-        return kErrRead;
-    }
-    if (b[0] == 0x00 && b[1] == 0x00) {
-        return kErrAreaExists;
-    }
-    b[0] = 0x00;
-    b[1] = 0x00;
-    bsp::put_be16(b + 2, size);
-    b[4] = 0x00;
-    b[5] = 0x00;
-    b[6] = e2prom_bytesum_crc(b, 6);
-    return write_failed(address, b, kAreaInitLen) ? kErrRead : kOk;
-}
-
-// Adds the entry of a new item at the area header's terminator and writes it, then the new
-// terminator and check byte. `*item` receives the item's offset in the area.
-INT add_data_entry(const Area &area, UINT16 data_id, UINT16 size, unsigned *item) {
-    UINT8 *b = ucHeaderBuffer;
-    unsigned term = kAreaFirstEntry;
-    UINT32 next = kFirstItemOffset;
-    while (bsp::get_be16(b + term) != 0) {
-        next = UINT32{bsp::get_be16(b + term + 4)} + bsp::get_be16(b + term + 2);
-        term += kDataEntryLen;
-    }
-    if (term + kDataEntryLen > kAreaLastOffset) {
-        return kErrAreaFull;
-    }
-    if (next + size + 1 > area.size) {
-        return kErrDataSize;
-    }
-    bsp::put_be16(b + term, data_id);
-    bsp::put_be16(b + term + 2, static_cast<UINT16>(size + 1));
-    bsp::put_be16(b + term + 4, static_cast<UINT16>(next));
-    if (write_failed(static_cast<UINT16>(area.address + term), b + term, kDataEntryLen)) {
-        return kErrRead;
-    }
-    unsigned end = term + kDataEntryLen;
-    b[end] = 0x00;
-    b[end + 1] = 0x00;
-    b[end + 2] = e2prom_bytesum_crc(b, end + 2);
-    if (write_failed(static_cast<UINT16>(area.address + term), b + term, kDataEntryLen + 3)) {
-        return kErrRead;
-    }
-    *item = next;
-    return kOk;
+    return init_directory(kAreaHeader, address, size);
 }
 
 }  // namespace
 
 BSP_API INT e2prom_init(void) {
-    UINT8 *b = ucHeaderBuffer;
-    if (read_failed(0, b, kInitLen)) {
-        return kErrRead;
-    }
-    if (b[0] == 0x00) {
-        return kErrFormatted;
-    }
-    b[0] = 0x00;
-    bsp::put_be32(b + 1, kAreaSpaceEnd);
-    b[5] = 0x00;
-    b[6] = e2prom_bytesum_crc(b, 6);
-    return write_failed(0, b, kInitLen) ? kErrRead : kOk;
+    return init_directory(kEepromHeader, 0, kAreaSpaceEnd);
 }
 
 BSP_API INT e2prom_header_read(UINT8 *header) {
     if (header == nullptr) {
         return kErrRead;
     }
-    if (read_failed(0, header, kHeaderLen)) {
+    if (read_failed(0, header, kEepromHeader.read_len)) {
         return kErrRead;
     }
     return e2prom_check_header_crc(header);
@@ -294,53 +369,28 @@ BSP_API INT e2prom_get_header_size(UINT16 *header_size) {
     if (header_size == nullptr) {
         return kErrRead;
     }
-    if (read_failed(0, ucHeaderBuffer, kHeaderLen)) {
+    if (read_failed(0, ucHeaderBuffer, kEepromHeader.read_len)) {
         return kErrRead;
     }
-    unsigned term = 0;
-    INT rc = e2prom_get_data_area_entry_address(0, ucHeaderBuffer, &term);
-    if (rc == kOk) {
-        *header_size = static_cast<UINT16>(term + 1);
-    }
-    return rc;
+    return directory_size(kEepromHeader, ucHeaderBuffer, header_size);
 }
 
 BSP_API INT e2prom_area_init(UINT8 area_id, UINT16 size) {
-    UINT8 *b = ucHeaderBuffer;
-    if (read_failed(0, b, kHeaderLen)) {
+    if (read_failed(0, ucHeaderBuffer, kEepromHeader.read_len)) {
         return kErrRead;
     }
     unsigned found = 0;
-    INT rc = e2prom_get_data_area_entry_address(area_id, b, &found);
+    INT rc = e2prom_get_data_area_entry_address(area_id, ucHeaderBuffer, &found);
     if (rc != kOk) {
         return rc;
     }
     if (found != 0) {
         return kErrAreaExists;
     }
-    unsigned term = kHeaderFirstEntry;
-    uint64_t start = kFirstAreaAddr;
-    while (b[term] != 0) {
-        start = uint64_t{bsp::get_be32(b + term + 5)} + bsp::get_be32(b + term + 1);
-        term += kHeaderEntryLen;
-    }
-    if (term + kHeaderEntryLen > kHeaderLastOffset) {
-        return kErrHeaderFull;
-    }
-    if (start + size > kAreaSpaceEnd) {
-        return kErrNoSpace;
-    }
-    b[term] = area_id;
-    bsp::put_be32(b + term + 1, size);
-    bsp::put_be32(b + term + 5, static_cast<UINT32>(start));
-    if (write_failed(static_cast<UINT16>(term), b + term, kHeaderEntryLen)) {
-        return kErrRead;
-    }
-    unsigned end = term + kHeaderEntryLen;
-    b[end] = 0x00;
-    b[end + 1] = e2prom_bytesum_crc(b, end + 1);
-    if (write_failed(static_cast<UINT16>(term), b + term, kHeaderEntryLen + 2)) {
-        return kErrRead;
+    UINT32 start = 0;
+    rc = add_entry(kEepromHeader, 0, area_id, size, kAreaSpaceEnd, &start);
+    if (rc != kOk) {
+        return rc;
     }
     return e2prom_data_area_init(size, static_cast<UINT16>(start));
 }
@@ -349,38 +399,16 @@ BSP_API INT e2prom_area_header_read(UINT8 area_id, UINT8 *area_header) {
     if (area_header == nullptr) {
         return kErrRead;
     }
-    Area area{};
-    INT rc = find_area(area_id, true, &area);
-    if (rc != kOk) {
-        return rc;
-    }
-    if (read_failed(area.address, area_header, kAreaHeaderLen)) {
-        return kErrRead;
-    }
-    if (area_header[0] != 0x00 || area_header[1] != 0x00) {
-        return kErrNoArea;
-    }
-    return e2prom_check_data_area_header_crc(area_header);
+    const INT rc = read_area_header(area_id, true, area_header);
+    return rc != kOk ? rc : e2prom_check_data_area_header_crc(area_header);
 }
 
 BSP_API INT e2prom_get_area_header_size(UINT8 area_id, UINT16 *area_header_size) {
     if (area_header_size == nullptr) {
         return kErrRead;
     }
-    Area area{};
-    INT rc = find_area(area_id, false, &area);
-    if (rc != kOk) {
-        return rc;
-    }
-    if (read_failed(area.address, ucHeaderBuffer, kAreaHeaderLen)) {
-        return kErrRead;
-    }
-    unsigned term = 0;
-    rc = e2prom_get_data_entry_address(0, ucHeaderBuffer, &term);
-    if (rc == kOk) {
-        *area_header_size = static_cast<UINT16>(term + 2);
-    }
-    return rc;
+    const INT rc = read_area_header(area_id, false, ucHeaderBuffer);
+    return rc != kOk ? rc : directory_size(kAreaHeader, ucHeaderBuffer, area_header_size);
 }
 
 BSP_API INT e2prom_data_write(UINT8 area_id, UINT16 data_id, UINT16 size, UINT8 *data) {
@@ -400,14 +428,15 @@ BSP_API INT e2prom_data_write(UINT8 area_id, UINT16 data_id, UINT16 size, UINT8 
     if (rc != kOk) {
         return rc;
     }
-    unsigned item = 0;
+    const UINT32 stored = UINT32{size} + 1;  // the data and its check byte
+    UINT32 item = 0;
     if (entry != 0) {
-        if (bsp::get_be16(ucHeaderBuffer + entry + 2) != unsigned{size} + 1) {
+        if (entry_size(kAreaHeader, ucHeaderBuffer, entry) != stored) {
             return kErrDataSize;
         }
-        item = bsp::get_be16(ucHeaderBuffer + entry + 4);
+        item = entry_place(kAreaHeader, ucHeaderBuffer, entry);
     } else {
-        rc = add_data_entry(area, data_id, size, &item);
+        rc = add_entry(kAreaHeader, area.address, data_id, stored, area.size, &item);
         if (rc != kOk) {
             return rc;
         }
