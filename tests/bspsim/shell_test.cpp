@@ -1,48 +1,12 @@
 // The simulator shell as a person uses it: commands from -c and scripts, usage errors, and a
 // state folder that keeps the board between runs.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <fstream>
-#include <string>
+
+#include "shell_run.h"
+
+namespace bsp::test {
 
 namespace {
-
-struct ShellRun {
-    std::string out;
-    int status;
-};
-
-ShellRun bspsim(const std::string &args) {
-    std::string command = std::string(BSP_EMULATOR) + " " + BSPSIM_EXE + " " + args + " 2>&1";
-    ShellRun r{"", -1};
-    FILE *p = popen(command.c_str(), "r");
-    if (p == nullptr) {
-        return r;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) {
-        r.out.append(buf, n);
-    }
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
-
-class ShellTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/bspsim-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-    std::string state() const { return "-s " + dir_; }
-    std::string dir_;
-};
 
 TEST_F(ShellTest, HelpListsCommandsAndHelpCmdShowsOne) {
     ShellRun r = bspsim(state() + " -c help");
@@ -82,3 +46,5 @@ TEST_F(ShellTest, ScriptFileRunsEveryLine) {
 }
 
 }  // namespace
+
+}  // namespace bsp::test

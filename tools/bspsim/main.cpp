@@ -74,6 +74,7 @@ int run_stream(std::istream &in, bool interactive) {
 
 void start_unit(const Options &o) {
     bsp_sim_start(o.state_dir.c_str());
+    bsp::shell::seed_faults_from_env();
     // FPGA registers as the last run left them; saved again when the shell ends.
     std::string registers = bsp::sim::state_path("fpga-registers");
     bsp::sim::fpga_load(registers);

@@ -44,7 +44,7 @@ const std::vector<Command> &all_commands() {
     static const std::vector<Command> commands = [] {
         std::vector<Command> all;
         for (auto table : {sim_commands(), db_commands(), storage_commands(), pci_commands(), serial_commands(),
-                           eth_commands(), sync_commands()}) {
+                           eth_commands(), sync_commands(), faults_commands()}) {
             all.insert(all.end(), table.begin(), table.end());
         }
         return all;

@@ -31,6 +31,10 @@ std::span<const Command> pci_commands();
 std::span<const Command> serial_commands();
 std::span<const Command> eth_commands();
 std::span<const Command> sync_commands();
+std::span<const Command> faults_commands();
+
+// Seeds the bus fault plan from BSP_FAULT_SEED when it is set (the plan stays off otherwise).
+void seed_faults_from_env();
 
 // Every command, in the order shown by "help".
 const std::vector<Command> &all_commands();
