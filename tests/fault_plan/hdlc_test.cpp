@@ -98,16 +98,6 @@ TEST_F(HdlcFaultTest, DroppedOutgoingFrameNeverReachesTheFarEnd) {
     EXPECT_EQ(to_string(sim::fault_plan_log()[0]), "hdlc-out-drop #2 at 0");
 }
 
-TEST_F(HdlcFaultTest, RefusedFramesAreNoEventsOfTheLine) {
-    sim::fault_plan_at(BusFault::HdlcOutDrop, 1);
-    sim::hdlc_fail(sim::HdlcOp::Put);
-    EXPECT_EQ(dpdp_send({0x31}), 1u);  // refused by the service: never on the line
-    EXPECT_EQ(dpdp_send({0x32}), 0u);  // the first frame on the line is the one lost
-    EXPECT_EQ(dpdp_send({0x33}), 0u);
-    EXPECT_EQ(sim::hdlc_sent_frames(), std::vector<Bytes>{{0x33}});
-    EXPECT_EQ(sim::fault_plan_events(BusFault::HdlcOutDrop), 2u);
-}
-
 TEST_F(HdlcFaultTest, SameSeedDropsTheSameOutgoingFrames) {
     auto run = [] {
         sim::fault_plan_seed(0x5e9d);

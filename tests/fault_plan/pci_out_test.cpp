@@ -100,21 +100,6 @@ TEST_F(PciFaultTest, FullQueueBehindALostDoorbellWaitsWithPausesUntilTerminated)
     EXPECT_TRUE(taken(2));
 }
 
-TEST_F(PciFaultTest, ReopeningReleasesASenderWaitingOnAFullQueue) {
-    sim::fault_plan_at(BusFault::DoorbellOutLost, 1);
-    for (uint8_t i = 1; i <= 64; ++i) {
-        ASSERT_EQ(send({i}), 0);
-    }
-    std::atomic<int> result{1};
-    std::thread sender([&] { result = send({65}); });
-    ASSERT_TRUE(wait_until([] { return count_of(log(), kFullQueue) >= 1; }));
-    ASSERT_EQ(pci_open(1), 0);
-    sender.join();
-    EXPECT_EQ(result, 0);  // its message is the first of the fresh queue
-    ASSERT_TRUE(taken(1));
-    EXPECT_EQ(taken_bytes(0), std::vector<Bytes>{{65}});
-}
-
 TEST_F(PciFaultTest, RepeatedOutgoingDoorbellTakesNothingTwice) {
     sim::fault_plan_at(BusFault::DoorbellOutRepeat, 1);
     ASSERT_EQ(send({1, 2}), 0);
