@@ -2,6 +2,7 @@
 // device operations and guarded by OS semaphores. The exported functions only forward.
 #include <cstring>
 
+#include "common/immortal.h"
 #include "db_api_records.h"
 
 namespace bsp::db {
@@ -108,8 +109,7 @@ DB *db_live(UINT32 db_id) {
 }
 
 WriterFirstLock &lifecycle_lock() {
-    static auto *m = new WriterFirstLock;  // never destroyed: a call may run at exit
-    return *m;
+    return immortal<WriterFirstLock, struct LifecycleTag>();
 }
 
 }  // namespace bsp::db

@@ -16,6 +16,7 @@
 
 #include <bsp_os.h>
 
+#include "common/immortal.h"
 #include "common/writer_first_lock.h"
 
 static_assert(MEMGETINFO == 0x80204D01, "MTD geometry request");
@@ -35,10 +36,8 @@ int flash = -1;
 
 // Held exclusively by FlashCreate and FlashDelete, shared by every other function for its
 // whole run: the descriptor is never closed (and its number reused) under a transfer.
-// Never destroyed: a call may still run while the process exits.
 bsp::WriterFirstLock &device_lock() {
-    static auto *m = new bsp::WriterFirstLock;
-    return *m;
+    return bsp::immortal<bsp::WriterFirstLock, struct DeviceLockTag>();
 }
 NU_SEMAPHORE flash_sem;
 mtd_info_t flash_info;

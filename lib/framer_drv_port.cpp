@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/immortal.h"
 #include "common/wake_fd.h"
 #include "framer_drv_internal.h"
 
@@ -54,18 +55,15 @@ void fill_newkey(struct termios *key, speed_t speed) {
 }  // namespace
 
 std::shared_mutex &lifecycle_lock() {
-    static auto *m = new std::shared_mutex;  // never destroyed: tasks may outlive exit
-    return *m;
+    return immortal<std::shared_mutex, struct LifecycleTag>();
 }
 
 std::shared_mutex &port_lock() {
-    static auto *m = new std::shared_mutex;  // never destroyed: tasks may outlive exit
-    return *m;
+    return immortal<std::shared_mutex, struct PortTag>();
 }
 
 std::mutex &state_mutex() {
-    static auto *m = new std::mutex;  // never destroyed: tasks may outlive exit
-    return *m;
+    return immortal<std::mutex, struct StateTag>();
 }
 
 FRAMER *&current_framer() {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "common/task_handover.h"
+#include "common/immortal.h"
 #include "common/wake_fd.h"
 #include "framer_drv_internal.h"
 
@@ -43,8 +44,7 @@ struct RxAction {
 
 // Hand-over of a new block to the task being started.
 std::condition_variable &handshake_cv() {
-    static auto *cv = new std::condition_variable;  // never destroyed: tasks may outlive exit
-    return *cv;
+    return immortal<std::condition_variable, struct HandshakeTag>();
 }
 TaskHandover<FRAMER> handover{state_mutex, handshake_cv};
 

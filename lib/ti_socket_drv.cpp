@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "common/be_pack.h"
+#include "common/immortal.h"
 #include "common/wake_fd.h"
 #include "ti_socket_drv_internal.h"
 
@@ -137,18 +138,15 @@ bool start_task(FRAMER *f) {
 }  // namespace
 
 std::shared_mutex &lifecycle_lock() {
-    static auto *m = new std::shared_mutex;  // never destroyed: tasks may outlive exit
-    return *m;
+    return immortal<std::shared_mutex, struct LifecycleTag>();
 }
 
 std::mutex &state_mutex() {
-    static auto *m = new std::mutex;  // never destroyed: tasks may outlive exit
-    return *m;
+    return immortal<std::mutex, struct StateTag>();
 }
 
 std::condition_variable &task_cv() {
-    static auto *cv = new std::condition_variable;  // never destroyed
-    return *cv;
+    return immortal<std::condition_variable, struct TaskTag>();
 }
 
 FRAMER *&current_socket() {
