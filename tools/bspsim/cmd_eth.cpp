@@ -1,12 +1,15 @@
-// Shell commands of the Ethernet-port families: every command of the port layer's command
-// interpreter by name, the port map's start and SyncE capability phase, and the simulated
-// SFP cage, link partner and link.
+// Shell commands of the Ethernet-port families: every command of the port
+// layer's command interpreter by name, the port map's start and SyncE
+// capability phase, and the simulated SFP cage, link partner and link.
 #include <bsp_ctrl/ehsl_pmap.h>
 #include <bsp_ctrl/ehsl_port.h>
 #include <bsp_sim/sim.h>
 #include <linux/mii.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
+#include <utility>
 
 #include "shell.h"
 
@@ -16,15 +19,42 @@ namespace {
 
 // ---- the port layer's command interpreter ----
 
-constexpr const char *kCliNames[] = {
-    "port_init",        "port_conf",       "stub_conf",       "pmap_conf",   "Operstatus_set",
-    "Operstatus_get",   "adminstatus_set", "adminstatus_get", "speed_set",   "speed_get",
-    "link_status",      "mdix_set",        "mdix_get",        "duplex_set",  "duplex_get",
-    "config_get",       "config_set",      "master_set",      "autoneg_get", "autoneg_set",
-    "supported_speeds",
+// The interpreter's commands, which the shell hands on by name with a port and
+// a value.
+struct CliCommand {
+    const char *name;
+    int args;  // exactly this many
+    const char *usage;
+    const char *help;
 };
 
-// True while ehsl_pmap_synce_cap_init_finished has not run: a capability read would wait.
+constexpr CliCommand kCliCommands[] = {
+    {"port_init", 0, "", "start the port layer and the MAC/SFP driver"},
+    {"port_conf", 0, "", "print the board's port configuration"},
+    {"stub_conf", 0, "", "print the port layer's stub record"},
+    {"pmap_conf", 0, "", "print the port map"},
+    {"Operstatus_set", 2, "PORT VALUE", "store an oper status in the stub record"},
+    {"Operstatus_get", 1, "PORT", "print a port's oper status"},
+    {"adminstatus_set", 2, "PORT VALUE", "set the administrative status (pause off first)"},
+    {"adminstatus_get", 1, "PORT", "print the administrative status"},
+    {"speed_set", 2, "PORT MBITS", "force a speed"},
+    {"speed_get", 1, "PORT", "print the link speed"},
+    {"link_status", 1, "PORT", "print the link status"},
+    {"mdix_set", 2, "PORT MODE", "set MDI-X (0 auto, 1 normal, 2 crossover)"},
+    {"mdix_get", 1, "PORT", "print the MDI-X mode"},
+    {"duplex_set", 2, "PORT 10|11", "set full (10) or half (11) duplex"},
+    {"duplex_get", 1, "PORT", "print the duplex"},
+    {"config_get", 1, "PORT", "print autoneg, configuration and duplex"},
+    {"config_set", 2, "PORT CONFIG", "apply a configuration (1 autodetect .. 9 10HD)"},
+    {"master_set", 2, "PORT 0|1|2", "master/slave: 0 automatic, 1 master, other slave"},
+    {"autoneg_get", 1, "PORT", "print whether autonegotiation is on"},
+    {"autoneg_set", 2, "PORT 0|1", "switch autonegotiation off or on"},
+    {"supported_speeds", 1, "PORT", "print the supported-speeds bitmap"},
+};
+static_assert(std::size(kCliCommands) == 21);
+
+// True while ehsl_pmap_synce_cap_init_finished has not run: a capability read
+// would wait.
 bool capability_phase_open() {
     int value = 0;
     return sem_getvalue(&ehsl_pmap_synce_init_sem, &value) != 0 || value <= 0;
@@ -38,7 +68,7 @@ int run_cli(const Args &args) {
         (args.size() > 1 && !parse_int(args[1], &value))) {
         return 1;
     }
-    const std::string name = kCliNames[I];
+    const std::string name = kCliCommands[I].name;
     if (name == "supported_speeds" && capability_phase_open()) {
         std::fprintf(stderr,
                      "the port map's SyncE capability phase has not ended and the query "
@@ -122,7 +152,8 @@ int cmd_partner(const Args &args) {
         p.forced_full = args[2] == "full";
     } else {
         std::fprintf(stderr,
-                     "usage: partner auto [ADV [CTRL1000]] | forced SPEED full|half [CTRL1000]\n");
+                     "usage: partner auto [ADV [CTRL1000]] | forced SPEED "
+                     "full|half [CTRL1000]\n");
         return 1;
     }
     p.advertise = static_cast<uint16_t>(adv);
@@ -175,31 +206,8 @@ int cmd_eth_status(const Args &) {
     return 0;
 }
 
-constexpr Command kCommands[] = {
-    {"port_init", 0, 0, "", "start the port layer and the MAC/SFP driver", run_cli<0>},
-    {"port_conf", 0, 0, "", "print the board's port configuration", run_cli<1>},
-    {"stub_conf", 0, 0, "", "print the port layer's stub record", run_cli<2>},
-    {"pmap_conf", 0, 0, "", "print the port map", run_cli<3>},
-    {"Operstatus_set", 2, 2, "PORT VALUE", "store an oper status in the stub record", run_cli<4>},
-    {"Operstatus_get", 1, 1, "PORT", "print a port's oper status", run_cli<5>},
-    {"adminstatus_set", 2, 2, "PORT VALUE", "set the administrative status (pause off first)",
-     run_cli<6>},
-    {"adminstatus_get", 1, 1, "PORT", "print the administrative status", run_cli<7>},
-    {"speed_set", 2, 2, "PORT MBITS", "force a speed", run_cli<8>},
-    {"speed_get", 1, 1, "PORT", "print the link speed", run_cli<9>},
-    {"link_status", 1, 1, "PORT", "print the link status", run_cli<10>},
-    {"mdix_set", 2, 2, "PORT MODE", "set MDI-X (0 auto, 1 normal, 2 crossover)", run_cli<11>},
-    {"mdix_get", 1, 1, "PORT", "print the MDI-X mode", run_cli<12>},
-    {"duplex_set", 2, 2, "PORT 10|11", "set full (10) or half (11) duplex", run_cli<13>},
-    {"duplex_get", 1, 1, "PORT", "print the duplex", run_cli<14>},
-    {"config_get", 1, 1, "PORT", "print autoneg, configuration and duplex", run_cli<15>},
-    {"config_set", 2, 2, "PORT CONFIG", "apply a configuration (1 autodetect .. 9 10HD)",
-     run_cli<16>},
-    {"master_set", 2, 2, "PORT 0|1|2", "master/slave: 0 automatic, 1 master, other slave",
-     run_cli<17>},
-    {"autoneg_get", 1, 1, "PORT", "print whether autonegotiation is on", run_cli<18>},
-    {"autoneg_set", 2, 2, "PORT 0|1", "switch autonegotiation off or on", run_cli<19>},
-    {"supported_speeds", 1, 1, "PORT", "print the supported-speeds bitmap", run_cli<20>},
+// The shell's own commands, behind the interpreter's.
+constexpr Command kOwnCommands[] = {
     {"pmap-init", 0, 0, "", "initialise the port map", cmd_pmap_init},
     {"pmap-update", 2, 2, "HWPORT EPSPORT", "map (>0), unmap (<0) a hardware port",
      cmd_pmap_update},
@@ -213,7 +221,18 @@ constexpr Command kCommands[] = {
     {"eth-status", 0, 0, "", "show the cage, the partner, the link and the PHY", cmd_eth_status},
 };
 
-static_assert(std::size(kCliNames) == 21);
+template <size_t... I>
+constexpr auto make_commands(std::index_sequence<I...>) {
+    constexpr auto cli = [](const CliCommand &c, int (*run)(const Args &)) {
+        return Command{c.name, c.args, c.args, c.usage, c.help, run};
+    };
+    std::array<Command, sizeof...(I) + std::size(kOwnCommands)> table{
+        cli(kCliCommands[I], run_cli<I>)...};
+    std::copy(std::begin(kOwnCommands), std::end(kOwnCommands), table.begin() + sizeof...(I));
+    return table;
+}
+
+constexpr auto kCommands = make_commands(std::make_index_sequence<std::size(kCliCommands)>());
 
 }  // namespace
 
