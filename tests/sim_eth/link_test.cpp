@@ -20,21 +20,13 @@ struct ResolveCase {
     bool fault;
 };
 
+// An autonegotiating partner and a forced one; what is not named keeps the partner's default.
 LinkPartner partner(uint16_t adv, uint16_t c1000, uint16_t seed = 0x1234) {
-    LinkPartner p;
-    p.advertise = adv;
-    p.ctrl1000 = c1000;
-    p.seed = seed;
-    return p;
+    return {.advertise = adv, .ctrl1000 = c1000, .seed = seed};
 }
 
 LinkPartner forced(int speed, bool full, uint16_t c1000 = 0) {
-    LinkPartner p;
-    p.autoneg = false;
-    p.forced_speed = speed;
-    p.forced_full = full;
-    p.ctrl1000 = c1000;
-    return p;
+    return {.autoneg = false, .ctrl1000 = c1000, .forced_speed = speed, .forced_full = full};
 }
 
 class LinkResolution : public bsp::test::SimTest,
