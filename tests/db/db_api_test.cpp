@@ -236,23 +236,32 @@ TEST_F(DbTest, CreateFailingOnASemaphoreLeavesNothingCreated) {
     ASSERT_EQ(DbCreate(0, base(), kRegionSize), 0u);
 }
 
-TEST_F(DbTest, OpenFailingOnObjectSemaphoreLeavesNoHandle) {
-    fail_nth(sim::FaultOp::SemCreate, 1);
-    UINT32 id = 0;
-    EXPECT_EQ(open_status(0, "a", "w", &id), 1u);
-    EXPECT_EQ(semaphores_named("OBJ_SEM"), 0);
-    EXPECT_EQ(DbDelete(0), 0u) << "nothing stays open";
-    ASSERT_EQ(DbCreate(0, base(), kRegionSize), 0u);
-}
+struct OpenFault {
+    const char *name;
+    sim::FaultOp op;
+    unsigned nth;
+};
 
-TEST_F(DbTest, OpenFailingToObtainLeavesNoUserBehind) {
-    // Obtains: DB_OBJ_SEM, then OBJ_SEM (fails).
-    fail_nth(sim::FaultOp::SemObtain, 2);
+class OpenFaultTest : public DbTest, public ::testing::WithParamInterface<OpenFault> {};
+
+TEST_P(OpenFaultTest, FailedOpenLeavesNoHandleNoUserAndNothingHeld) {
+    fail_nth(GetParam().op, GetParam().nth);
     UINT32 id = 0;
     EXPECT_EQ(open_status(0, "a", "w", &id), 1u);
     EXPECT_EQ(semaphores_named("OBJ_SEM"), 0);
     EXPECT_TRUE(sim::held_semaphores().empty());
+    EXPECT_EQ(DbDelete(0), 0u) << "nothing stays open";
+    ASSERT_EQ(DbCreate(0, base(), kRegionSize), 0u);
 }
+
+// An open obtains DB_OBJ_SEM, then the object semaphore it has just created.
+INSTANTIATE_TEST_SUITE_P(
+    Steps, OpenFaultTest,
+    ::testing::Values(OpenFault{"CreatingTheObjectSemaphore", sim::FaultOp::SemCreate, 1},
+                      OpenFault{"ObtainingTheObjectSemaphore", sim::FaultOp::SemObtain, 2}),
+    [](const ::testing::TestParamInfo<OpenFault> &param_info) {
+        return std::string(param_info.param.name);
+    });
 
 TEST_F(DbTest, ReadFailingToObtainTheStoreSemaphoreReturns1) {
     put("obj", "abc");
