@@ -59,30 +59,13 @@ struct Directory {
     INT no_space;   // the content would end beyond the space
 };
 
-constexpr Directory kEepromHeader{.read_len = 64,
-                                  .id_len = 1,
-                                  .field_len = 4,
-                                  .first_entry = 5,
-                                  .last_offset = 63,
-                                  .first_place = 0x0040,
-                                  .no_marker = kErrNoHeader,
-                                  .no_terminator = kErrNoTerminator,
-                                  .bad_check = kErrHeaderCheck,
-                                  .formatted = kErrFormatted,
-                                  .full = kErrHeaderFull,
-                                  .no_space = kErrNoSpace};
-constexpr Directory kAreaHeader{.read_len = 256,
-                                .id_len = 2,
-                                .field_len = 2,
-                                .first_entry = 4,
-                                .last_offset = 255,
-                                .first_place = 0x0100,
-                                .no_marker = kErrNoArea,
-                                .no_terminator = kErrNoDataTerminator,
-                                .bad_check = kErrAreaCheck,
-                                .formatted = kErrAreaExists,
-                                .full = kErrAreaFull,
-                                .no_space = kErrDataSize};
+// In the order of the record: lengths and offsets, then the results.
+// clang-format off
+constexpr Directory kEepromHeader{64, 1, 4, 5, 63, 0x0040, kErrNoHeader, kErrNoTerminator,
+                                  kErrHeaderCheck, kErrFormatted, kErrHeaderFull, kErrNoSpace};
+constexpr Directory kAreaHeader{256, 2, 2, 4, 255, 0x0100, kErrNoArea, kErrNoDataTerminator,
+                                kErrAreaCheck, kErrAreaExists, kErrAreaFull, kErrDataSize};
+// clang-format on
 constexpr UINT32 kAreaSpaceEnd = 0x3E00;
 
 constexpr unsigned entry_len(const Directory &d) {
@@ -310,39 +293,49 @@ INT read_area_header(UINT8 area_id, bool check, UINT8 *buf) {
     return read_directory(kAreaHeader, area.address, false, buf);
 }
 
-// Reads the area header into `buf` (256 bytes) and finds the entry of `data_id` (1..65535),
-// optionally verifying the area header's check byte first. `*entry` is 0 when absent.
-INT find_data_entry(const Area &area, UINT16 data_id, bool check, UINT8 *buf, unsigned *entry) {
-    INT rc = read_directory(kAreaHeader, area.address, check, buf);
+// Finds the area `area_id`, reads its header into ucHeaderBuffer and finds the entry of
+// `data_id` (1..65535) there, optionally verifying both check bytes first. `*entry` is 0 when
+// absent.
+INT find_data_entry(UINT8 area_id, UINT16 data_id, bool check, Area *area, unsigned *entry) {
+    INT rc = find_area(area_id, check, area);
     if (rc != kOk) {
         return rc;
     }
-    rc = e2prom_get_data_entry_address(data_id, buf, entry);
+    rc = read_directory(kAreaHeader, area->address, check, ucHeaderBuffer);
+    if (rc != kOk) {
+        return rc;
+    }
+    rc = e2prom_get_data_entry_address(data_id, ucHeaderBuffer, entry);
     if (rc == kOk && data_id == 0) {
         *entry = 0;  // id 0 names the terminator, never an item
     }
     return rc;
 }
 
-// Both lookups for the readers of an item: the entry's stored size and item offset.
-INT find_item(UINT8 area_id, UINT16 data_id, bool check, Area *area, UINT16 *stored_size,
-              UINT16 *item) {
-    INT rc = find_area(area_id, check, area);
-    if (rc != kOk) {
-        return rc;
-    }
+// Where an item's data lies on the device and how long it is, without its check byte.
+struct Item {
+    UINT16 at;
+    UINT16 length;
+};
+
+// Both lookups for the readers of an item.
+INT find_item(UINT8 area_id, UINT16 data_id, bool check, Item *item) {
+    Area area{};
     unsigned entry = 0;
-    rc = find_data_entry(*area, data_id, check, ucHeaderBuffer, &entry);
-    if (rc != kOk) {
+    if (const INT rc = find_data_entry(area_id, data_id, check, &area, &entry); rc != kOk) {
         return rc;
     }
     if (entry == 0) {
         return kErrNoData;
     }
-    *stored_size = static_cast<UINT16>(entry_size(kAreaHeader, ucHeaderBuffer, entry));
-    *item = static_cast<UINT16>(entry_place(kAreaHeader, ucHeaderBuffer, entry));
+    const UINT16 stored = static_cast<UINT16>(entry_size(kAreaHeader, ucHeaderBuffer, entry));
     // Every item carries its check byte; a stored size of 0 is a corrupt entry.
-    return *stored_size == 0 ? kErrDataCheck : kOk;
+    if (stored == 0) {
+        return kErrDataCheck;
+    }
+    item->at = static_cast<UINT16>(area.address + entry_place(kAreaHeader, ucHeaderBuffer, entry));
+    item->length = static_cast<UINT16>(stored - 1);
+    return kOk;
 }
 
 INT e2prom_data_area_init(UINT16 size, UINT16 address) {
@@ -419,12 +412,8 @@ BSP_API INT e2prom_data_write(UINT8 area_id, UINT16 data_id, UINT16 size, UINT8 
         return kErrNoData;  // id 0 is the area header's terminator
     }
     Area area{};
-    INT rc = find_area(area_id, false, &area);
-    if (rc != kOk) {
-        return rc;
-    }
     unsigned entry = 0;
-    rc = find_data_entry(area, data_id, false, ucHeaderBuffer, &entry);
+    INT rc = find_data_entry(area_id, data_id, false, &area, &entry);
     if (rc != kOk) {
         return rc;
     }
@@ -453,32 +442,26 @@ BSP_API INT e2prom_data_read(UINT8 area_id, UINT16 data_id, UINT8 *data) {
     if (data == nullptr) {
         return kErrRead;
     }
-    Area area{};
-    UINT16 stored = 0;
-    UINT16 item = 0;
-    INT rc = find_item(area_id, data_id, true, &area, &stored, &item);
-    if (rc != kOk) {
+    Item item{};
+    if (const INT rc = find_item(area_id, data_id, true, &item); rc != kOk) {
         return rc;
     }
-    UINT16 length = static_cast<UINT16>(stored - 1);
-    UINT16 at = static_cast<UINT16>(area.address + item);
+    const UINT16 check_at = static_cast<UINT16>(item.at + item.length);
     UINT8 check = 0;
-    if (read_failed(at, data, length) || read_failed(static_cast<UINT16>(at + length), &check, 1)) {
+    if (read_failed(item.at, data, item.length) || read_failed(check_at, &check, 1)) {
         return kErrRead;
     }
-    return e2prom_bytesum_crc(data, length) == check ? kOk : kErrDataCheck;
+    return e2prom_bytesum_crc(data, item.length) == check ? kOk : kErrDataCheck;
 }
 
 BSP_API INT e2prom_get_data_size(UINT8 area_id, UINT16 data_id, UINT16 *data_size) {
     if (data_size == nullptr) {
         return kErrRead;
     }
-    Area area{};
-    UINT16 stored = 0;
-    UINT16 item = 0;
-    INT rc = find_item(area_id, data_id, false, &area, &stored, &item);
+    Item item{};
+    const INT rc = find_item(area_id, data_id, false, &item);
     if (rc == kOk) {
-        *data_size = static_cast<UINT16>(stored - 1);
+        *data_size = item.length;
     }
     return rc;
 }
