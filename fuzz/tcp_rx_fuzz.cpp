@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include <bsp_sim/net.h>
+
 #include "fuzz_support.h"
 
 namespace {
@@ -19,19 +21,6 @@ namespace {
 int take_message(void *msg) {
     std::free(msg);
     return 0;
-}
-
-// A free loopback port for the library's listening socket, chosen once.
-int pick_port() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(s);
-    return ntohs(a.sin_port);
 }
 
 int g_port = 0;
@@ -63,7 +52,7 @@ void hang_up(int client) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     bsp::fuzz::fresh_unit();
-    g_port = pick_port();
+    g_port = bsp::sim::free_loopback_port();
     if (ti_socket_init(g_port) != 0 || ti_socket_open(take_message) != 0) {
         std::abort();
     }

@@ -31,19 +31,6 @@ public:
     }
 };
 
-// A port that nobody listens on at the moment.
-int free_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 class TiSocketInitOpen : public Operation {
 public:
     long fail_code() const override { return -1; }
@@ -56,7 +43,7 @@ public:
     void undo() override { ti_socket_close(); }
 
 private:
-    int port_ = free_port();
+    int port_ = sim::free_loopback_port();
 };
 
 class SerialFaults : public FaultMatrix {};

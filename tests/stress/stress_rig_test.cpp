@@ -73,18 +73,6 @@ std::vector<uint8_t> tcp_frame(uint32_t n) {
     return f;
 }
 
-int free_tcp_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 // Reads whatever the server sent within `ms`; false when the server closed or failed.
 bool drain_socket(int fd, int ms) {
     pollfd p = {fd, POLLIN, 0};
@@ -235,7 +223,7 @@ void StressTest::start_stoppable(bool at_boot) {
     ASSERT_EQ(pci_open(kPciVersion), 0);
     ASSERT_EQ(FramerCreate(0), 0u);
     ASSERT_EQ(FramerOpen(on_framer, 115200), 0u);
-    tcp_port_ = free_tcp_port();
+    tcp_port_ = sim::free_loopback_port();
     ASSERT_EQ(ti_socket_init(tcp_port_), 0);
     ASSERT_EQ(ti_socket_open(on_socket), 0);
     if (at_boot) {

@@ -41,9 +41,6 @@ class Client {
     int fd_ = -1;
 };
 
-// A TCP port on which nothing listens right now.
-int free_port();
-
 // The 600-byte frame a client sends for `msg`.
 Bytes client_frame(const Bytes &msg);
 

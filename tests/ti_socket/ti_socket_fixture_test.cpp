@@ -105,16 +105,6 @@ void Client::abort() {
     close();
 }
 
-int free_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(0);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 Bytes client_frame(const Bytes &msg) {
     Bytes f(600, 0);
     Bytes head = {0x5A, 0xA5, 0xC3, 0x3C, 0x00, 0x00, 0x02, 0x58};
@@ -155,7 +145,7 @@ void TiSocketTest::TearDown() {
 }
 
 void TiSocketTest::open_socket() {
-    port_ = free_port();
+    port_ = sim::free_loopback_port();
     ASSERT_EQ(ti_socket_init(port_), 0);
     ASSERT_EQ(ti_socket_open(record_buffer), 0);
 }

@@ -170,7 +170,7 @@ TEST_F(TiSocketTest, AcceptErrorsArePaced) {
 }
 
 TEST_F(TiSocketTest, OpenFailsWhenThePortIsTaken) {
-    port_ = free_port();
+    port_ = sim::free_loopback_port();
     int other = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a = {};
     a.sin_family = AF_INET;
@@ -187,13 +187,13 @@ TEST_F(TiSocketTest, OpenFailsWhenThePortIsTaken) {
 
 TEST_F(TiSocketTest, InitFailsWithoutItsSemaphore) {
     sim::inject_fault({sim::FaultOp::SemCreate, 1, EIO, -1, ""});
-    EXPECT_EQ(ti_socket_init(free_port()), -1);
+    EXPECT_EQ(ti_socket_init(sim::free_loopback_port()), -1);
     char msg = 1;
     EXPECT_EQ(ti_socket_write(&msg, 1), -1);
 }
 
 TEST_F(TiSocketTest, OpenFailsWhenTheTaskCannotStart) {
-    port_ = free_port();
+    port_ = sim::free_loopback_port();
     ASSERT_EQ(ti_socket_init(port_), 0);
     sim::inject_fault({sim::FaultOp::TaskCreate, 1, EIO, -1, ""});
     EXPECT_EQ(ti_socket_open(record_buffer), -1);
@@ -224,7 +224,7 @@ int close_from_callback(void *msg) {
 }
 
 TEST_F(TiSocketTest, CloseFromTheCallbackEndsTheTaskAfterIt) {
-    port_ = free_port();
+    port_ = sim::free_loopback_port();
     ASSERT_EQ(ti_socket_init(port_), 0);
     ASSERT_EQ(ti_socket_open(close_from_callback), 0);
     Client client;

@@ -14,6 +14,7 @@
 #include "bsp_sim/i2c.h"
 #include "bsp_sim/log.h"
 #include "bsp_sim/mtd.h"
+#include "bsp_sim/net.h"
 #include "bsp_sim/pci.h"
 #include "bsp_sim/os.h"
 #include "bsp_sim/region.h"
