@@ -128,11 +128,20 @@ class DbTest : public StoreTest {
         StoreTest::TearDown();
     }
 
+    static UINT32 open_status(const char *name, const char *mode, UINT32 *id, UINT32 db = 0) {
+        return DbObjOpen(db, id, const_cast<char *>(name), const_cast<char *>(mode));
+    }
+
     UINT32 open(const char *name, const char *mode, UINT32 db = 0) {
         UINT32 id = 0;
-        EXPECT_EQ(DbObjOpen(db, &id, const_cast<char *>(name), const_cast<char *>(mode)), 0u)
-            << name << " " << mode;
+        EXPECT_EQ(open_status(name, mode, &id, db), 0u) << name << " " << mode;
         return id;
+    }
+
+    // Database 0 can be deleted (no object stays open) and is created again.
+    void expect_nothing_open() {
+        EXPECT_EQ(DbDelete(0), 0u) << "no object stays open";
+        ASSERT_EQ(DbCreate(0, base(), kRegionSize), 0u);
     }
 
     void put(const char *name, const std::string &data, UINT32 db = 0) {

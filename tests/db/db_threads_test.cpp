@@ -26,8 +26,7 @@ TEST_F(DbTest, SecondOpenerWaitsUntilTheFirstCloses) {
     std::atomic<bool> opened{false};
     UINT32 second = 0;
     std::thread t([&] {
-        UINT32 rc = DbObjOpen(0, &second, const_cast<char *>("shared"), const_cast<char *>("w"));
-        EXPECT_EQ(rc, 0u);
+        EXPECT_EQ(open_status("shared", "w", &second), 0u);
         opened = true;
     });
     ASSERT_TRUE(wait_until([] { return waiters_on("OBJ_SEM") == 1; }));
@@ -50,7 +49,7 @@ TEST_F(DbTest, RemoveWhileAnotherWaitsReturns1AndRemovesNothing) {
     UINT32 holder = open("shared", "r");
     std::thread t([&] {
         UINT32 id = 0;
-        EXPECT_EQ(DbObjOpen(0, &id, const_cast<char *>("shared"), const_cast<char *>("r")), 0u);
+        EXPECT_EQ(open_status("shared", "r", &id), 0u);
         char buf[8] = {};
         EXPECT_EQ(DbObjRead(id, buf, sizeof buf), 0u);
         EXPECT_STREQ(buf, "stay");
@@ -67,7 +66,7 @@ TEST_F(DbTest, OpenersOfDifferentNamesDoNotWaitForEachOther) {
     UINT32 a = open("a", "w");
     std::thread t([&] {
         UINT32 b = 0;
-        EXPECT_EQ(DbObjOpen(0, &b, const_cast<char *>("b"), const_cast<char *>("w")), 0u);
+        EXPECT_EQ(open_status("b", "w", &b), 0u);
         EXPECT_EQ(DbObjWrite(b, "b", 1), 0u);
         EXPECT_EQ(DbObjClose(b), 0u);
     });
@@ -101,8 +100,7 @@ TEST_F(DbTest, ManyThreadsReadAndWriteWithoutLosingAWrite) {
                 const std::string &n = names[static_cast<size_t>(r + t) % names.size()];
                 UINT32 id = 0;
                 UINT32 count = 0;
-                int bad =
-                    DbObjOpen(0, &id, const_cast<char *>(n.c_str()), const_cast<char *>("r+")) != 0;
+                int bad = open_status(n.c_str(), "r+", &id) != 0;
                 bad += DbObjRead(id, &count, 4) != 0;
                 ++count;
                 bad += DbObjWrite(id, &count, 4) != 0;
@@ -136,7 +134,7 @@ TEST_F(DbTest, DeleteWhileAnOpenerWaitsIsRefusedAtOnceAndServesAfterwards) {
     UINT32 holder = open("x", "w");
     std::thread t([&] {
         UINT32 id = 0;
-        EXPECT_EQ(DbObjOpen(0, &id, const_cast<char *>("x"), const_cast<char *>("r")), 0u);
+        EXPECT_EQ(open_status("x", "r", &id), 0u);
         EXPECT_EQ(DbObjClose(id), 0u);
     });
     ASSERT_TRUE(wait_until([] { return waiters_on("OBJ_SEM") == 1; }));
@@ -144,8 +142,7 @@ TEST_F(DbTest, DeleteWhileAnOpenerWaitsIsRefusedAtOnceAndServesAfterwards) {
     EXPECT_EQ(DbCreate(0, base(), kRegionSize), 1u);
     EXPECT_EQ(DbObjClose(holder), 0u);
     t.join();
-    EXPECT_EQ(DbDelete(0), 0u);
-    EXPECT_EQ(DbCreate(0, base(), kRegionSize), 0u);
+    expect_nothing_open();
 }
 
 // Workers use objects of their own while another thread deletes and creates the database
@@ -165,7 +162,7 @@ TEST_F(DbTest, DeleteAndCreateAgainWhileObjectCallsRunKeepEveryOpenObjectWhole) 
                 // A pause with nothing open, so that deletes find moments to come through.
                 std::this_thread::sleep_for(std::chrono::microseconds(50));
                 UINT32 id = 0;
-                if (DbObjOpen(0, &id, name.data(), const_cast<char *>("w+")) != 0) {
+                if (open_status(name.c_str(), "w+", &id) != 0) {
                     continue;
                 }
                 ++opened;
