@@ -7,6 +7,7 @@ namespace {
 
 using bsp::test::driver_writes;
 using bsp::test::kSfpPort;
+using bsp::test::make_partner;
 using bsp::test::port_log;
 using bsp::test::PortTest;
 using Texts = std::vector<std::string>;
@@ -27,9 +28,7 @@ TEST_F(PortTest, SpeedGetOnCopperAsksTheDriverAfterTheLinkTest) {
 }
 
 TEST_F(PortTest, SpeedGetFollowsTheResolvedLink) {
-    bsp::sim::LinkPartner p;
-    p.ctrl1000 = 0;  // a 100 Mbit/s partner
-    bsp::sim::set_link_partner(p);
+    bsp::sim::set_link_partner(make_partner(true, 0x05E1, 0));  // a 100 Mbit/s partner
     int speed = 0;
     ASSERT_EQ(ehsl_port_speed_get(kSfpPort, &speed), 0);
     EXPECT_EQ(speed, 100);
@@ -50,26 +49,37 @@ TEST_F(PortTest, SpeedGetWithTheLinkDownIsZeroWithoutClosingMessage) {
     }
 }
 
-TEST_F(PortTest, SpeedGetOnFibreIsFixed) {
+// A fibre module has no PHY: fixed answers, and only the link test reaches the driver.
+TEST_F(PortTest, FibreModuleGivesFixedAnswersWithoutPhyAccess) {
     bsp::sim::plug_sfp(SFP_FIBER);
-    int speed = 0;
-    ASSERT_EQ(ehsl_port_speed_get(kSfpPort, &speed), 0);
-    EXPECT_EQ(speed, 1000);
+    int v = 0;
+    ASSERT_EQ(ehsl_port_speed_get(kSfpPort, &v), 0);
+    EXPECT_EQ(v, 1000);
     EXPECT_EQ(bsp::sim::eth_calls(), (Texts{"get_operstatus(3)=0"}));
+    bsp::sim::clear_eth_calls();
+    EXPECT_EQ(ehsl_port_speed_set(kSfpPort, 1000), 0);
+    EXPECT_EQ(ehsl_port_speed_set(kSfpPort, 100), -1);
+    EXPECT_EQ(ehsl_port_master_set(kSfpPort, 2), 0);
+    v = 5;
+    EXPECT_EQ(ehsl_port_phy_get(kSfpPort, 1, &v), -2);
+    EXPECT_EQ(ehsl_port_phy_set(kSfpPort, 1, 0), -2);
+    EXPECT_EQ(v, 5);
+    EXPECT_TRUE(bsp::sim::eth_calls().empty());
+    v = -1;
+    ASSERT_EQ(ehsl_port_adminstatus_get(kSfpPort, &v), 0);
+    EXPECT_EQ(v, -1);  // the caller's value stays
+    ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
+    ehsl_port_cfg_t speed = EHSL_PORT_CONFIG_FD;
+    ehsl_port_cfg_t duplex = EHSL_PORT_CONFIG_HD;
+    ASSERT_EQ(ehsl_port_config_get(kSfpPort, &v, &speed, &duplex), 0);
+    EXPECT_EQ(speed, EHSL_PORT_CONFIG_1000FD);
+    EXPECT_EQ(duplex, EHSL_PORT_CONFIG_FD);
 }
 
 TEST_F(PortTest, SpeedGetPassesOnADriverFailure) {
     bsp::sim::inject_eth_fault({"speed_get", -1, -7, 1});
     int speed = 0;
     EXPECT_EQ(ehsl_port_speed_get(kSfpPort, &speed), -7);
-}
-
-TEST_F(PortTest, SpeedSetOnFibreAcceptsOnly1000AndCallsNothing) {
-    bsp::sim::plug_sfp(SFP_FIBER);
-    bsp::sim::clear_eth_calls();
-    EXPECT_EQ(ehsl_port_speed_set(kSfpPort, 1000), 0);
-    EXPECT_EQ(ehsl_port_speed_set(kSfpPort, 100), -1);
-    EXPECT_TRUE(bsp::sim::eth_calls().empty());
 }
 
 TEST_F(PortTest, SpeedSetOnCopperPassesOnTheDriverResult) {
@@ -96,23 +106,14 @@ TEST_F(PortTest, AdminStatusReadsPowerDownAndIsolate) {
                                  "1:[KVU7B] EHSL_PORT_KVU: ehsl_port_adminstatus_get ...\n"}));
 }
 
-TEST_F(PortTest, AdminStatusOnFibreLeavesTheCallersValue) {
-    bsp::sim::plug_sfp(SFP_FIBER);
-    int status = -1;
-    ASSERT_EQ(ehsl_port_adminstatus_get(kSfpPort, &status), 0);
-    EXPECT_EQ(status, -1);
-}
-
 TEST_F(PortTest, DuplexGetOnCopperAndFibre) {
     ehsl_port_cfg_t d = EHSL_PORT_CONFIG_AUTODETECT;
     ASSERT_EQ(ehsl_port_duplex_get(kSfpPort, &d), 0);
     EXPECT_EQ(d, EHSL_PORT_CONFIG_FD);
     EXPECT_EQ(port_log(), (Texts{"2:[KVU7A] EHSL_PORT: ehsl_port_duplex_get(3, *)\n",
                                  "2:[KVU7A] EHSL_PORT: ehsl_port_duplex_get(3, 10)\n"}));
-    bsp::sim::LinkPartner p;
-    p.autoneg = false;
-    p.forced_speed = 100;
-    bsp::sim::set_link_partner(p);  // parallel detection: half duplex
+    // A partner forced to 100 Mbit/s, found by parallel detection: half duplex.
+    bsp::sim::set_link_partner(make_partner(false, 0x05E1, 0x0300, 100));
     ASSERT_EQ(ehsl_port_duplex_get(kSfpPort, &d), 0);
     EXPECT_EQ(d, EHSL_PORT_CONFIG_HD);
     bsp::sim::plug_sfp(SFP_FIBER);
@@ -121,8 +122,7 @@ TEST_F(PortTest, DuplexGetOnCopperAndFibre) {
 }
 
 TEST_F(PortTest, DuplexSetWritesOnlyAChange) {
-    ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
-    bsp::sim::clear_eth_calls();
+    stop_autoneg();
     EXPECT_EQ(ehsl_port_duplex_set(kSfpPort, EHSL_PORT_CONFIG_FD), 0);
     EXPECT_EQ(ehsl_port_duplex_set(kSfpPort, EHSL_PORT_CONFIG_HD), 0);
     EXPECT_EQ(bsp::sim::eth_calls(),

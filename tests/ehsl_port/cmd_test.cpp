@@ -73,13 +73,19 @@ TEST(PortPrintoutsBeforeInit, PortMapPrintsZerosBeforeItsInit) {
                             "|  mac         |            0      |             0    | \n"));
 }
 
+// The board printout, directly and through the "port_conf" command.
 TEST_F(PortTest, BoardPrintout) {
     kvu_hal_board_t b = bsp::sim::default_board();
     b.cp_num_of_entry[2] = 12;
     bsp::sim::set_board(b);
-    StdoutCapture out;
-    EXPECT_EQ(kvu_hal_cmd(), 0);
-    EXPECT_EQ(out.text(),
+    std::string direct;
+    {
+        StdoutCapture out;
+        EXPECT_EQ(kvu_hal_cmd(), 0);
+        direct = out.text();
+    }
+    EXPECT_EQ(run("port_conf"), direct);
+    EXPECT_EQ(direct,
               "OXU HAL: Board specific configuration\n"
               "Num lan ports:     3\n"
               "Num wan ports:     1\n"
@@ -135,54 +141,50 @@ TEST_P(CliCommand, PrintsItsResultOrErrorLine) {
     EXPECT_EQ(run(c.command, c.port, c.value), c.out);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, CliCommand,
-    ::testing::Values(
-        CliCase{"OperGet", "Operstatus_get", SFP_COPPER, 3, 0, "Oper status port 3  up\n"},
-        CliCase{"OperGetError", "Operstatus_get", SFP_NO_SFP, 3, 0, "Error in admin status get\n"},
-        CliCase{"OperSet", "Operstatus_set", SFP_COPPER, 1, 4, ""},
-        CliCase{"OperSetOutside", "Operstatus_set", SFP_COPPER, 3, 4, "Error in Operstatus set\n"},
-        CliCase{"AdminSet", "adminstatus_set", SFP_COPPER, 3, 1, ""},
-        CliCase{"AdminSetError", "adminstatus_set", SFP_COPPER, 1, 1,
-                "Error in admin status set\n"},
-        CliCase{"AdminGet", "adminstatus_get", SFP_COPPER, 3, 0, "Admin status up\n"},
-        CliCase{"AdminGetFibre", "adminstatus_get", SFP_FIBER, 3, 0, "Admin status up\n"},
-        CliCase{"AdminGetError", "adminstatus_get", SFP_NO_SFP, 3, 0,
-                "Error in admin status get\n"},
-        CliCase{"SpeedSet", "speed_set", SFP_FIBER, 3, 1000, ""},
-        CliCase{"SpeedSetError", "speed_set", SFP_FIBER, 3, 100, "Error in speed set\n"},
-        CliCase{"SpeedGet", "speed_get", SFP_COPPER, 3, 0, "Speed 1000 Mbit/s\n"},
-        CliCase{"SpeedGetError", "speed_get", SFP_ERROR, 3, 0, "Error reading port speed\n"},
-        CliCase{"LinkStatus", "link_status", SFP_FIBER, 3, 0, "Link status UP\n"},
-        CliCase{"LinkStatusError", "link_status", SFP_COPPER, 0, 0, "Error reading Link status\n"},
-        CliCase{"MdixSet", "mdix_set", SFP_COPPER, 3, 2, ""},
-        CliCase{"MdixSetError", "mdix_set", SFP_FIBER, 3, 2, "Error in mdix set\n"},
-        CliCase{"MdixGet", "mdix_get", SFP_FIBER, 3, 0, "mdix 0\n"},
-        CliCase{"MdixGetError", "mdix_get", SFP_NO_SFP, 3, 0, "Error reading mdix config status\n"},
-        CliCase{"DuplexSet", "duplex_set", SFP_COPPER, 3, 10, ""},
-        CliCase{"DuplexSetError", "duplex_set", SFP_NO_SFP, 3, 10, "Error in duplex set\n"},
-        CliCase{"DuplexGet", "duplex_get", SFP_COPPER, 3, 0, "duplex 10\n"},
-        CliCase{"DuplexGetError", "duplex_get", SFP_COPPER, 2, 0,
-                "Error reading duplex config status\n"},
-        CliCase{"ConfigGet", "config_get", SFP_COPPER, 3, 0,
-                "Config status autoneg=1, speed=1, duplex=10\n"},
-        CliCase{"ConfigGetError", "config_get", SFP_NO_SFP, 3, 0, "Error reading config status\n"},
-        CliCase{"ConfigSet", "config_set", SFP_COPPER, 3, 6, ""},
-        CliCase{"ConfigSetError", "config_set", SFP_COPPER, 0, 6, "Error in config set\n"},
-        CliCase{"MasterSet", "master_set", SFP_COPPER, 3, 7, ""},
-        CliCase{"MasterSetError", "master_set", SFP_NO_SFP, 3, 0, "Error in config set\n"},
-        CliCase{"AutonegGet", "autoneg_get", SFP_COPPER, 3, 0, "Autoneg: ON\n"},
-        CliCase{"AutonegGetError", "autoneg_get", SFP_NO_SFP, 3, 0, "Error reading autoneg\n"},
-        CliCase{"AutonegSet", "autoneg_set", SFP_COPPER, 3, 0, ""},
-        CliCase{"AutonegSetError", "autoneg_set", SFP_NO_SFP, 3, 0, "Error in autoneg set\n"},
-        CliCase{"SpeedsError", "supported_speeds", SFP_NO_SFP, 3, 0,
-                "Error reading supported speeds\n"},
-        CliCase{"PortInit", "port_init", SFP_COPPER, 3, 0, ""},
-        CliCase{"Unknown", "no_such_command", SFP_COPPER, 3, 0, ""},
-        CliCase{"CaseMatters", "SPEED_GET", SFP_COPPER, 3, 0, ""}),
-    [](const ::testing::TestParamInfo<CliCase> &param_info) {
-        return std::string(param_info.param.name);
-    });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Table, CliCommand, ::testing::Values(
+    CliCase{"OperGet", "Operstatus_get", SFP_COPPER, 3, 0, "Oper status port 3  up\n"},
+    CliCase{"OperGetError", "Operstatus_get", SFP_NO_SFP, 3, 0, "Error in admin status get\n"},
+    CliCase{"OperSet", "Operstatus_set", SFP_COPPER, 1, 4, ""},
+    CliCase{"OperSetOutside", "Operstatus_set", SFP_COPPER, 3, 4, "Error in Operstatus set\n"},
+    CliCase{"AdminSet", "adminstatus_set", SFP_COPPER, 3, 1, ""},
+    CliCase{"AdminSetError", "adminstatus_set", SFP_COPPER, 1, 1, "Error in admin status set\n"},
+    CliCase{"AdminGet", "adminstatus_get", SFP_COPPER, 3, 0, "Admin status up\n"},
+    CliCase{"AdminGetFibre", "adminstatus_get", SFP_FIBER, 3, 0, "Admin status up\n"},
+    CliCase{"AdminGetError", "adminstatus_get", SFP_NO_SFP, 3, 0, "Error in admin status get\n"},
+    CliCase{"SpeedSet", "speed_set", SFP_FIBER, 3, 1000, ""},
+    CliCase{"SpeedSetError", "speed_set", SFP_FIBER, 3, 100, "Error in speed set\n"},
+    CliCase{"SpeedGet", "speed_get", SFP_COPPER, 3, 0, "Speed 1000 Mbit/s\n"},
+    CliCase{"SpeedGetError", "speed_get", SFP_ERROR, 3, 0, "Error reading port speed\n"},
+    CliCase{"LinkStatus", "link_status", SFP_FIBER, 3, 0, "Link status UP\n"},
+    CliCase{"LinkStatusError", "link_status", SFP_COPPER, 0, 0, "Error reading Link status\n"},
+    CliCase{"MdixSet", "mdix_set", SFP_COPPER, 3, 2, ""},
+    CliCase{"MdixSetError", "mdix_set", SFP_FIBER, 3, 2, "Error in mdix set\n"},
+    CliCase{"MdixGet", "mdix_get", SFP_FIBER, 3, 0, "mdix 0\n"},
+    CliCase{"MdixGetError", "mdix_get", SFP_NO_SFP, 3, 0, "Error reading mdix config status\n"},
+    CliCase{"DuplexSet", "duplex_set", SFP_COPPER, 3, 10, ""},
+    CliCase{"DuplexSetError", "duplex_set", SFP_NO_SFP, 3, 10, "Error in duplex set\n"},
+    CliCase{"DuplexGet", "duplex_get", SFP_COPPER, 3, 0, "duplex 10\n"},
+    CliCase{"DuplexGetError", "duplex_get", SFP_COPPER, 2, 0,
+            "Error reading duplex config status\n"},
+    CliCase{"ConfigGet", "config_get", SFP_COPPER, 3, 0,
+            "Config status autoneg=1, speed=1, duplex=10\n"},
+    CliCase{"ConfigGetError", "config_get", SFP_NO_SFP, 3, 0, "Error reading config status\n"},
+    CliCase{"ConfigSet", "config_set", SFP_COPPER, 3, 6, ""},
+    CliCase{"ConfigSetError", "config_set", SFP_COPPER, 0, 6, "Error in config set\n"},
+    CliCase{"MasterSet", "master_set", SFP_COPPER, 3, 7, ""},
+    CliCase{"MasterSetError", "master_set", SFP_NO_SFP, 3, 0, "Error in config set\n"},
+    CliCase{"AutonegGet", "autoneg_get", SFP_COPPER, 3, 0, "Autoneg: ON\n"},
+    CliCase{"AutonegGetError", "autoneg_get", SFP_NO_SFP, 3, 0, "Error reading autoneg\n"},
+    CliCase{"AutonegSet", "autoneg_set", SFP_COPPER, 3, 0, ""},
+    CliCase{"AutonegSetError", "autoneg_set", SFP_NO_SFP, 3, 0, "Error in autoneg set\n"},
+    CliCase{"SpeedsError", "supported_speeds", SFP_NO_SFP, 3, 0,
+            "Error reading supported speeds\n"},
+    CliCase{"PortInit", "port_init", SFP_COPPER, 3, 0, ""},
+    CliCase{"Unknown", "no_such_command", SFP_COPPER, 3, 0, ""},
+    CliCase{"CaseMatters", "SPEED_GET", SFP_COPPER, 3, 0, ""}),
+    bsp::test::RowName());
+// clang-format on
 
 TEST_F(PortTest, MasterSetMapsTheOperatorValue) {
     run("master_set", kSfpPort, 0);
@@ -205,13 +207,6 @@ TEST_F(PortTest, NullCommandNameDoesNothing) {
     EXPECT_EQ(cli_cmd(0, kSfpPort, nullptr, 0), 0);
     EXPECT_EQ(out.text(), "");
     EXPECT_TRUE(bsp::sim::eth_calls().empty());
-}
-
-TEST_F(PortTest, PrintoutCommandsByName) {
-    StdoutCapture direct;
-    kvu_hal_cmd();
-    const std::string board = direct.text();
-    EXPECT_EQ(run("port_conf"), board);
 }
 
 }  // namespace

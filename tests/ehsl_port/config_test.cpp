@@ -8,6 +8,7 @@ namespace {
 
 using bsp::test::driver_writes;
 using bsp::test::kSfpPort;
+using bsp::test::make_partner;
 using bsp::test::port_log;
 using bsp::test::PortTest;
 using Texts = std::vector<std::string>;
@@ -18,10 +19,6 @@ struct ConfigCase {
     int result;
     Texts writes;
 };
-
-std::string case_name(const ::testing::TestParamInfo<ConfigCase> &param_info) {
-    return param_info.param.name;
-}
 
 // Autonegotiation on, starting from the power-on advertisement (which reads as AUTODETECT).
 class ConfigAutonegOn : public PortTest, public ::testing::WithParamInterface<ConfigCase> {};
@@ -34,37 +31,31 @@ TEST_P(ConfigAutonegOn, WritesTheAdvertisementAndRestarts) {
 
 const std::string kRestart = "mdio_write(0,0,0x1340)=0";
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ConfigAutonegOn,
-    ::testing::Values(
-        ConfigCase{"Autodetect", 1, 0, {}},
-        ConfigCase{
-            "Master1000", 2, 0, {"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x1a00)=0", kRestart}},
-        ConfigCase{
-            "Slave1000", 3, 0, {"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x1200)=0", kRestart}},
-        ConfigCase{"Full1000", 4, 0, {"mdio_write(0,4,0x0001)=0", kRestart}},
-        ConfigCase{
-            "Half1000", 5, 0, {"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x0100)=0", kRestart}},
-        ConfigCase{
-            "Full100", 6, 0, {"mdio_write(0,4,0x0101)=0", "mdio_write(0,9,0x0000)=0", kRestart}},
-        ConfigCase{
-            "Half100", 7, 0, {"mdio_write(0,4,0x0081)=0", "mdio_write(0,9,0x0000)=0", kRestart}},
-        ConfigCase{
-            "Full10", 8, 0, {"mdio_write(0,4,0x0041)=0", "mdio_write(0,9,0x0000)=0", kRestart}},
-        ConfigCase{
-            "Half10", 9, 0, {"mdio_write(0,4,0x0021)=0", "mdio_write(0,9,0x0000)=0", kRestart}},
-        ConfigCase{"DuplexValueFD", 10, 0, {"mdio_write(0,4,0x0001)=0", kRestart}},
-        ConfigCase{"OutOfRange", 42, 0, {"mdio_write(0,4,0x0001)=0", kRestart}}),
-    case_name);
+const std::string kAdv1000 = "mdio_write(0,4,0x0001)=0";
+const std::string kNo1000 = "mdio_write(0,9,0x0000)=0";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, ConfigAutonegOn, ::testing::Values(
+    ConfigCase{"Autodetect", 1, 0, {}},
+    ConfigCase{"Master1000", 2, 0, {kAdv1000, "mdio_write(0,9,0x1a00)=0", kRestart}},
+    ConfigCase{"Slave1000", 3, 0, {kAdv1000, "mdio_write(0,9,0x1200)=0", kRestart}},
+    ConfigCase{"Full1000", 4, 0, {kAdv1000, kRestart}},
+    ConfigCase{"Half1000", 5, 0, {kAdv1000, "mdio_write(0,9,0x0100)=0", kRestart}},
+    ConfigCase{"Full100", 6, 0, {"mdio_write(0,4,0x0101)=0", kNo1000, kRestart}},
+    ConfigCase{"Half100", 7, 0, {"mdio_write(0,4,0x0081)=0", kNo1000, kRestart}},
+    ConfigCase{"Full10", 8, 0, {"mdio_write(0,4,0x0041)=0", kNo1000, kRestart}},
+    ConfigCase{"Half10", 9, 0, {"mdio_write(0,4,0x0021)=0", kNo1000, kRestart}},
+    ConfigCase{"DuplexValueFD", 10, 0, {kAdv1000, kRestart}},
+    ConfigCase{"OutOfRange", 42, 0, {kAdv1000, kRestart}}),
+    bsp::test::RowName());
+// clang-format on
 
 // Autonegotiation off, starting from forced 1000 Mbit/s full duplex, automatic master/slave.
 class ConfigAutonegOff : public PortTest, public ::testing::WithParamInterface<ConfigCase> {
   protected:
     void SetUp() override {
         PortTest::SetUp();
-        ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
-        bsp::sim::clear_eth_calls();
-        bsp::sim::clear_log();
+        stop_autoneg();
     }
 };
 
@@ -79,40 +70,24 @@ TEST_P(ConfigAutonegOff, ForcesSpeedMasterAndDuplexInThatOrder) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ConfigAutonegOff,
-    ::testing::Values(
-        ConfigCase{"Autodetect", 1, 0, {"mdio_write(0,4,0x0141)=0", "speed_set(3,0)=0"}},
-        ConfigCase{"Master1000",
-                   2,
-                   0,
-                   {"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x1a00)=0", "master_set(3,2)=0"}},
-        ConfigCase{"Slave1000",
-                   3,
-                   0,
-                   {"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x1200)=0", "master_set(3,1)=0"}},
-        ConfigCase{"Full1000", 4, 0, {"mdio_write(0,4,0x0001)=0"}},
-        ConfigCase{"Full100",
-                   6,
-                   0,
-                   {"mdio_write(0,4,0x0101)=0", "mdio_write(0,9,0x0000)=0", "speed_set(3,100)=0"}},
-        ConfigCase{"Half100",
-                   7,
-                   0,
-                   {"mdio_write(0,4,0x0081)=0", "mdio_write(0,9,0x0000)=0", "speed_set(3,100)=0",
-                    "duplex_set(3,11)=0"}},
-        ConfigCase{"Full10",
-                   8,
-                   0,
-                   {"mdio_write(0,4,0x0041)=0", "mdio_write(0,9,0x0000)=0", "speed_set(3,10)=0"}},
-        ConfigCase{"Half10",
-                   9,
-                   0,
-                   {"mdio_write(0,4,0x0021)=0", "mdio_write(0,9,0x0000)=0", "speed_set(3,10)=0",
-                    "duplex_set(3,11)=0"}},
-        ConfigCase{"Half1000Refused", 5, -1, {}}, ConfigCase{"DuplexFDRefused", 10, -1, {}},
-        ConfigCase{"DuplexHDRefused", 11, -1, {}}, ConfigCase{"ZeroRefused", 0, -1, {}}),
-    case_name);
+const std::string kHalf = "duplex_set(3,11)=0";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, ConfigAutonegOff, ::testing::Values(
+    ConfigCase{"Autodetect", 1, 0, {"mdio_write(0,4,0x0141)=0", "speed_set(3,0)=0"}},
+    ConfigCase{"Master1000", 2, 0, {kAdv1000, "mdio_write(0,9,0x1a00)=0", "master_set(3,2)=0"}},
+    ConfigCase{"Slave1000", 3, 0, {kAdv1000, "mdio_write(0,9,0x1200)=0", "master_set(3,1)=0"}},
+    ConfigCase{"Full1000", 4, 0, {kAdv1000}},
+    ConfigCase{"Full100", 6, 0, {"mdio_write(0,4,0x0101)=0", kNo1000, "speed_set(3,100)=0"}},
+    ConfigCase{"Half100", 7, 0, {"mdio_write(0,4,0x0081)=0", kNo1000, "speed_set(3,100)=0", kHalf}},
+    ConfigCase{"Full10", 8, 0, {"mdio_write(0,4,0x0041)=0", kNo1000, "speed_set(3,10)=0"}},
+    ConfigCase{"Half10", 9, 0, {"mdio_write(0,4,0x0021)=0", kNo1000, "speed_set(3,10)=0", kHalf}},
+    ConfigCase{"Half1000Refused", 5, -1, {}},
+    ConfigCase{"DuplexFDRefused", 10, -1, {}},
+    ConfigCase{"DuplexHDRefused", 11, -1, {}},
+    ConfigCase{"ZeroRefused", 0, -1, {}}),
+    bsp::test::RowName());
+// clang-format on
 
 TEST_F(PortTest, FullSequenceOfAnAdvertisementChange) {
     ASSERT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_100FD), 0);
@@ -137,18 +112,13 @@ TEST_F(PortTest, AutodetectWithAutonegOffAsksForAutomaticMasterWhenItDiffers) {
     ASSERT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_AUTODETECT), 0);
     EXPECT_EQ(driver_writes(), (Texts{"mdio_write(0,4,0x0141)=0", "mdio_write(0,9,0x0200)=0",
                                       "speed_set(3,0)=0", "master_set(3,3)=0"}));
-    const Texts log = port_log();
-    EXPECT_NE(std::find(log.begin(), log.end(),
-                        "1:[KVU7A] EHSL_PORT_E:(3) ehsl_port_config_set: autodetect not allowed "
-                        "when autoneg is off\n"),
-              log.end());
+    EXPECT_TRUE(bsp::test::port_logged("1:[KVU7A] EHSL_PORT_E:(3) ehsl_port_config_set: "
+                                       "autodetect not allowed when autoneg is off\n"));
 }
 
 TEST_F(PortTest, ForcedSequenceStopsAtTheFirstFailure) {
-    ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
+    stop_autoneg();
     bsp::sim::inject_eth_fault({"master_set", -1, -9, 1});
-    bsp::sim::clear_eth_calls();
-    bsp::sim::clear_log();
     EXPECT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_1000FD_SLAVE), -1);
     EXPECT_EQ(driver_writes(), (Texts{"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x1200)=0",
                                       "master_set(3,1)=-9"}));
@@ -175,17 +145,14 @@ TEST_F(PortTest, AdvertisementOf1000HalfIsWrittenButNotRecognised) {
     ASSERT_EQ(ehsl_port_config_get(kSfpPort, &an, &speed, &duplex), 0);
     EXPECT_EQ(an, 1);
     EXPECT_EQ(speed, 1);  // left as it was
-    const Texts log = port_log();
-    EXPECT_NE(
-        std::find(log.begin(), log.end(),
-                  "1:[KVU7A] EHSL_PORT_E:ehsl_port_advert_get: Unrecognized ability setting\n"),
-        log.end());
+    EXPECT_TRUE(bsp::test::port_logged(
+        "1:[KVU7A] EHSL_PORT_E:ehsl_port_advert_get: Unrecognized ability setting\n"));
     EXPECT_EQ(bsp::sim::link_state().speed, 1000);
     EXPECT_FALSE(bsp::sim::link_state().full_duplex);
 }
 
 TEST_F(PortTest, ConfigGetReadsTheForcedStateAndTheDriverDuplex) {
-    ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
+    stop_autoneg();
     ASSERT_EQ(eth_ctrl_emac_sfp_speed_set(kSfpPort, 100), 0);
     ASSERT_EQ(eth_ctrl_emac_sfp_duplex_set(kSfpPort, EHSL_PORT_CONFIG_HD), 0);
     bsp::sim::clear_log();
@@ -216,17 +183,6 @@ TEST_F(PortTest, ForcedMaster1000ReadsBackAsMasterEverywhere) {
     EXPECT_EQ(port_log().back(), "2:[KVU7A] EHSL_PORT: ehsl_port_speed_status_get(port 3, 1)\n");
 }
 
-TEST_F(PortTest, ConfigGetOnFibreIsFixed) {
-    bsp::sim::plug_sfp(SFP_FIBER);
-    ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
-    int an = 1;
-    ehsl_port_cfg_t speed = EHSL_PORT_CONFIG_FD;
-    ehsl_port_cfg_t duplex = EHSL_PORT_CONFIG_HD;
-    ASSERT_EQ(ehsl_port_config_get(kSfpPort, &an, &speed, &duplex), 0);
-    EXPECT_EQ(speed, EHSL_PORT_CONFIG_1000FD);
-    EXPECT_EQ(duplex, EHSL_PORT_CONFIG_FD);
-}
-
 // What the speed status reports as the partner changes, with autonegotiation on.
 struct PartnerCase {
     const char *name;
@@ -234,15 +190,6 @@ struct PartnerCase {
     int result;
     int status;
 };
-
-bsp::sim::LinkPartner make_partner(bool autoneg, uint16_t adv, uint16_t c1000, int forced = 100) {
-    bsp::sim::LinkPartner p;
-    p.autoneg = autoneg;
-    p.advertise = adv;
-    p.ctrl1000 = c1000;
-    p.forced_speed = forced;
-    return p;
-}
 
 class SpeedStatus : public PortTest, public ::testing::WithParamInterface<PartnerCase> {};
 
@@ -267,9 +214,7 @@ INSTANTIATE_TEST_SUITE_P(
         PartnerCase{"ForcedPartnerParallelDetect", make_partner(false, 0, 0, 100), 0,
                     EHSL_PORT_SPEED_100HD},
         PartnerCase{"NoCommonAbility", make_partner(true, 0x0001, 0x0100), -1, 0}),
-    [](const ::testing::TestParamInfo<PartnerCase> &param_info) {
-        return std::string(param_info.param.name);
-    });
+    bsp::test::RowName());
 
 TEST_F(PortTest, MasterSlaveConfigurationFaultLeavesTheLinkDown) {
     bsp::sim::set_link_partner(make_partner(true, 0x05E1, 0x1B00));  // forced master
@@ -280,13 +225,6 @@ TEST_F(PortTest, MasterSlaveConfigurationFaultLeavesTheLinkDown) {
     ASSERT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_1000FD_SLAVE), 0);
     ASSERT_EQ(ehsl_port_speed_status_get(kSfpPort, &status), 0);
     EXPECT_EQ(status, EHSL_PORT_SPEED_1000FD_SLAVE);
-}
-
-TEST_F(PortTest, MasterSetOnFibreDoesNothing) {
-    bsp::sim::plug_sfp(SFP_FIBER);
-    bsp::sim::clear_eth_calls();
-    EXPECT_EQ(ehsl_port_master_set(kSfpPort, 2), 0);
-    EXPECT_TRUE(bsp::sim::eth_calls().empty());
 }
 
 }  // namespace

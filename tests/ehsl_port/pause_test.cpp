@@ -139,9 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
         SpeedsCase{"FibreOneByteFits", SFP_FIBER, 0, false, 1, {0x20}, false},
         SpeedsCase{"CopperSixBytes", SFP_COPPER, 0x5, false, 6, {0xE0, 0xD0, 0, 0, 0, 0}, false},
         SpeedsCase{"CopperZeroBytes", SFP_COPPER, 0, false, 0, {}, true}),
-    [](const ::testing::TestParamInfo<SpeedsCase> &param_info) {
-        return std::string(param_info.param.name);
-    });
+    bsp::test::RowName());
 
 TEST_F(SpeedsTest, MessagesOfTheQuery) {
     ASSERT_EQ(ehsl_pmap_synce_cap_init(kSfpPort, 0x7), 0);

@@ -7,6 +7,7 @@
 #include <bsp_ctrl/ehsl_port.h>
 #include <bsp_os.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,12 @@ inline std::vector<std::string> port_log() {
         }
     }
     return out;
+}
+
+// Whether the port layer logged `line` ("level:text") at all.
+inline bool port_logged(const std::string &line) {
+    const std::vector<std::string> log = port_log();
+    return std::find(log.begin(), log.end(), line) != log.end();
 }
 
 // Driver calls that change something: MDIO writes and the driver's set calls.
@@ -51,6 +58,25 @@ inline void end_capability_phase() {
     }
 }
 
+// Names each case of a parameterised test after its row's `name`.
+struct RowName {
+    template <class Row>
+    std::string operator()(const ::testing::TestParamInfo<Row> &info) const {
+        return info.param.name;
+    }
+};
+
+// A link partner of the simulated copper link.
+inline bsp::sim::LinkPartner make_partner(bool autoneg, uint16_t adv, uint16_t c1000,
+                                          int forced = 100) {
+    bsp::sim::LinkPartner p;
+    p.autoneg = autoneg;
+    p.advertise = adv;
+    p.ctrl1000 = c1000;
+    p.forced_speed = forced;
+    return p;
+}
+
 class PortTest : public SimTest {
   protected:
     void SetUp() override {
@@ -59,6 +85,12 @@ class PortTest : public SimTest {
         bsp::sim::clear_log();
         bsp::sim::clear_eth_calls();
         bsp::sim::fpga_clear_log();
+    }
+    // Autonegotiation forced off, with the calls and messages that took cleared.
+    static void stop_autoneg() {
+        ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
+        bsp::sim::clear_eth_calls();
+        bsp::sim::clear_log();
     }
     // The stub record outlives the test: put back what oper_status_set may have changed.
     void TearDown() override {
