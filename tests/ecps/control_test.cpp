@@ -178,7 +178,7 @@ struct TsuSetCase {
     int port;
     unsigned int word;
     std::vector<FpgaAccess> expected;
-    const char *trace;  // second log line
+    std::string trace;  // second log line
 };
 
 class EcpsTsuSet : public EcpsTest, public ::testing::WithParamInterface<TsuSetCase> {};
@@ -194,34 +194,24 @@ TEST_P(EcpsTsuSet, WritesTheControlRegisters) {
     EXPECT_EQ(lines[1], c.trace);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Words, EcpsTsuSet,
-    ::testing::Values(
-        TsuSetCase{1,
-                   0x2,
-                   {w32(0x52900, 1, 1), w32(0x52900, 0x20, 0x20), w16(0x28030, 2), w16(0x28034, 2)},
-                   "[1588] ecps_tsuCtrl_set KVU_HAL_RL_HW_PORT tsuCtrl\n"},
-        TsuSetCase{1,
-                   0x8,
-                   {w32(0x52900, 4, 1), w32(0x52900, 0x20, 0x20), w16(0x28030, 2), w16(0x28034, 2)},
-                   "[1588] ecps_tsuCtrl_set KVU_HAL_RL_HW_PORT tsuCtrl\n"},
-        TsuSetCase{
-            1,
-            0,
-            {w32(0x52900, 0, 1), w32(0x52900, 0, 0x20), w16(0x28030, 0x84), w16(0x28034, 0x82)},
-            "[1588] ecps_tsuCtrl_set KVU_HAL_RL_HW_PORT NO tsuCtrl\n"},
-        TsuSetCase{3,
-                   0x8,
-                   {w32(0x53084, 1, 1), w16(0x3210c, 1)},
-                   "[1588] ecps_tsuCtrl_set KVU_HAL_SFP_HW_PORT\n"},
-        TsuSetCase{3,
-                   0x2,
-                   {w32(0x53084, 0, 1), w16(0x3210c, 1)},
-                   "[1588] ecps_tsuCtrl_set KVU_HAL_SFP_HW_PORT\n"},
-        TsuSetCase{2, 0x4, {}, "[1588] ECPS TSU Ctrl get for port 2 can't be handled, UNKNOWN\n"},
-        TsuSetCase{0, 0x1, {}, "[1588] ECPS TSU Ctrl get for port 0 can't be handled, UNKNOWN\n"},
-        TsuSetCase{
-            -4, 0x1, {}, "[1588] ECPS TSU Ctrl get for port -4 can't be handled, UNKNOWN\n"}));
+const std::string kRlOn = "[1588] ecps_tsuCtrl_set KVU_HAL_RL_HW_PORT tsuCtrl\n";
+const std::string kRlOff = "[1588] ecps_tsuCtrl_set KVU_HAL_RL_HW_PORT NO tsuCtrl\n";
+const std::string kSfp = "[1588] ecps_tsuCtrl_set KVU_HAL_SFP_HW_PORT\n";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Words, EcpsTsuSet, ::testing::Values(
+    TsuSetCase{1, 0x2, {w32(0x52900, 1, 1), w32(0x52900, 0x20, 0x20), w16(0x28030, 2),
+                        w16(0x28034, 2)}, kRlOn},
+    TsuSetCase{1, 0x8, {w32(0x52900, 4, 1), w32(0x52900, 0x20, 0x20), w16(0x28030, 2),
+                        w16(0x28034, 2)}, kRlOn},
+    TsuSetCase{1, 0, {w32(0x52900, 0, 1), w32(0x52900, 0, 0x20), w16(0x28030, 0x84),
+                      w16(0x28034, 0x82)}, kRlOff},
+    TsuSetCase{3, 0x8, {w32(0x53084, 1, 1), w16(0x3210c, 1)}, kSfp},
+    TsuSetCase{3, 0x2, {w32(0x53084, 0, 1), w16(0x3210c, 1)}, kSfp},
+    TsuSetCase{2, 0x4, {}, "[1588] ECPS TSU Ctrl get for port 2 can't be handled, UNKNOWN\n"},
+    TsuSetCase{0, 0x1, {}, "[1588] ECPS TSU Ctrl get for port 0 can't be handled, UNKNOWN\n"},
+    TsuSetCase{-4, 0x1, {}, "[1588] ECPS TSU Ctrl get for port -4 can't be handled, UNKNOWN\n"}));
+// clang-format on
 
 TEST_F(EcpsTest, TsuEnableReadsBackAsThePortsBit) {
     start();
