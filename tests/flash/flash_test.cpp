@@ -2,6 +2,8 @@
 // device before FlashCreate and after FlashDelete, and every failure path with its log text.
 #include <bsp_ctrl/flash_api.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -265,29 +267,44 @@ TEST_F(FlashTest, EraseFailures) {
 }
 
 // A semaphore that could not be released stays held, so each case is the last call.
-TEST_F(FlashTest, ReleaseFailureOfARead) {
-    create();
-    uint8_t buf[8] = {};
-    sim::inject_fault({sim::FaultOp::SemRelease, 1, EIO, -1, ""});
-    EXPECT_EQ(FlashRead(0x100, buf, 8), 1u);
-    EXPECT_EQ(log(), "FlashRead OS_Release_Semaphore failed\n");
+struct ReleaseFault {
+    const char *name;
+    std::function<UINT32()> call;
+    const char *log;
+    std::vector<std::string> ops;
+};
+
+void PrintTo(const ReleaseFault &f, std::ostream *os) {
+    *os << f.name;
 }
 
-TEST_F(FlashTest, ReleaseFailureOfAWrite) {
+class FlashReleaseFailure : public FlashTest, public ::testing::WithParamInterface<ReleaseFault> {};
+
+TEST_P(FlashReleaseFailure, IsReported) {
     create();
-    uint8_t buf[8] = {};
     sim::inject_fault({sim::FaultOp::SemRelease, 1, EIO, -1, ""});
-    EXPECT_EQ(FlashWrite(buf, 0x100, 8), 1u);
-    EXPECT_EQ(log(), "FlashWrite OS_Release_Semaphore failed\n");
+    EXPECT_EQ(GetParam().call(), 1u);
+    EXPECT_EQ(log(), GetParam().log);
+    EXPECT_EQ(sim::flash_ops(), GetParam().ops);
 }
 
-TEST_F(FlashTest, ReleaseFailureOfAnErase) {
-    create();
-    sim::inject_fault({sim::FaultOp::SemRelease, 1, EIO, -1, ""});
-    EXPECT_EQ(FlashEraseSector(3), 1u);
-    EXPECT_EQ(log(), "FlashEraseSector OS_Release_Semaphore failed\n");
-    EXPECT_EQ(sim::flash_ops(), std::vector<std::string>{"erase 0x30000 65536"});
-}
+uint8_t g_buf[8];
+
+INSTANTIATE_TEST_SUITE_P(Calls, FlashReleaseFailure,
+                         ::testing::Values(ReleaseFault{"Read",
+                                                        [] { return FlashRead(0x100, g_buf, 8); },
+                                                        "FlashRead OS_Release_Semaphore failed\n",
+                                                        {"read 0x100 8"}},
+                                           ReleaseFault{"Write",
+                                                        [] { return FlashWrite(g_buf, 0x100, 8); },
+                                                        "FlashWrite OS_Release_Semaphore failed\n",
+                                                        {"write 0x100 8"}},
+                                           ReleaseFault{
+                                               "Erase",
+                                               [] { return FlashEraseSector(3); },
+                                               "FlashEraseSector OS_Release_Semaphore failed\n",
+                                               {"erase 0x30000 65536"}}),
+                         [](const auto &param_info) { return std::string(param_info.param.name); });
 
 TEST_F(FlashTest, DeleteFailures) {
     create();
@@ -345,6 +362,45 @@ TEST_F(FlashTest, ConcurrentTransfersKeepTheirPositions) {
     EXPECT_EQ(bad.load(), 0);
     EXPECT_EQ(sim::flash_peek(0x40000, 50 * 512), std::vector<uint8_t>(50 * 512, 0x11));
     EXPECT_EQ(sim::flash_peek(0x50000, 50 * 512), std::vector<uint8_t>(50 * 512, 0x22));
+}
+
+// Deleting and creating while other threads call (run under ThreadSanitizer): no call may
+// reach a descriptor that has been closed.
+TEST_F(FlashTest, DeleteAndCreateWhileCallsRun) {
+    ASSERT_EQ(FlashCreate(), 0u);
+    const size_t descriptors = open_descriptor_count();
+    std::atomic<bool> stop{false};
+    std::atomic<unsigned> succeeded{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 3; ++t) {
+        callers.emplace_back([&stop, &succeeded, t] {
+            uint8_t buf[32] = {};
+            UINT32 base = 0;
+            UINT32 size = 0;
+            while (!stop) {
+                UINT32 r = t == 0   ? FlashRead(0, buf, sizeof buf)
+                           : t == 1 ? FlashWrite(buf, 64, sizeof buf)
+                                    : FlashGetSectorInfo(1, &base, &size);
+                EXPECT_LE(r, 1u);
+                succeeded += r == 0 ? 1 : 0;
+            }
+        });
+    }
+    // At least 200 cycles, and on until the callers have been served now and then (a loaded
+    // machine may not schedule them during the first cycles).
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (int i = 0; i < 200 || (succeeded < 10 && std::chrono::steady_clock::now() < deadline);
+         ++i) {
+        ASSERT_EQ(FlashDelete(), 0u);
+        ASSERT_EQ(FlashCreate(), 0u);
+    }
+    stop = true;
+    for (std::thread &t : callers) {
+        t.join();
+    }
+    EXPECT_GT(succeeded.load(), 0u);
+    EXPECT_EQ(open_descriptor_count(), descriptors);
+    EXPECT_EQ(sim::open_device_files(), 1u);
 }
 
 }  // namespace
