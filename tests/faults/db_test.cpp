@@ -10,7 +10,7 @@ namespace bsp::test {
 namespace {
 
 class DbWriteCycle : public Operation {
-public:
+  public:
     static constexpr size_t kSize = 64 * 1024;
 
     ~DbWriteCycle() override { sim::unmap_region(region_, kSize); }
@@ -49,7 +49,7 @@ public:
         }
     }
 
-private:
+  private:
     void *region_ = nullptr;
     UINT32 id_ = 0;
     bool created_ = false;
@@ -58,12 +58,7 @@ private:
 
 class DbFaults : public FaultMatrix {};
 
-TEST_P(DbFaults, CreateOpenWriteClose) {
-    if (walk_faults(make_operation<DbWriteCycle>, GetParam(), "db") == 0) {
-        GTEST_SKIP() << "the operation makes no such call";
-    }
-}
-
+BSP_FAULT_CASE(DbFaults, CreateOpenWriteClose, DbWriteCycle, "db");
 BSP_FAULT_MATRIX(DbFaults);
 
 }  // namespace

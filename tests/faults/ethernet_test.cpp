@@ -13,7 +13,7 @@ namespace bsp::test {
 namespace {
 
 class PortSpeed : public Operation {
-public:
+  public:
     static constexpr int kPort = 3;  // the SFP cage
     long fail_code() const override { return -1; }
     long run() override {
@@ -28,7 +28,7 @@ public:
 };
 
 class EcpsInit : public Operation {
-public:
+  public:
     long run() override { return ecps_init(); }
     // A polling timer that cannot be made is logged ("Error in creating timer"); the start
     // itself reports 0.
@@ -38,31 +38,16 @@ public:
 };
 
 class SeisInit : public Operation {
-public:
+  public:
     void prepare() override { ehsl_pmap_init(); }
     long run() override { return init_seis(); }
 };
 
 class EthernetFaults : public FaultMatrix {};
 
-TEST_P(EthernetFaults, PortSpeed) {
-    if (walk_faults(make_operation<PortSpeed>, GetParam(), "ehsl_port") == 0) {
-        GTEST_SKIP() << "the operation makes no such call";
-    }
-}
-
-TEST_P(EthernetFaults, EcpsInit) {
-    if (walk_faults(make_operation<EcpsInit>, GetParam(), "ecps") == 0) {
-        GTEST_SKIP() << "the operation makes no such call";
-    }
-}
-
-TEST_P(EthernetFaults, SeisInit) {
-    if (walk_faults(make_operation<SeisInit>, GetParam(), "seis") == 0) {
-        GTEST_SKIP() << "the operation makes no such call";
-    }
-}
-
+BSP_FAULT_CASE(EthernetFaults, PortSpeed, PortSpeed, "ehsl_port");
+BSP_FAULT_CASE(EthernetFaults, EcpsInit, EcpsInit, "ecps");
+BSP_FAULT_CASE(EthernetFaults, SeisInit, SeisInit, "seis");
 BSP_FAULT_MATRIX(EthernetFaults);
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace {
 using sim::FaultOp;
 
 class HeapFaultTest : public SimTest {
-protected:
+  protected:
     void TearDown() override {
         sim::clear_faults();
         SimTest::TearDown();
@@ -44,7 +44,7 @@ TEST_F(HeapFaultTest, LibraryAllocationIsCountedAndFailsWithEnomem) {
     EXPECT_EQ(i2c_write_buf(1, 0x20, 0, 1, data, 2, 0), -1);
     EXPECT_EQ(errno, ENOMEM);
     EXPECT_EQ(sim::fault_op_calls(FaultOp::HeapAllocate), 2u);
-    EXPECT_EQ(sim::fault_op_calls(FaultOp::Open), 1u);  // the failed call reached no device
+    EXPECT_EQ(sim::fault_op_calls(FaultOp::Open), 1u);       // the failed call reached no device
     EXPECT_EQ(i2c_write_buf(1, 0x20, 0, 1, data, 2, 0), 2);  // the rule is spent
 }
 

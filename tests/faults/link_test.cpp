@@ -12,11 +12,13 @@
 namespace bsp::test {
 namespace {
 
-int ignore_message(UINT8 *, UINT32, UINT32) { return 0; }
+int ignore_message(UINT8 *, UINT32, UINT32) {
+    return 0;
+}
 void ignore_packet(void *, UINT32) {}
 
 class PciOpenSend : public Operation {
-public:
+  public:
     long fail_code() const override { return -1; }
     long run() override {
         init_pci();
@@ -43,7 +45,7 @@ public:
 };
 
 class DpdpOpenSend : public Operation {
-public:
+  public:
     long run() override {
         if (INT r = DpdpInit(); r != 0) {
             return r;
@@ -59,18 +61,8 @@ public:
 
 class LinkFaults : public FaultMatrix {};
 
-TEST_P(LinkFaults, PciOpenSend) {
-    if (walk_faults(make_operation<PciOpenSend>, GetParam(), "pcidev") == 0) {
-        GTEST_SKIP() << "the operation makes no such call";
-    }
-}
-
-TEST_P(LinkFaults, DpdpOpenSend) {
-    if (walk_faults(make_operation<DpdpOpenSend>, GetParam(), "dpdp") == 0) {
-        GTEST_SKIP() << "the operation makes no such call";
-    }
-}
-
+BSP_FAULT_CASE(LinkFaults, PciOpenSend, PciOpenSend, "pcidev");
+BSP_FAULT_CASE(LinkFaults, DpdpOpenSend, DpdpOpenSend, "dpdp");
 BSP_FAULT_MATRIX(LinkFaults);
 
 }  // namespace

@@ -16,7 +16,7 @@ namespace bsp::test {
 
 // A family's representative operation, built afresh on a fresh unit for every run.
 class Operation {
-public:
+  public:
     virtual ~Operation() = default;
     // The family's result codes for success and for a failure.
     virtual long ok_code() const { return 0; }
@@ -68,11 +68,21 @@ class FaultMatrix : public ::testing::TestWithParam<sim::FaultOp> {};
 }  // namespace bsp::test
 
 // Instantiates a family's matrix suite over every fault.
-#define BSP_FAULT_MATRIX(suite)                                                        \
-    INSTANTIATE_TEST_SUITE_P(                                                          \
-        Calls, suite,                                                                  \
-        ::testing::ValuesIn(::bsp::test::kMatrixOps,                                   \
-                            ::bsp::test::kMatrixOps + ::bsp::test::kMatrixOpCount),    \
+#define BSP_FAULT_MATRIX(suite)                                                     \
+    INSTANTIATE_TEST_SUITE_P(                                                       \
+        Calls, suite,                                                               \
+        ::testing::ValuesIn(::bsp::test::kMatrixOps,                                \
+                            ::bsp::test::kMatrixOps + ::bsp::test::kMatrixOpCount), \
         ::bsp::test::FaultName())
+
+// One operation's test in a family's matrix suite: walks every call of the fault's kind.
+#define BSP_FAULT_CASE(suite, name, operation, family)                                   \
+    TEST_P(suite, name) {                                                                \
+        if (::bsp::test::walk_faults(::bsp::test::make_operation<operation>, GetParam(), \
+                                     family) == 0) {                                     \
+            GTEST_SKIP() << "the operation makes no such call";                          \
+        }                                                                                \
+    }                                                                                    \
+    static_assert(true)
 
 #endif

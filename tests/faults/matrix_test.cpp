@@ -10,18 +10,18 @@ namespace bsp::test {
 using sim::FaultOp;
 
 const FaultOp kMatrixOps[] = {
-    FaultOp::SemCreate, FaultOp::SemObtain,   FaultOp::TaskCreate, FaultOp::TimerCreate,
+    FaultOp::SemCreate,  FaultOp::SemObtain,    FaultOp::TaskCreate, FaultOp::TimerCreate,
     FaultOp::PoolCreate, FaultOp::PoolAllocate, FaultOp::DriverInit, FaultOp::Open,
-    FaultOp::Ioctl,     FaultOp::Read,        FaultOp::Write,      FaultOp::Lseek,
-    FaultOp::Close,     FaultOp::HeapAllocate,
+    FaultOp::Ioctl,      FaultOp::Read,         FaultOp::Write,      FaultOp::Lseek,
+    FaultOp::Close,      FaultOp::HeapAllocate,
 };
 const size_t kMatrixOpCount = sizeof kMatrixOps / sizeof kMatrixOps[0];
 
 std::string op_name(FaultOp op) {
     static const char *const names[] = {
-        "SemCreate", "SemObtain", "SemRelease", "SemDelete", "TaskCreate", "TimerCreate",
-        "PoolCreate", "PoolAllocate", "DriverInit", "Open", "Ioctl", "Read", "Write",
-        "Lseek", "Close", "HeapAllocate",
+        "SemCreate",  "SemObtain",    "SemRelease", "SemDelete",    "TaskCreate", "TimerCreate",
+        "PoolCreate", "PoolAllocate", "DriverInit", "Open",         "Ioctl",      "Read",
+        "Write",      "Lseek",        "Close",      "HeapAllocate",
     };
     static_assert(sizeof names / sizeof names[0] == static_cast<size_t>(FaultOp::Count));
     return names[static_cast<size_t>(op)];

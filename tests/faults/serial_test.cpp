@@ -14,10 +14,12 @@ namespace bsp::test {
 namespace {
 
 void ignore_frame(UINT8 *) {}
-int ignore_buffer(void *) { return 0; }
+int ignore_buffer(void *) {
+    return 0;
+}
 
 class FramerCreateOpen : public Operation {
-public:
+  public:
     long run() override {
         if (UINT32 r = FramerCreate(0); r != 0) {
             return r;
@@ -32,7 +34,7 @@ public:
 };
 
 class TiSocketInitOpen : public Operation {
-public:
+  public:
     long fail_code() const override { return -1; }
     long run() override {
         if (int r = ti_socket_init(port_); r != 0) {
@@ -42,24 +44,14 @@ public:
     }
     void undo() override { ti_socket_close(); }
 
-private:
+  private:
     int port_ = sim::free_loopback_port();
 };
 
 class SerialFaults : public FaultMatrix {};
 
-TEST_P(SerialFaults, FramerCreateOpen) {
-    if (walk_faults(make_operation<FramerCreateOpen>, GetParam(), "framer") == 0) {
-        GTEST_SKIP() << "the operation makes no such call";
-    }
-}
-
-TEST_P(SerialFaults, TiSocketInitOpen) {
-    if (walk_faults(make_operation<TiSocketInitOpen>, GetParam(), "ti_socket") == 0) {
-        GTEST_SKIP() << "the operation makes no such call";
-    }
-}
-
+BSP_FAULT_CASE(SerialFaults, FramerCreateOpen, FramerCreateOpen, "framer");
+BSP_FAULT_CASE(SerialFaults, TiSocketInitOpen, TiSocketInitOpen, "ti_socket");
 BSP_FAULT_MATRIX(SerialFaults);
 
 }  // namespace

@@ -21,7 +21,7 @@ bool posix_sem_free(sem_t *sem) {
 
 // A formatted EEPROM with area 1; item 7 written (or overwritten: same size).
 class E2promDataWrite : public Operation {
-public:
+  public:
     void prepare() override {
         ASSERT_EQ(e2prom_init(), 0);
         ASSERT_EQ(e2prom_area_init(1, 1000), 0);
@@ -38,7 +38,7 @@ public:
 
 // Flash sector 2 written, then erased; the device closed with FlashDelete.
 class FlashWriteErase : public Operation {
-public:
+  public:
     long run() override {
         if (UINT32 r = FlashCreate(); r != 0) {
             return r;
@@ -54,7 +54,7 @@ public:
 
 // Eight bytes written to a chip on bus 1 in blocks of four.
 class I2cWriteBuf : public Operation {
-public:
+  public:
     static constexpr int kChip = 0x20;
     long ok_code() const override { return 8; }
     void prepare() override {
@@ -73,24 +73,9 @@ public:
 
 class StorageFaults : public FaultMatrix {};
 
-TEST_P(StorageFaults, E2promDataWrite) {
-    if (walk_faults(make_operation<E2promDataWrite>, GetParam(), "e2prom") == 0) {
-        GTEST_SKIP() << "the operation makes no such call";
-    }
-}
-
-TEST_P(StorageFaults, FlashWriteErase) {
-    if (walk_faults(make_operation<FlashWriteErase>, GetParam(), "flash") == 0) {
-        GTEST_SKIP() << "the operation makes no such call";
-    }
-}
-
-TEST_P(StorageFaults, I2cWriteBuf) {
-    if (walk_faults(make_operation<I2cWriteBuf>, GetParam(), "i2cdev") == 0) {
-        GTEST_SKIP() << "the operation makes no such call";
-    }
-}
-
+BSP_FAULT_CASE(StorageFaults, E2promDataWrite, E2promDataWrite, "e2prom");
+BSP_FAULT_CASE(StorageFaults, FlashWriteErase, FlashWriteErase, "flash");
+BSP_FAULT_CASE(StorageFaults, I2cWriteBuf, I2cWriteBuf, "i2cdev");
 BSP_FAULT_MATRIX(StorageFaults);
 
 }  // namespace
