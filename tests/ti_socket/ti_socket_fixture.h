@@ -57,6 +57,13 @@ class TiSocketTest : public SimTest {
     void open_socket();
     // Connects `client` and waits until the socket serves it (a write reaches it).
     void connect_served(Client *client);
+    // open_socket, then connect_served(&client_).
+    void open_served() {
+        open_socket();
+        connect_served(&client_);
+    }
+
+    Client client_;
 
     int port_ = 0;
 };

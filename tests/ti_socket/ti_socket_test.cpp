@@ -16,45 +16,32 @@ namespace {
 
 using namespace std::chrono_literals;
 
-Bytes expected_frame(const Bytes &msg) {
-    return client_frame(msg);
-}
-
-TEST_F(TiSocketTest, WriteOfThreeBytesSendsTheExact600ByteFrame) {
-    open_socket();
-    Client client;
-    connect_served(&client);
+// Short and full messages go out as exact 600-byte frames.
+TEST_F(TiSocketTest, WritesSendTheExact600ByteFrame) {
+    open_served();
     char msg[] = {0x01, 0x02, 0x03};
     ASSERT_EQ(ti_socket_write(msg, 3), 0);
     Bytes want = {0x5A, 0xA5, 0xC3, 0x3C, 0x00, 0x00, 0x02, 0x58, 0x01, 0x02, 0x03};
     want.resize(596, 0);
     want.insert(want.end(), {0xA5, 0x5A, 0x3C, 0xC3});
-    EXPECT_EQ(client.read(600, 5s), want);
-    EXPECT_TRUE(client.read(1, 20ms).empty());
-}
-
-TEST_F(TiSocketTest, WriteOf588BytesFillsTheMessageArea) {
-    open_socket();
-    Client client;
-    connect_served(&client);
-    Bytes msg(588);
-    for (size_t i = 0; i < msg.size(); ++i) {
-        msg[i] = static_cast<uint8_t>(i * 13 + 1);
+    EXPECT_EQ(client_.read(600, 5s), want);
+    EXPECT_TRUE(client_.read(1, 20ms).empty());
+    Bytes full(588);
+    for (size_t i = 0; i < full.size(); ++i) {
+        full[i] = static_cast<uint8_t>(i * 13 + 1);
     }
-    ASSERT_EQ(ti_socket_write(reinterpret_cast<char *>(msg.data()), 588), 0);
-    EXPECT_EQ(client.read(600, 5s), expected_frame(msg));
+    ASSERT_EQ(ti_socket_write(reinterpret_cast<char *>(full.data()), 588), 0);
+    EXPECT_EQ(client_.read(600, 5s), client_frame(full));
 }
 
 TEST_F(TiSocketTest, RefusedWritesSendNothing) {
-    open_socket();
-    Client client;
-    connect_served(&client);
+    open_served();
     Bytes big(589, 0x11);
     char one = 1;
     EXPECT_EQ(ti_socket_write(reinterpret_cast<char *>(big.data()), 589), -1);
     EXPECT_EQ(ti_socket_write(&one, 0), -1);
     EXPECT_EQ(ti_socket_write(nullptr, 1), -1);
-    EXPECT_TRUE(client.read(1, 50ms).empty());
+    EXPECT_TRUE(client_.read(1, 50ms).empty());
     EXPECT_TRUE(sim::held_semaphores().empty());
 }
 
@@ -127,10 +114,8 @@ TEST_F(TiSocketTest, SecondClientWaitsUntilTheFirstHasGone) {
 // Writes to a client that has reset its connection fail with -1 instead of raising
 // SIGPIPE, leave the semaphore free, and later writes reach the next client.
 TEST_F(TiSocketTest, WriteToAGoneClientFailsWithoutSigpipe) {
-    open_socket();
-    Client client;
-    connect_served(&client);
-    client.abort();
+    open_served();
+    client_.abort();
     char msg = 0x55;
     int failures = 0;
     for (int i = 0; i < 200 && failures == 0; ++i) {
@@ -201,12 +186,10 @@ TEST_F(TiSocketTest, OpenFailsWhenTheTaskCannotStart) {
 }
 
 TEST_F(TiSocketTest, CloseEndsTheTaskAndClosesTheSockets) {
-    open_socket();
-    Client client;
-    connect_served(&client);
+    open_served();
     EXPECT_EQ(ti_socket_close(), 0);
     EXPECT_TRUE(sim::join_tasks(10s));
-    EXPECT_TRUE(client.sees_end(10s));
+    EXPECT_TRUE(client_.sees_end(10s));
     char msg = 1;
     EXPECT_EQ(ti_socket_write(&msg, 1), -1);
     Client refused;
@@ -236,9 +219,7 @@ TEST_F(TiSocketTest, CloseFromTheCallbackEndsTheTaskAfterIt) {
 }
 
 TEST_F(TiSocketTest, ConcurrentSendersWriteWholeFrames) {
-    open_socket();
-    Client client;
-    connect_served(&client);
+    open_served();
     constexpr int kSenders = 4;
     constexpr int kEach = 25;
     std::vector<std::thread> senders;
@@ -252,9 +233,9 @@ TEST_F(TiSocketTest, ConcurrentSendersWriteWholeFrames) {
     }
     // The client talks back meanwhile.
     for (int i = 0; i < 10; ++i) {
-        ASSERT_TRUE(client.send(client_frame({static_cast<uint8_t>(i)})));
+        ASSERT_TRUE(client_.send(client_frame({static_cast<uint8_t>(i)})));
     }
-    Bytes wire = client.read(600u * kSenders * kEach, 20s);
+    Bytes wire = client_.read(600u * kSenders * kEach, 20s);
     for (std::thread &t : senders) {
         t.join();
     }
@@ -263,7 +244,7 @@ TEST_F(TiSocketTest, ConcurrentSendersWriteWholeFrames) {
     for (size_t pos = 0; pos < wire.size(); pos += 600) {
         Bytes frame(wire.begin() + static_cast<long>(pos),
                     wire.begin() + static_cast<long>(pos) + 600);
-        EXPECT_EQ(frame, expected_frame({frame[8], frame[9], 0x77}));
+        EXPECT_EQ(frame, client_frame({frame[8], frame[9], 0x77}));
         seen.insert({frame[8], frame[9]});
     }
     for (int s = 0; s < kSenders; ++s) {
@@ -272,6 +253,18 @@ TEST_F(TiSocketTest, ConcurrentSendersWriteWholeFrames) {
         }
     }
     EXPECT_TRUE(wait_until([] { return !received_buffers().empty(); }));
+}
+
+// Everything the socket opens is given back once it is closed.
+TEST_F(TiSocketTest, CloseGivesBackEveryDescriptor) {
+    const size_t before = open_descriptor_count();
+    {
+        Client client;
+        open_socket();
+        connect_served(&client);
+        ASSERT_EQ(ti_socket_close(), 0);
+    }
+    EXPECT_EQ(open_descriptor_count(), before);  // the receive task's wake descriptor too
 }
 
 TEST(TiSocketMarkers, ExportedValues) {
