@@ -56,11 +56,7 @@ TEST_F(SeisCmd, StatusRowReadsItsRegistersInOrder) {
     start(sim::kImage1588Seis);
     clear();
     seis({});
-    std::vector<uint32_t> reads;
-    for (const FpgaAccess &a : sim::fpga_log()) {
-        reads.push_back(a.address);
-    }
-    EXPECT_THAT(reads, ::testing::ElementsAre(0x32020u, 0x32014u, 0x3201cu, 0x32000u));
+    EXPECT_THAT(accessed(), ::testing::ElementsAre(0x32020u, 0x32014u, 0x3201cu, 0x32000u));
 }
 
 TEST_F(SeisCmd, RawRegisters) {
@@ -77,13 +73,10 @@ TEST_F(SeisCmd, RawRegisters) {
             kRawHeader +
             " 3  0x00000005  0x0000000f       0x00000000        0x00000004        0x0000000b\n"
             " 2  0x00000020  0x00000006       0x00000000        0x00000006        0x0000000b\n");
-    std::vector<uint32_t> reads;
-    for (const FpgaAccess &a : sim::fpga_log()) {
-        reads.push_back(a.address);
-    }
-    EXPECT_THAT(reads, ::testing::ElementsAre(0x30100u, 0x30120u, 0x30124u, 0x30128u, 0x3012cu,
-                                              0x32000u, 0x32010u, 0x32014u, 0x32018u, 0x32020u,
-                                              0x32100u, 0x32110u, 0x32114u, 0x32118u, 0x32120u));
+    EXPECT_THAT(accessed(), ::testing::ElementsAre(
+                                0x30100u, 0x30120u, 0x30124u, 0x30128u, 0x3012cu, 0x32000u,
+                                0x32010u, 0x32014u, 0x32018u, 0x32020u, 0x32100u, 0x32110u,
+                                0x32114u, 0x32118u, 0x32120u));
 }
 
 struct OptionCase {
@@ -189,18 +182,10 @@ TEST_F(SeisCmd, EveryBufferLengthGetsTheTerminatedPrefix) {
          {std::vector<std::string>{}, std::vector<std::string>{"-r"},
           std::vector<std::string>{"-h"}}) {
         const std::string full = seis(args);
-        std::vector<std::string> words{"seis"};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char *> argv;
-        for (std::string &w : words) {
-            argv.push_back(w.data());
-        }
         for (size_t len = 0; len <= full.size() + 2; ++len) {
             std::unique_ptr<char[]> buf(new char[len]);
             std::memset(buf.get(), '\x7f', len);
-            ASSERT_EQ(seis_cmd(static_cast<int>(argv.size()), argv.data(), static_cast<int>(len),
-                               buf.get()),
-                      0);
+            ASSERT_EQ(run_seis(args, static_cast<int>(len), buf.get()), 0);
             if (len == 0) {
                 continue;
             }

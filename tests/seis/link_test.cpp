@@ -16,13 +16,7 @@ TEST_F(SeisTest, ColdStartDetectsTheLinkAndInitialisesIt) {
     ASSERT_EQ(init_seis(), 0);  // fresh unit: one link, serving the SFP cage (port 3)
     EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x30120, 1), w16(0x32000, 0x0000),
                                                 w16(0x32010, 0x0006), w16(0x3201c, 0x002f)));
-    std::vector<uint32_t> reads;
-    for (const FpgaAccess &a : sim::fpga_log()) {
-        if (a.kind == FpgaAccess::Read) {
-            reads.push_back(a.address);
-        }
-    }
-    EXPECT_THAT(reads, ElementsAre(0x30100u, 0x32000u, 0x3201cu, 0x32010u));
+    EXPECT_THAT(accessed(true), ElementsAre(0x30100u, 0x32000u, 0x3201cu, 0x32010u));
     EXPECT_EQ(sim::fpga_log()[0].mask, 0x3fu);
     EXPECT_THAT(log_lines(DBG_SEIS_INDEX),
                 ElementsAre("SEIS: Found module supporting 1 links\n",
@@ -77,14 +71,11 @@ TEST_F(SeisTest, TooManyLinksLeavesEveryPortIllegal) {
     sim::fpga_clear_log();
     ASSERT_EQ(init_seis(), 0);
     EXPECT_THAT(sim::fpga_writes(), IsEmpty());
+    const char *too_many =
+        "SEIS: ERROR: too many links supported by module supporting 3 links (MAX=2)\n";
     EXPECT_THAT(log_lines(DBG_SEIS_INDEX),
-                ElementsAre("SEIS: ERROR: too many links supported by module supporting 3 links "
-                            "(MAX=2)\n",
-                            "SEIS: Main process successfully started.\n"));
-    EXPECT_TRUE(
-        logged_seis("SEIS: ERROR: too many links supported by module supporting 3 "
-                    "links (MAX=2)\n",
-                    1));
+                ElementsAre(too_many, "SEIS: Main process successfully started.\n"));
+    EXPECT_TRUE(logged_seis(too_many, 1));
     EXPECT_THAT(log_lines(DBG_EHSL_PMAP_INDEX), IsEmpty());
     EXPECT_EQ(seis_handle_enable_port(3), -1);
     EXPECT_EQ(seis_handle_set_eth_mode(3, 1, 0), -1);
@@ -206,22 +197,13 @@ TEST_F(SeisTest, IllegalPortsAreReportedByEveryHandler) {
     sim::raise_port_link_event(2, true, 100);
     sim::wait_link_events_delivered();
     EXPECT_THAT(sim::fpga_writes(), IsEmpty());
-    EXPECT_TRUE(
-        logged_seis("SEIS: seis_handle_enable_port() ERROR: SSM_ENABLE_PORT: illegal "
-                    "hardware port 4\n",
-                    1));
-    EXPECT_TRUE(
-        logged_seis("SEIS: seis_handle_disable_port() ERROR: SSM_DISABLE_PORT: illegal "
-                    "hardware port -1\n",
-                    1));
-    EXPECT_TRUE(
-        logged_seis("SEIS: seis_handle_set_eth_mode() ERROR: SSM_SET_ETH_MODE: illegal "
-                    "hardware port 1\n",
-                    1));
-    EXPECT_TRUE(
-        logged_seis("SEIS: seis_handle_link_up() ERROR: SSM_LINK_UP: illegal hardware "
-                    "port 2\n",
-                    1));
+    for (const char *line :
+         {"seis_handle_enable_port() ERROR: SSM_ENABLE_PORT: illegal hardware port 4\n",
+          "seis_handle_disable_port() ERROR: SSM_DISABLE_PORT: illegal hardware port -1\n",
+          "seis_handle_set_eth_mode() ERROR: SSM_SET_ETH_MODE: illegal hardware port 1\n",
+          "seis_handle_link_up() ERROR: SSM_LINK_UP: illegal hardware port 2\n"}) {
+        EXPECT_TRUE(logged_seis(std::string("SEIS: ") + line, 1)) << line;
+    }
 }
 
 TEST_F(SeisTest, CageLinkEventsReachLinkZero) {

@@ -41,18 +41,33 @@ inline bool logged_seis(const std::string &text, uint32_t level) {
     return false;
 }
 
-// Runs seis_cmd with the given arguments after the command name into a large buffer.
-inline std::string seis(const std::vector<std::string> &args, const char *name = "seis") {
+// The addresses of the register accesses since the last clear (reads only: `reads_only`).
+inline std::vector<uint32_t> accessed(bool reads_only = false) {
+    std::vector<uint32_t> out;
+    for (const FpgaAccess &a : sim::fpga_log()) {
+        if (!reads_only || a.kind == FpgaAccess::Read) {
+            out.push_back(a.address);
+        }
+    }
+    return out;
+}
+
+// Runs seis_cmd with the command name and `args` into `out` of `len` bytes; returns its result.
+inline int run_seis(const std::vector<std::string> &args, int len, char *out,
+                    const char *name = "seis") {
     std::vector<std::string> words{name};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &w : words) {
         argv.push_back(w.data());
     }
+    return seis_cmd(static_cast<int>(argv.size()), argv.data(), len, out);
+}
+
+// Runs seis_cmd with the given arguments after the command name into a large buffer.
+inline std::string seis(const std::vector<std::string> &args, const char *name = "seis") {
     std::vector<char> out(2048, '\x7f');
-    EXPECT_EQ(seis_cmd(static_cast<int>(argv.size()), argv.data(), static_cast<int>(out.size()),
-                       out.data()),
-              0);
+    EXPECT_EQ(run_seis(args, static_cast<int>(out.size()), out.data(), name), 0);
     return out.data();
 }
 
