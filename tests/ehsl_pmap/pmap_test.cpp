@@ -21,6 +21,19 @@ Lines pmap_log() {
     return out;
 }
 
+// The switch port mapped to `hw` and its link-state flag (the sentinel shows an unwritten output).
+int eps_of(int hw) {
+    int eps = 12345;
+    EXPECT_EQ(ehsl_pmap_hw_to_eps(hw, &eps), 0);
+    return eps;
+}
+
+int report_of(int hw) {
+    int report = 12345;
+    EXPECT_EQ(ehsl_pmap_link_state_event_get(hw, &report), 0);
+    return report;
+}
+
 class PmapTest : public bsp::test::SimTest {
   protected:
     void SetUp() override {
@@ -36,31 +49,17 @@ class PmapTest : public bsp::test::SimTest {
 };
 
 TEST_F(PmapTest, InitLogsEachPortAndLeavesEveryPortUnmapped) {
+    ASSERT_EQ(ehsl_pmap_update(2, 14, 0), 0);  // a mapped entry is reset
+    ASSERT_EQ(ehsl_pmap_link_state_event_set(2, 1), 0);
     bsp::sim::clear_log();
     ehsl_pmap_init();
     EXPECT_EQ(pmap_log(), (Lines{{1, "EHSL_PMAP_D:ehsl_pmap_init: i = 1\n"},
                                  {1, "EHSL_PMAP_D:ehsl_pmap_init: i = 2\n"},
                                  {1, "EHSL_PMAP_D:ehsl_pmap_init: i = 3\n"}}));
     for (int p = 1; p <= 3; ++p) {
-        int eps = 0;
-        int report = 5;
-        ASSERT_EQ(ehsl_pmap_hw_to_eps(p, &eps), 0);
-        EXPECT_EQ(eps, -1);
-        ASSERT_EQ(ehsl_pmap_link_state_event_get(p, &report), 0);
-        EXPECT_EQ(report, 0);
+        EXPECT_EQ(eps_of(p), -1);
+        EXPECT_EQ(report_of(p), 0);
     }
-}
-
-TEST_F(PmapTest, InitResetsMappedEntries) {
-    ASSERT_EQ(ehsl_pmap_update(2, 14, 0), 0);
-    ASSERT_EQ(ehsl_pmap_link_state_event_set(2, 1), 0);
-    ehsl_pmap_init();
-    int eps = 0;
-    int report = 1;
-    ASSERT_EQ(ehsl_pmap_hw_to_eps(2, &eps), 0);
-    ASSERT_EQ(ehsl_pmap_link_state_event_get(2, &report), 0);
-    EXPECT_EQ(eps, -1);
-    EXPECT_EQ(report, 0);
 }
 
 TEST_F(PmapTest, HwToEpsLogsAndWritesTheMapping) {
@@ -113,9 +112,7 @@ TEST_F(PmapTest, UpdateMapsAndLogs) {
               (Lines{{1, "[EHSL_PMAP_KVU] eps_port = 12 and hw_port = 1\n"},
                      {2, "EHSL_PMAP_D:ehsl_pmap_update: Created for port:1 - 12, 0x0001\n"},
                      {2, "EHSL_PMAP_KVU: ehsl_pmap_update ...\n"}}));
-    int report = 0;
-    ASSERT_EQ(ehsl_pmap_link_state_event_get(1, &report), 0);
-    EXPECT_EQ(report, 1);  // mapping leaves the flag as it was
+    EXPECT_EQ(report_of(1), 1);  // mapping leaves the flag as it was
 }
 
 TEST_F(PmapTest, UnmappingSwitchesReportingOff) {
@@ -123,12 +120,8 @@ TEST_F(PmapTest, UnmappingSwitchesReportingOff) {
     ASSERT_EQ(ehsl_pmap_link_state_event_set(1, 1), 0);
     bsp::sim::clear_log();
     ASSERT_EQ(ehsl_pmap_update(1, -4, 0), 0);
-    int eps = 0;
-    int report = 1;
-    ASSERT_EQ(ehsl_pmap_hw_to_eps(1, &eps), 0);
-    ASSERT_EQ(ehsl_pmap_link_state_event_get(1, &report), 0);
-    EXPECT_EQ(eps, -1);
-    EXPECT_EQ(report, 0);
+    EXPECT_EQ(eps_of(1), -1);
+    EXPECT_EQ(report_of(1), 0);
     EXPECT_EQ(pmap_log().at(0),
               (std::pair<uint32_t, std::string>{
                   2, "EHSL_PMAP_D:ehsl_pmap_update: Created for port:1 - -1, 0x0000\n"}));
@@ -142,9 +135,7 @@ TEST_F(PmapTest, UpdateWithZeroChangesNothingButLogs) {
     EXPECT_EQ(pmap_log(),
               (Lines{{2, "EHSL_PMAP_D:ehsl_pmap_update: Created for port:2 - 6, 0x0001\n"},
                      {2, "EHSL_PMAP_KVU: ehsl_pmap_update ...\n"}}));
-    int eps = 0;
-    ASSERT_EQ(ehsl_pmap_hw_to_eps(2, &eps), 0);
-    EXPECT_EQ(eps, 6);
+    EXPECT_EQ(eps_of(2), 6);
 }
 
 TEST_F(PmapTest, UpdateRefusesAnInvalidHwPortWithItsOwnMessage) {
@@ -157,12 +148,9 @@ TEST_F(PmapTest, UpdateRefusesAnInvalidHwPortWithItsOwnMessage) {
 
 TEST_F(PmapTest, LinkStateSetStoresOneForAnyNonZeroValue) {
     ASSERT_EQ(ehsl_pmap_link_state_event_set(3, 5), 0);
-    int report = 0;
-    ASSERT_EQ(ehsl_pmap_link_state_event_get(3, &report), 0);
-    EXPECT_EQ(report, 1);
+    EXPECT_EQ(report_of(3), 1);
     ASSERT_EQ(ehsl_pmap_link_state_event_set(3, 0), 0);
-    ASSERT_EQ(ehsl_pmap_link_state_event_get(3, &report), 0);
-    EXPECT_EQ(report, 0);
+    EXPECT_EQ(report_of(3), 0);
 }
 
 TEST_F(PmapTest, LinkStateOperationsLogBeforeRefusingThePort) {
