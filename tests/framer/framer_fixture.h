@@ -17,6 +17,9 @@ namespace bsp::test {
 using Bytes = std::vector<uint8_t>;
 
 constexpr size_t kRxBufferSize = 588;
+// Messages the receive tests send.
+inline const Bytes kA = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
+inline const Bytes kB = {0x01, 0x02, 0x03};
 
 // The frame the library sends for `msg`, and the one a peer sends.
 Bytes frame_of(const Bytes &msg);
