@@ -1,11 +1,13 @@
-// Doorbells the library rings under the fault plan. One the far side never sees leaves the
-// message in the transmit area: nothing acknowledges it, so later messages only queue and a
-// sender that finds the queue full waits, pausing between looks, until the channel is opened
-// again or terminated. One it sees twice takes nothing twice. A lost "taken" doorbell for a
-// received message stalls nothing, because the cleared length words tell the same.
+// The PCI channel under the fault plan. A lost acknowledgement leaves the message counted
+// in the transmit area, so later messages wait in the queue; a repeated one finds the queue
+// empty and is reported as a spurious interrupt. A doorbell of the library's that the far side
+// never sees leaves the message in the transmit area: nothing acknowledges it, so later
+// messages only queue and a sender that finds the queue full waits, pausing between looks,
+// until the channel is opened again or terminated. One it sees twice takes nothing twice. A
+// lost "taken" doorbell for a received message stalls nothing, because the cleared length
+// words tell the same.
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <set>
 #include <thread>
 
@@ -16,17 +18,78 @@ namespace bsp::test {
 namespace {
 
 using sim::BusFault;
+using Bytes = std::vector<uint8_t>;
 
+const std::string kSpuriousAck =
+    "[PCI        0 ms] warning: 'pci_tx_hisr' spurious interrupt or driver terminated\n";
 const std::string kFullQueue = "[PCI        0 ms] warning: 'pci_send' full queue\n";
 const std::string kClosed = "[PCI        0 ms] err: 'pci_send' called when driver is closed\n";
 
-std::mutex g_mutex;
-std::vector<std::vector<uint8_t>> g_received;
+class PciFaultTest : public PciTest {
+  protected:
+    void SetUp() override {
+        PciTest::SetUp();
+        sim::clear_log();
+        sim::fault_plan_seed(0xbe11);
+    }
+    static int send(const Bytes &bytes) { return PciTest::send(bytes, 2); }
+    // Exactly `n` messages taken once the interrupts have settled.
+    static bool taken(size_t n) {
+        return wait_until([n] { return sim::pci_taken_count() >= n; }) && sim::pci_wait_idle() &&
+               sim::pci_taken_count() == n;
+    }
+    static std::string log() { return pci_log(); }
+};
 
-int record(UINT8 *msg, UINT32 len, UINT32) {
-    std::lock_guard lock(g_mutex);
-    g_received.emplace_back(msg, msg + len);
-    return 0;
+TEST_F(PciFaultTest, LostAcknowledgementHoldsTheQueueUntilTheNextOne) {
+    sim::fault_plan_at(BusFault::DoorbellLost, 1);
+    ASSERT_EQ(send({1, 2, 3}), 0);
+    ASSERT_TRUE(taken(1));
+    ASSERT_EQ(send({4, 5}), 0);  // the area still counts as busy: only queued
+    ASSERT_EQ(send({6}), 0);
+    EXPECT_TRUE(taken(1));
+    EXPECT_EQ(sim::pci_peek16(sim::kPciTxLenL), 0);
+    sim::pci_raise(sim::kPciBellTaken);  // the far side's next acknowledgement
+    ASSERT_TRUE(taken(3));
+    std::vector<sim::PciMessage> all = sim::pci_taken();
+    EXPECT_EQ(all[1].bytes, (Bytes{4, 5}));
+    EXPECT_EQ(all[2].bytes, (Bytes{6}));
+    EXPECT_EQ(log(), "");
+}
+
+TEST_F(PciFaultTest, RepeatedAcknowledgementIsASpuriousInterrupt) {
+    sim::fault_plan_at(BusFault::DoorbellRepeat, 1);
+    ASSERT_EQ(send({1}), 0);
+    ASSERT_TRUE(taken(1));
+    EXPECT_EQ(log(), kSpuriousAck);
+    ASSERT_EQ(send({2}), 0);  // the queue is intact
+    EXPECT_TRUE(taken(2));
+}
+
+TEST_F(PciFaultTest, RandomDoorbellFaultsNeverLoseTheChannel) {
+    uint64_t seed = sim::fault_plan_seed_from_env();
+    RecordProperty("fault_seed", std::to_string(seed));
+    sim::fault_plan_chance(BusFault::DoorbellLost, 0.1);
+    sim::fault_plan_chance(BusFault::DoorbellRepeat, 0.1);
+    for (uint8_t i = 1; i <= 30; ++i) {
+        ASSERT_EQ(send({i}), 0);
+        ASSERT_TRUE(sim::pci_wait_idle());
+    }
+    sim::fault_plan_seed(0);
+    // The far side makes good each lost acknowledgement, so whatever waits goes out.
+    for (int spare = 0; spare < 64 && sim::pci_taken_count() < 30; ++spare) {
+        size_t before = sim::pci_taken_count();
+        sim::pci_raise(sim::kPciBellTaken);
+        ASSERT_TRUE(sim::pci_wait_idle());
+        if (sim::pci_taken_count() == before) {
+            break;
+        }
+    }
+    std::vector<sim::PciMessage> all = sim::pci_taken();
+    ASSERT_EQ(all.size(), 30u);
+    for (uint8_t i = 1; i <= 30; ++i) {
+        EXPECT_EQ(all[i - 1].bytes, Bytes{i});  // none lost, none twice, in order
+    }
 }
 
 size_t count_of(const std::string &text, const std::string &line) {
@@ -59,7 +122,7 @@ TEST_F(PciFaultTest, LostOutgoingDoorbellLeavesTheMessageUntakenUntilReopened) {
     EXPECT_TRUE(taken(0));
     EXPECT_EQ(log(), "");
     // Opening again drops the queue; the next message overwrites the area and goes out.
-    ASSERT_EQ(pci_open(1), 0);
+    ASSERT_EQ(pci_open(kVersion), 0);
     ASSERT_EQ(send({7, 8}), 0);
     ASSERT_TRUE(taken(1));
     EXPECT_EQ(taken_bytes(0), (std::vector<Bytes>{{7, 8}}));
@@ -95,7 +158,7 @@ TEST_F(PciFaultTest, FullQueueBehindALostDoorbellWaitsWithPausesUntilTerminated)
     EXPECT_EQ(text.size(), waits * kFullQueue.size() + kClosed.size() + kSpuriousAck.size());
     EXPECT_EQ(sim::pci_taken()[0].bytes, last);
     EXPECT_EQ(sim::pci_taken()[0].dev, 3u);
-    ASSERT_EQ(pci_open(1), 0);
+    ASSERT_EQ(pci_open(kVersion), 0);
     EXPECT_EQ(send({66}), 0);
     EXPECT_TRUE(taken(2));
 }
@@ -112,18 +175,14 @@ TEST_F(PciFaultTest, RepeatedOutgoingDoorbellTakesNothingTwice) {
 }
 
 TEST_F(PciFaultTest, LostTakenDoorbellOfAReceivedMessageStallsNothing) {
-    {
-        std::lock_guard lock(g_mutex);
-        g_received.clear();
-    }
-    pci_install_rx_callback(record);
     sim::fault_plan_at(BusFault::DoorbellOutLost, 1);
     sim::pci_inject({0x11, 0x22}, 4);
     sim::pci_inject({0x33}, 4);  // waits for the area
     ASSERT_TRUE(wait_until([] { return sim::pci_rx_pending() == 0; }));
     ASSERT_TRUE(sim::pci_wait_idle());
-    std::lock_guard lock(g_mutex);
-    EXPECT_EQ(g_received, (std::vector<Bytes>{{0x11, 0x22}, {0x33}}));
+    ASSERT_EQ(received_count(), 2u);
+    EXPECT_EQ(received()[0].bytes, (Bytes{0x11, 0x22}));
+    EXPECT_EQ(received()[1].bytes, Bytes{0x33});
     EXPECT_EQ(sim::pci_doorbells(), std::vector<uint16_t>{4});  // the first never arrived
     EXPECT_EQ(sim::fault_plan_log().size(), 1u);
 }
@@ -140,7 +199,7 @@ std::vector<std::vector<uint8_t>> lossy_run(uint64_t seed) {
         EXPECT_EQ(pci_send(msg.data(), 1, 2), 0);
         EXPECT_TRUE(sim::pci_wait_idle());
         if (sim::pci_peek16(sim::kPciTxLenL) != 0) {
-            pci_open(1);
+            pci_open(PciTest::kVersion);
         }
     }
     return taken_bytes(before);
