@@ -56,6 +56,33 @@ class FixedRegion {
     size_t size_;
 };
 
+inline UINT32 open_status(const char *name, const char *mode, UINT32 *id, UINT32 db = 0) {
+    return DbObjOpen(db, id, const_cast<char *>(name), const_cast<char *>(mode));
+}
+
+// Opens an object that must open, and returns its id.
+inline UINT32 db_open(const char *name, const char *mode, UINT32 db = 0) {
+    UINT32 id = 0;
+    EXPECT_EQ(open_status(name, mode, &id, db), 0u) << name << " " << mode;
+    return id;
+}
+
+// Writes a whole object through open "w", write, close.
+inline void db_put(const char *name, const std::string &data, UINT32 db = 0) {
+    UINT32 id = db_open(name, "w", db);
+    EXPECT_EQ(DbObjWrite(id, data.data(), static_cast<UINT32>(data.size())), 0u);
+    EXPECT_EQ(DbObjClose(id), 0u);
+}
+
+// Reads up to `size` bytes of an object, trailing NULs dropped.
+inline std::string db_get(const char *name, size_t size = 64, UINT32 db = 0) {
+    UINT32 id = db_open(name, "r", db);
+    std::string out(size, '\0');
+    EXPECT_EQ(DbObjRead(id, out.data(), static_cast<UINT32>(size)), 0u);
+    EXPECT_EQ(DbObjClose(id), 0u);
+    return out.substr(0, out.find_last_not_of('\0') + 1);
+}
+
 // One store region below 4 GiB per test.
 class StoreTest : public SimTest {
   public:
@@ -128,14 +155,14 @@ class DbTest : public StoreTest {
         StoreTest::TearDown();
     }
 
-    static UINT32 open_status(const char *name, const char *mode, UINT32 *id, UINT32 db = 0) {
-        return DbObjOpen(db, id, const_cast<char *>(name), const_cast<char *>(mode));
+    static UINT32 open(const char *name, const char *mode, UINT32 db = 0) {
+        return db_open(name, mode, db);
     }
-
-    UINT32 open(const char *name, const char *mode, UINT32 db = 0) {
-        UINT32 id = 0;
-        EXPECT_EQ(open_status(name, mode, &id, db), 0u) << name << " " << mode;
-        return id;
+    static void put(const char *name, const std::string &data, UINT32 db = 0) {
+        db_put(name, data, db);
+    }
+    static std::string get(const char *name, size_t size = 64, UINT32 db = 0) {
+        return db_get(name, size, db);
     }
 
     // Database 0 can be deleted (no object stays open) and is created again.
@@ -144,19 +171,6 @@ class DbTest : public StoreTest {
         ASSERT_EQ(DbCreate(0, base(), kRegionSize), 0u);
     }
 
-    void put(const char *name, const std::string &data, UINT32 db = 0) {
-        UINT32 id = open(name, "w", db);
-        EXPECT_EQ(DbObjWrite(id, data.data(), static_cast<UINT32>(data.size())), 0u);
-        EXPECT_EQ(DbObjClose(id), 0u);
-    }
-
-    std::string get(const char *name, size_t size = 64, UINT32 db = 0) {
-        UINT32 id = open(name, "r", db);
-        std::string out(size, '\0');
-        EXPECT_EQ(DbObjRead(id, out.data(), static_cast<UINT32>(size)), 0u);
-        EXPECT_EQ(DbObjClose(id), 0u);
-        return out.substr(0, out.find_last_not_of('\0') + 1);
-    }
 };
 
 }  // namespace bsp::test

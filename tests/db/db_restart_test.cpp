@@ -41,13 +41,6 @@ class DbRestartTest : public SimTest {
         sim::reset_unit();
         map();
     }
-    UINT32 open(const std::string &name, const char *mode) {
-        UINT32 id = 0;
-        EXPECT_EQ(DbObjOpen(0, &id, const_cast<char *>(name.c_str()), const_cast<char *>(mode)), 0u)
-            << name;
-        return id;
-    }
-
     std::string path_;
     void *region_ = nullptr;
 };
@@ -61,12 +54,9 @@ TEST_F(DbRestartTest, ObjectsSurviveAndStoreStaysUsable) {
     ASSERT_EQ(DbCreate(0, kRestartBase, kRestartSize), 0u);
     constexpr int kObjects = 200;
     for (int i = 0; i < kObjects; ++i) {
-        UINT32 id = open("name" + std::to_string(i), "w");
-        std::string c = contents_of(i);
-        ASSERT_EQ(DbObjWrite(id, c.data(), static_cast<UINT32>(c.size())), 0u);
-        ASSERT_EQ(DbObjClose(id), 0u);
+        db_put(("name" + std::to_string(i)).c_str(), contents_of(i));
     }
-    UINT32 removed = open("name7", "r");
+    UINT32 removed = db_open("name7", "r");
     ASSERT_EQ(DbObjRemove(removed), 0u);
 
     restart();
@@ -74,40 +64,28 @@ TEST_F(DbRestartTest, ObjectsSurviveAndStoreStaysUsable) {
     for (int i = 0; i < kObjects; ++i) {
         std::string name = "name" + std::to_string(i);
         UINT32 id = 0;
-        UINT32 rc = DbObjOpen(0, &id, name.data(), const_cast<char *>("r"));
         if (i == 7) {
-            EXPECT_EQ(rc, 1u);
-            continue;
+            EXPECT_EQ(open_status(name.c_str(), "r", &id), 1u);
+        } else {
+            EXPECT_EQ(db_get(name.c_str(), 100), contents_of(i)) << name;
         }
-        ASSERT_EQ(rc, 0u) << name;
-        std::string want = contents_of(i);
-        std::string got(want.size() + 8, '\0');
-        EXPECT_EQ(DbObjRead(id, got.data(), static_cast<UINT32>(got.size())), 0u);
-        EXPECT_EQ(got, want + std::string(8, '\0')) << name;
-        EXPECT_EQ(DbObjClose(id), 0u);
     }
     // The adopted pool goes on serving: replace, add and remove.
-    UINT32 id = open("name3", "r+");
+    UINT32 id = db_open("name3", "r+");
     EXPECT_EQ(DbObjWrite(id, std::string(500, 'r').data(), 500), 0u);
     EXPECT_EQ(DbObjClose(id), 0u);
-    id = open("after restart", "w");
-    EXPECT_EQ(DbObjWrite(id, "new", 3), 0u);
-    EXPECT_EQ(DbObjClose(id), 0u);
+    db_put("after restart", "new");
 
     restart();
     ASSERT_EQ(DbCreate(0, kRestartBase, kRestartSize), 0u);
-    id = open("after restart", "r");
-    char buf[4] = {};
-    EXPECT_EQ(DbObjRead(id, buf, 3), 0u);
-    EXPECT_STREQ(buf, "new");
-    EXPECT_EQ(DbObjClose(id), 0u);
+    EXPECT_EQ(db_get("after restart"), "new");
+    EXPECT_EQ(db_get("name3", 600), std::string(500, 'r'));
 }
 
 TEST_F(DbRestartTest, RegionMappedElsewhereIsNotAdopted) {
     map();
     ASSERT_EQ(DbCreate(0, kRestartBase, kRestartSize), 0u);
-    UINT32 id = open("obj", "w");
-    ASSERT_EQ(DbObjClose(id), 0u);
+    db_put("obj", "");
     ASSERT_EQ(DbDelete(0), 0u);
     sim::unmap_region(region_, kRestartSize);
     region_ = sim::map_file_region(path_, kRestartSize, kRestartBase + kRestartSize);
