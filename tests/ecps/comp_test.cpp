@@ -76,11 +76,9 @@ TEST_F(EcpsComp, ArithmeticWrapsAroundIn32Bits) {
     ASSERT_EQ(ecps_asymmetryCompensation_set(1, 0x80000000u), 0);
     clear();
     ASSERT_EQ(ecps_delayComp_set(1, INT_MAX), 0);
-    // d - a + si, so - d, d + si, -d - a + so, all modulo 2^32
-    uint32_t d = 0x7FFFFFFFu, a = 0x80000000u, si = 0x7FFFFFFFu, so = 0x80000002u;
-    EXPECT_THAT(writes(), ElementsAre(w32(0x52100, d - a + si), w32(0x52200, so - d),
-                                      w32(0x52300, d + si), w32(0x52400, 0u - d - a + so)));
-    EXPECT_EQ(writes()[0].value, 0x7FFFFFFEu);
+    // delay 0x7FFFFFFF, asymmetry 0x80000000, si 0x7FFFFFFF, so 0x80000002, modulo 2^32
+    EXPECT_THAT(writes(), ElementsAre(w32(0x52100, 0x7FFFFFFEu), w32(0x52200, 3u),
+                                      w32(0x52300, 0xFFFFFFFEu), w32(0x52400, 0x80000003u)));
 }
 
 TEST_F(EcpsComp, SameValueWritesNothing) {
