@@ -1,4 +1,4 @@
-// The DPDP fixture's definitions, and opening and closing the channel.
+// The DPDP fixture's definitions; opening, closing and reconfiguring the channel.
 #include <bsp_os.h>
 
 #include <mutex>
@@ -116,6 +116,48 @@ TEST_F(DpdpTest, CloseClosesTheChannelAndDeletesTheSemaphore) {
     EXPECT_FALSE(sim::hdlc_is_open());
     EXPECT_TRUE(sim::semaphores().empty());
     EXPECT_EQ(DpdpClose(), 1u);  // already closed
+}
+
+// The reconfiguration operations and the channel-up token that pairs disables with enables.
+using Calls = std::vector<std::string>;
+
+TEST_F(DpdpTest, SecondDisableWithoutEnableClosesNothing) {
+    sim::hdlc_clear_calls();
+    EXPECT_EQ(DpDpDisable(), 0);
+    EXPECT_EQ(DpDpDisable(), 1);
+    EXPECT_EQ(sim::hdlc_calls(), Calls{"close"});
+}
+
+TEST_F(DpdpTest, EnableGivesTheTokenBack) {
+    sim::hdlc_clear_calls();
+    EXPECT_EQ(DpDpDisable(), 0);
+    EXPECT_EQ(DpDpEnable(), 0);
+    EXPECT_TRUE(sim::hdlc_is_open());
+    EXPECT_EQ(DpDpDisable(), 0);
+    EXPECT_EQ(sim::hdlc_calls(), (Calls{"close", kOpenCall, "close"}));
+}
+
+TEST_F(DpdpTest, FailedEnableStillGivesTheTokenBack) {
+    ASSERT_EQ(DpDpDisable(), 0);
+    sim::hdlc_fail(sim::HdlcOp::Open);
+    EXPECT_EQ(DpDpEnable(), 1);
+    sim::hdlc_clear_calls();
+    EXPECT_EQ(DpDpDisable(), 1);  // the token was there; closing a closed channel fails
+    EXPECT_EQ(sim::hdlc_calls(), Calls{"close"});
+}
+
+TEST_F(DpdpTest, FailedCloseIsReported) {
+    sim::hdlc_fail(sim::HdlcOp::Close);
+    EXPECT_EQ(DpDpDisable(), 1);
+    EXPECT_TRUE(sim::hdlc_is_open());
+}
+
+TEST_F(DpdpTest, HdlcServiceDrivesTheReconfiguration) {
+    EXPECT_EQ(sim::hdlc_call_disable(), 0);
+    EXPECT_FALSE(sim::hdlc_is_open());
+    EXPECT_EQ(sim::hdlc_call_disable(), 1);
+    EXPECT_EQ(sim::hdlc_call_enable(), 0);
+    EXPECT_TRUE(sim::hdlc_is_open());
 }
 
 }  // namespace
