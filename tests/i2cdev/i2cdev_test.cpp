@@ -16,6 +16,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 constexpr uint8_t kChip = 0x20;
+const char *const kBus = "/dev/i2c-1";
+using sim::FaultOp;
 
 std::vector<uint8_t> pattern(size_t n, uint8_t first) {
     std::vector<uint8_t> v(n);
@@ -61,10 +63,14 @@ TEST_F(I2cTest, SfpPhyIsReachedWhileAKernelDriverClaimsIt) {
     EXPECT_EQ(value, 0x7949);
 }
 
+// One fault on the bus device: operation, which call, error, short transfer length.
 struct SfpCase {
     const char *name;
     bool write;
-    sim::FaultRule fault;
+    sim::FaultOp op;
+    unsigned nth;
+    int error;
+    long short_length;
     int expected;
     const char *log;
 };
@@ -77,7 +83,7 @@ class SfpFailure : public I2cTest, public ::testing::WithParamInterface<SfpCase>
 
 TEST_P(SfpFailure, LogsTheErrorNumberAndGivesTheSemaphoreBack) {
     const SfpCase &c = GetParam();
-    sim::inject_fault(c.fault);
+    sim::inject_fault({c.op, c.nth, c.error, c.short_length, kBus});
     UINT16 value = 0;
     int rc = c.write ? i2c_write_sfp_phy(0, 2, 0x1234) : i2c_read_sfp_phy(0, 2, &value);
     EXPECT_EQ(rc, c.expected);
@@ -86,78 +92,39 @@ TEST_P(SfpFailure, LogsTheErrorNumberAndGivesTheSemaphoreBack) {
     EXPECT_EQ(sim::open_device_files(), 0u);
 }
 
-const char *const kBus = "/dev/i2c-1";
-using sim::FaultOp;
-
 INSTANTIATE_TEST_SUITE_P(
     Paths, SfpFailure,
     ::testing::Values(
-        SfpCase{"ReadOpen",
-                false,
-                {FaultOp::Open, 1, ENOENT, -1, kBus},
-                -ENOENT,
+        SfpCase{"ReadOpen", false, FaultOp::Open, 1, ENOENT, -1, -ENOENT,
                 "[SFP_DEV] Error 0x2 (No such file or directory) opening device /dev/i2c-1\n"},
-        SfpCase{"WriteOpen",
-                true,
-                {FaultOp::Open, 1, EACCES, -1, kBus},
-                -EACCES,
+        SfpCase{"WriteOpen", true, FaultOp::Open, 1, EACCES, -1, -EACCES,
                 "[SFP_DEV] Error 0xd (Permission denied) opening device /dev/i2c-1\n"},
-        SfpCase{"ReadSelect",
-                false,
-                {FaultOp::Ioctl, 1, EIO, -1, kBus},
-                -EIO,
+        SfpCase{"ReadSelect", false, FaultOp::Ioctl, 1, EIO, -1, -EIO,
                 "[SFP_DEV] Error 0x5 (Input/output error) requesting slave address 0x56 of i2c "
                 "device\n"},
-        SfpCase{"WriteSelect",
-                true,
-                {FaultOp::Ioctl, 1, EINVAL, -1, kBus},
-                -EINVAL,
+        SfpCase{"WriteSelect", true, FaultOp::Ioctl, 1, EINVAL, -1, -EINVAL,
                 "[SFP_DEV] Error 0x16 (Invalid argument) requesting slave address 0x56 of i2c "
                 "device\n"},
-        SfpCase{"RegisterRetried",
-                false,
-                {FaultOp::Write, 1, EIO, -1, kBus},
-                0,
+        SfpCase{"RegisterRetried", false, FaultOp::Write, 1, EIO, -1, 0,
                 "[SFP_DEV] Warning: First try to set DATA-ADDRESS 0x2 failed (error 0x5 "
                 "Input/output error)\n"},
-        SfpCase{"RegisterFailsTwice",
-                false,
-                {FaultOp::Write, 0, ENXIO, -1, kBus},
-                -ENXIO,
+        SfpCase{"RegisterFailsTwice", false, FaultOp::Write, 0, ENXIO, -1, -ENXIO,
                 "[SFP_DEV] Warning: First try to set DATA-ADDRESS 0x2 failed (error 0x6 No such "
                 "device or address)\n[SFP_DEV] Error 0x6 (No such device or address) while "
                 "setting DATA-ADDRESS 0x2\n"},
-        SfpCase{"RegisterNothingWritten",
-                false,
-                {FaultOp::Write, 0, EIO, 0, kBus},
-                -EIO,
+        SfpCase{"RegisterNothingWritten", false, FaultOp::Write, 0, EIO, 0, -EIO,
                 "[SFP_DEV] Warning: First try to set DATA-ADDRESS 0x2 failed (error 0x5 "
                 "Input/output error)\n[SFP_DEV] Error 0x5 (Input/output error) while setting "
                 "DATA-ADDRESS 0x2\n"},
-        SfpCase{"ShortRead",
-                false,
-                {FaultOp::Read, 1, EIO, 1, kBus},
-                -EIO,
+        SfpCase{"ShortRead", false, FaultOp::Read, 1, EIO, 1, -EIO,
                 "[SFP_DEV] Error 0x5 (Input/output error) while reading SFP PHY\n"},
-        SfpCase{"ReadClose",
-                false,
-                {FaultOp::Close, 1, EIO, -1, kBus},
-                -EIO,
+        SfpCase{"ReadClose", false, FaultOp::Close, 1, EIO, -1, -EIO,
                 "[SFP_DEV] Error 0x5 (Input/output error) while closing device\n"},
-        SfpCase{"ShortWrite",
-                true,
-                {FaultOp::Write, 1, EIO, 2, kBus},
-                -EIO,
+        SfpCase{"ShortWrite", true, FaultOp::Write, 1, EIO, 2, -EIO,
                 "[SFP_DEV] Error 0x5 (Input/output error) while writing SFP MONITOR\n"},
-        SfpCase{"WriteError",
-                true,
-                {FaultOp::Write, 1, EREMOTEIO, -1, kBus},
-                -EREMOTEIO,
+        SfpCase{"WriteError", true, FaultOp::Write, 1, EREMOTEIO, -1, -EREMOTEIO,
                 "[SFP_DEV] Error 0x79 (Remote I/O error) while writing SFP MONITOR\n"},
-        SfpCase{"WriteClose",
-                true,
-                {FaultOp::Close, 1, EBADF, -1, kBus},
-                -EBADF,
+        SfpCase{"WriteClose", true, FaultOp::Close, 1, EBADF, -1, -EBADF,
                 "[SFP_DEV] Error 0x9 (Bad file descriptor) while closing device\n"}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
