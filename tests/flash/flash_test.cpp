@@ -192,9 +192,12 @@ TEST_F(FlashTest, CreateFailures) {
     EXPECT_EQ(log(), "FlashRead failed: Bad file descriptor\n");
 }
 
+// One fault (operation, error, short transfer length) and what a read and a write log.
 struct TransferFault {
     const char *name;
-    sim::FaultRule fault;
+    sim::FaultOp op;
+    int error;
+    long short_length;
     const char *read_log;
     const char *write_log;
 };
@@ -209,10 +212,12 @@ class FlashTransferFailure : public FlashTest,
 TEST_P(FlashTransferFailure, LogsAndGivesTheSemaphoreBack) {
     create();
     uint8_t buf[8] = {};
-    sim::inject_fault(GetParam().fault);
+    const TransferFault &f = GetParam();
+    const std::string path = f.op == sim::FaultOp::SemObtain ? "" : "/dev/mtd0";
+    sim::inject_fault({f.op, 1, f.error, f.short_length, path});
     EXPECT_EQ(FlashRead(0x100, buf, 8), *GetParam().read_log != '\0' ? 1u : 0u);
     sim::clear_faults();
-    sim::inject_fault(GetParam().fault);
+    sim::inject_fault({f.op, 1, f.error, f.short_length, path});
     EXPECT_EQ(FlashWrite(buf, 0x100, 8), *GetParam().write_log != '\0' ? 1u : 0u);
     EXPECT_EQ(log(), std::string(GetParam().read_log) + GetParam().write_log);
     EXPECT_TRUE(sim::held_semaphores().empty());
@@ -221,29 +226,19 @@ TEST_P(FlashTransferFailure, LogsAndGivesTheSemaphoreBack) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, FlashTransferFailure,
-    ::testing::Values(TransferFault{"Obtain",
-                                    {sim::FaultOp::SemObtain, 1, EIO, -1, ""},
+    ::testing::Values(TransferFault{"Obtain", sim::FaultOp::SemObtain, EIO, -1,
                                     "FlashRead OS_Obtain_Semaphore failed\n",
                                     "FlashWrite OS_Obtain_Semaphore failed\n"},
-                      TransferFault{"Seek",
-                                    {sim::FaultOp::Lseek, 1, EIO, -1, "/dev/mtd0"},
+                      TransferFault{"Seek", sim::FaultOp::Lseek, EIO, -1,
                                     "FlashRead lseek failed: Input/output error\n",
                                     "FlashWrite lseek failed: Input/output error\n"},
-                      TransferFault{"ReadError",
-                                    {sim::FaultOp::Read, 1, EIO, -1, "/dev/mtd0"},
-                                    "FlashRead read failed: Input/output error\n",
-                                    ""},
-                      TransferFault{"WriteError",
-                                    {sim::FaultOp::Write, 1, EIO, -1, "/dev/mtd0"},
-                                    "",
+                      TransferFault{"ReadError", sim::FaultOp::Read, EIO, -1,
+                                    "FlashRead read failed: Input/output error\n", ""},
+                      TransferFault{"WriteError", sim::FaultOp::Write, EIO, -1, "",
                                     "FlashWrite write failed: Input/output error\n"},
-                      TransferFault{"ShortRead",
-                                    {sim::FaultOp::Read, 1, EIO, 3, "/dev/mtd0"},
-                                    "FlashRead read failed: Success\n",
-                                    ""},
-                      TransferFault{"ShortWrite",
-                                    {sim::FaultOp::Write, 1, EIO, 3, "/dev/mtd0"},
-                                    "",
+                      TransferFault{"ShortRead", sim::FaultOp::Read, EIO, 3,
+                                    "FlashRead read failed: Success\n", ""},
+                      TransferFault{"ShortWrite", sim::FaultOp::Write, EIO, 3, "",
                                     "FlashWrite write failed: Success\n"}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
