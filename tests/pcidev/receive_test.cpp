@@ -1,5 +1,5 @@
 // Receiving: the receive area's words, delivery to the callback, both doorbell bits in one
-// interrupt, the interrupt types and spurious interrupts.
+// interrupt, the interrupt types.
 #include "pci_fixture.h"
 
 namespace {
@@ -122,16 +122,6 @@ TEST_F(PciTest, BothDoorbellBitsInOneInterruptReceiveFirst) {
     EXPECT_EQ(g_tx_word_at_callback, std::vector<uint16_t>{0xA1A2});
     EXPECT_EQ(sim::pci_taken()[1].bytes, (std::vector<uint8_t>{0xB1, 0xB2}));
     EXPECT_EQ(sim::pci_peek16(sim::kPciRxLenL), 0);
-}
-
-TEST_F(PciTest, SpuriousTransmitInterruptOnlyLogs) {
-    sim::pci_raise(sim::kPciBellTaken);
-    ASSERT_TRUE(sim::pci_wait_idle());
-    EXPECT_EQ(pci_log(),
-              "[PCI        0 ms] warning: 'pci_tx_hisr' spurious interrupt or driver "
-              "terminated\n");
-    ASSERT_EQ(send({1}), 0);  // the queue is intact
-    EXPECT_TRUE(wait_taken(1));
 }
 
 int reply_from_handler(UINT8 *msg, UINT32 len, UINT32 dev) {
