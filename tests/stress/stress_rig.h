@@ -70,6 +70,8 @@ class StressTest : public SimTest {
     void shut_down();
     void start_peers();
     void stop_peers();
+    // Stops the peers, then expects the far ends idle, every task ended and no semaphore held.
+    void stop_peers_and_expect_all_ended();
 
     // Runs `kWorkers` workers for `duration`, each calling every family in turn.
     void run_workers(std::chrono::milliseconds duration);

@@ -260,6 +260,14 @@ void StressTest::shut_down() {
     EXPECT_EQ(DbDelete(0), 0u);
 }
 
+void StressTest::stop_peers_and_expect_all_ended() {
+    stop_peers();
+    EXPECT_TRUE(sim::pci_wait_idle());
+    EXPECT_TRUE(sim::join_tasks(std::chrono::seconds(10)));
+    EXPECT_EQ(sim::running_tasks(), 0u);
+    EXPECT_TRUE(sim::held_semaphores().empty());
+}
+
 void StressTest::start_peers() {
     stop_peers_ = false;
     peers_.emplace_back(ticker, std::cref(stop_peers_));

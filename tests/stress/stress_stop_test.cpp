@@ -102,11 +102,7 @@ TEST_F(StressTest, StoppingWhileCallsRunCrashesNothingAndLeavesNothingBehind) {
     EXPECT_TRUE(load.more_calls(2000));
     load.stop();
     up_ = false;
-    stop_peers();
-    EXPECT_TRUE(sim::pci_wait_idle());
-    EXPECT_TRUE(sim::join_tasks(std::chrono::seconds(10)));
-    EXPECT_EQ(sim::running_tasks(), 0u);
-    EXPECT_TRUE(sim::held_semaphores().empty());
+    stop_peers_and_expect_all_ended();
     EXPECT_EQ(sim::open_device_files(), 1u);  // the PCI node, kept for the process's life
     EXPECT_EQ(open_descriptor_count(), descriptors + 1 - files);
     for (const sim::SemaphoreInfo &s : sim::semaphores()) {
@@ -134,11 +130,7 @@ TEST_F(StressTest, StartingAgainWhileCallsRunServesAgain) {
     EXPECT_TRUE(wait_until([socket_rx] { return stress_counters().socket_rx.load() > socket_rx; }));
     load.stop();
     shut_down();
-    stop_peers();
-    EXPECT_TRUE(sim::pci_wait_idle());
-    EXPECT_TRUE(sim::join_tasks(std::chrono::seconds(10)));
-    EXPECT_EQ(sim::running_tasks(), 0u);
-    EXPECT_TRUE(sim::held_semaphores().empty());
+    stop_peers_and_expect_all_ended();
 }
 
 }  // namespace

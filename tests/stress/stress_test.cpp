@@ -33,11 +33,7 @@ void StressTest::run_cycle(bool at_boot, std::chrono::milliseconds duration) {
     run_workers(duration);
     check_owned_contents();
     shut_down();
-    stop_peers();
-    EXPECT_TRUE(sim::pci_wait_idle());
-    EXPECT_TRUE(sim::join_tasks(std::chrono::seconds(10)));
-    EXPECT_EQ(sim::running_tasks(), 0u);
-    EXPECT_TRUE(sim::held_semaphores().empty());
+    stop_peers_and_expect_all_ended();
 }
 
 namespace {
