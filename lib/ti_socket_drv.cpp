@@ -87,6 +87,16 @@ void retire_current() {
     }
 }
 
+// Ends the current block's task and closes its sockets, before the block is replaced.
+void stop_current() {
+    std::shared_lock life(lifecycle_lock());
+    std::unique_lock lock(state_mutex());
+    FRAMER *f = current_socket();
+    if (f != nullptr) {
+        stop_locked(f, lock);
+    }
+}
+
 FRAMER *current() {
     std::lock_guard lock(state_mutex());
     return current_socket();
@@ -180,7 +190,7 @@ extern "C" {
 BSP_API int ti_socket_init(int port) {
     // The previous socket's task ends first, outside the exclusive section, so that its
     // callback can still make calls while it finishes.
-    ti_socket_close();
+    stop_current();
     std::unique_lock life(lifecycle_lock());
     retire_current();
     auto *f = static_cast<FRAMER *>(std::calloc(1, sizeof(FRAMER)));
@@ -243,13 +253,8 @@ BSP_API int ti_socket_write(char *tcf_frame, UINT32 length) {
     return sent >= 0 && released ? 0 : -1;
 }
 
+// The socket, its task and its client stay as they are: only a new ti_socket_init ends them.
 BSP_API int ti_socket_close(void) {
-    std::shared_lock life(lifecycle_lock());
-    std::unique_lock lock(state_mutex());
-    FRAMER *f = current_socket();
-    if (f != nullptr) {
-        stop_locked(f, lock);
-    }
     return 0;
 }
 

@@ -1,6 +1,6 @@
 // The TCP frame socket's receive task "TISOCK": accepts one client at a time and passes each
 // block the client sends, without its 8-byte head, to the receive callback. It waits in
-// poll together with a wake descriptor so that ti_socket_close can end it, and pauses after
+// poll together with a wake descriptor so that a new ti_socket_init can end it, and pauses after
 // a failed accept or receive so that a persistent error does not spin.
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -116,7 +116,7 @@ FRAMER *take_started_block(UINT8 **buffer) {
 }
 
 // The task's sockets go with it: the client's always, the listening one when the task was
-// told to end (ti_socket_close waits for this); its wake descriptor always.
+// told to end (a new ti_socket_init waits for this); its wake descriptor always.
 void task_finished(FRAMER *f) {
     std::lock_guard lock(state_mutex());
     disconnect_locked(f);

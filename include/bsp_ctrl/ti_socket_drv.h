@@ -36,9 +36,10 @@ extern BSP_API const UINT32 TCPSTOP_WORD;  /* 0xA55A3CC3 */
 typedef int (*TI_SOCKET_RX_CALLBACK)(void *msg);
 
 /* Prepares the socket for TCP port `port`: control block, semaphore "ti_sock" and an IPv4
- * stream socket. A previous socket of this library is closed first (as ti_socket_close).
- * 0, or -1 when the block, the semaphore or the socket cannot be made. Not to be called
- * from the receive callback. */
+ * stream socket. A previous socket of this library is retired first: its receive task ends
+ * and its client and listening sockets are closed (the one way to stop a socket). 0, or -1
+ * when the block, the semaphore or the socket cannot be made. Not to be called from the
+ * receive callback. */
 BSP_API int ti_socket_init(int port);
 
 /* Binds to any local address at the port, listens (backlog 1) and starts the receive task
@@ -52,9 +53,8 @@ BSP_API int ti_socket_open(TI_SOCKET_RX_CALLBACK framer_rx_callback);
  * another sender holds "ti_sock". */
 BSP_API int ti_socket_write(char *tcf_frame, UINT32 length);
 
-/* Ends the receive task and closes the client and listening sockets; returns 0 once the
- * task has ended (at once when called from the receive callback, where the task ends after
- * the callback returns). */
+/* Returns 0 and does nothing else: the socket, its receive task and its client stay as they
+ * are and go on exchanging frames. A new ti_socket_init stops them. */
 BSP_API int ti_socket_close(void);
 
 BSP_EXTERN_C_END

@@ -1,5 +1,5 @@
 // Fault matrix of the serial framer and the TCP socket framer: each created and opened,
-// then handed back (the framer's port to the console, the socket closed).
+// then handed back (the framer's port to the console, the socket retired by a new init).
 #include <bsp_ctrl/framer_api.h>
 #include <bsp_ctrl/ti_socket_drv.h>
 #include <netinet/in.h>
@@ -42,7 +42,7 @@ class TiSocketInitOpen : public Operation {
         }
         return ti_socket_open(ignore_buffer);
     }
-    void undo() override { ti_socket_close(); }
+    void undo() override { ti_socket_init(0); }
 
   private:
     int port_ = sim::free_loopback_port();

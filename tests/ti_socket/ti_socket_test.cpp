@@ -185,37 +185,33 @@ TEST_F(TiSocketTest, OpenFailsWhenTheTaskCannotStart) {
     EXPECT_EQ(sim::running_tasks(), 0u);
 }
 
-TEST_F(TiSocketTest, CloseEndsTheTaskAndClosesTheSockets) {
+// Close changes nothing: the client goes on exchanging frames with the application.
+TEST_F(TiSocketTest, ClientIsStillServedAfterClose) {
     open_served();
     EXPECT_EQ(ti_socket_close(), 0);
+    char msg = 0x31;
+    ASSERT_EQ(ti_socket_write(&msg, 1), 0);
+    EXPECT_EQ(client_.read(600, 5s), client_frame({0x31}));
+    ASSERT_TRUE(client_.send(client_frame({0x32})));
+    ASSERT_TRUE(wait_for_buffers(1));
+    EXPECT_EQ(received_buffers()[0][0], 0x32);
+}
+
+TEST_F(TiSocketTest, NewInitEndsTheTaskAndClosesTheSockets) {
+    open_served();
+    const int old_port = port_;
+    ASSERT_EQ(ti_socket_init(sim::free_loopback_port()), 0);
     EXPECT_TRUE(sim::join_tasks(10s));
     EXPECT_TRUE(client_.sees_end(10s));
     char msg = 1;
     EXPECT_EQ(ti_socket_write(&msg, 1), -1);
     Client refused;
-    EXPECT_FALSE(refused.connect(port_));  // nothing listens any more
+    EXPECT_FALSE(refused.connect(old_port));  // nothing listens any more
     // A new socket serves again (on another port: no socket option lets the closed
     // connection's port be bound again at once).
     open_socket();
     Client again;
     connect_served(&again);
-}
-
-int close_from_callback(void *msg) {
-    record_buffer(msg);
-    return ti_socket_close();
-}
-
-TEST_F(TiSocketTest, CloseFromTheCallbackEndsTheTaskAfterIt) {
-    port_ = sim::free_loopback_port();
-    ASSERT_EQ(ti_socket_init(port_), 0);
-    ASSERT_EQ(ti_socket_open(close_from_callback), 0);
-    Client client;
-    ASSERT_TRUE(client.connect(port_));
-    ASSERT_TRUE(client.send(client_frame({1})));
-    ASSERT_TRUE(wait_for_buffers(1));
-    EXPECT_TRUE(sim::join_tasks(10s));
-    EXPECT_TRUE(client.sees_end(10s));
 }
 
 TEST_F(TiSocketTest, ConcurrentSendersWriteWholeFrames) {
@@ -255,14 +251,15 @@ TEST_F(TiSocketTest, ConcurrentSendersWriteWholeFrames) {
     EXPECT_TRUE(wait_until([] { return !received_buffers().empty(); }));
 }
 
-// Everything the socket opens is given back once it is closed.
-TEST_F(TiSocketTest, CloseGivesBackEveryDescriptor) {
+// Everything an opened socket adds to a fresh one is given back when a new init retires it.
+TEST_F(TiSocketTest, NewInitGivesBackEveryDescriptor) {
+    ASSERT_EQ(ti_socket_init(sim::free_loopback_port()), 0);
     const size_t before = open_descriptor_count();
     {
         Client client;
         open_socket();
         connect_served(&client);
-        ASSERT_EQ(ti_socket_close(), 0);
+        ASSERT_EQ(ti_socket_init(sim::free_loopback_port()), 0);
     }
     EXPECT_EQ(open_descriptor_count(), before);  // the receive task's wake descriptor too
 }
