@@ -102,11 +102,13 @@ BSP_API void ehsl_pmap_init(void) {
         e.llSpeed = 0;
         e.mac[0] = e.mac[1] = e.mac[2] = e.mac[3] = e.mac[4] = e.mac[5] = 0;
     }
-    // During the phase the count is 0 already, and after it nobody waits: initialising only
-    // once never loses a caller that waits on the semaphore.
+    // Initialised once: a thread may be waiting on it, so a later init only takes every
+    // token there is to bring the count back to 0.
     if (!synce_init_sem_ready) {
         sem_init(&ehsl_pmap_synce_init_sem, 0, 0);
         synce_init_sem_ready = true;
+    }
+    while (sem_trywait(&ehsl_pmap_synce_init_sem) == 0) {
     }
 }
 

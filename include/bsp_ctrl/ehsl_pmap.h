@@ -28,7 +28,8 @@ BSP_EXTERN_C_BEGIN
 BSP_API extern sem_t ehsl_pmap_synce_init_sem;
 
 /* Resets entries 1..3 (unmapped, reporting off, CP number from the board description) and
- * initialises ehsl_pmap_synce_init_sem with count 0. Capabilities are kept. */
+ * leaves ehsl_pmap_synce_init_sem with count 0 (initialised by the first call, emptied of its
+ * tokens by later ones). Capabilities are kept. */
 BSP_API void ehsl_pmap_init(void);
 
 /* Writes the switch port mapped to `hw_port` (-1 when unmapped). */
@@ -54,8 +55,8 @@ BSP_API int ehsl_pmap_link_state_event_set(int hw_port, int report);
 /* Stores the capability bits (0..7) of `hw_port`, replacing what it held. Takes no lock. */
 BSP_API int ehsl_pmap_synce_cap_init(int hw_port, int capability);
 
-/* Ends the initialisation phase for good and releases the callers waiting in get, set and
- * clear. Always 0. */
+/* Ends the initialisation phase for good and posts ehsl_pmap_synce_init_sem once, which
+ * releases the callers waiting in get, set and clear. Always 0. */
 BSP_API int ehsl_pmap_synce_cap_init_finished(void);
 
 /* Writes the effective capability: stored bits 1..3 when bit 0 is set, else 0. Blocks until

@@ -212,6 +212,18 @@ TEST_F(SynceReadyTest, ThePortIsTestedBeforeTheValue) {
         (std::vector<std::string>{"1:EHSL_PMAP_D:ehsl_pmap_synce_cap_set: Invalid hw port: 5\n"}));
 }
 
+TEST_F(SynceReadyTest, EveryInitEmptiesTheSemaphoreAndEveryFinishPostsItOnce) {
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        int value = -1;
+        ehsl_pmap_init();
+        ASSERT_EQ(sem_getvalue(&ehsl_pmap_synce_init_sem, &value), 0);
+        EXPECT_EQ(value, 0) << "cycle " << cycle;
+        ASSERT_EQ(ehsl_pmap_synce_cap_init_finished(), 0);
+        ASSERT_EQ(sem_getvalue(&ehsl_pmap_synce_init_sem, &value), 0);
+        EXPECT_EQ(value, 1) << "cycle " << cycle;
+    }
+}
+
 TEST_F(SynceReadyTest, PortMapInitKeepsTheCapabilities) {
     ASSERT_EQ(ehsl_pmap_synce_cap_init(2, 0x3), 0);
     ehsl_pmap_init();
