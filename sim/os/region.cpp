@@ -1,10 +1,13 @@
-// Regions below 4 GiB, anonymous or backed by a file of the state folder.
+// Regions below 4 GiB, anonymous or backed by a file of the state folder; C applications
+// get the anonymous kind.
 #include "bsp_sim/region.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "bsp_sim/bsp_sim_c.h"
 
 namespace bsp::sim {
 
@@ -67,3 +70,7 @@ void unmap_region(void *base, size_t size) {
 }
 
 }  // namespace bsp::sim
+
+extern "C" uint32_t bsp_sim_region(uint32_t size) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(bsp::sim::map_low_region(size)));
+}

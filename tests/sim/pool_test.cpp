@@ -1,8 +1,10 @@
 // Memory pools: first fit, exact availability, and adoption of a pool found again in a
 // region mapped at the same address.
+#include <bsp_ctrl/db_api.h>
 #include <bsp_os.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -125,6 +127,13 @@ TEST_F(PoolTest, RegionsBelowFourGigabytes) {
     ASSERT_NE(p, nullptr);
     EXPECT_LE(uint64_t{reinterpret_cast<uintptr_t>(p)} + (1 << 20), uint64_t{1} << 32);
     bsp::sim::unmap_region(p, 1 << 20);
+    // A database over an address that names no mapped memory is told before the crash (the
+    // store's name is read first, so only the last digit may differ).
+    auto base = static_cast<UINT32>(reinterpret_cast<uintptr_t>(p));
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%07x", base >> 4);
+    EXPECT_DEATH(DbCreate(0, base, 4096),
+                 std::string("bsp_sim: address 0x") + digits + "[0-9a-f] names no mapped memory");
 }
 
 }  // namespace
