@@ -40,16 +40,23 @@ mode_t mode_arg(int flags, va_list args) {
     return creates ? static_cast<mode_t>(va_arg(args, unsigned int)) : 0;
 }
 
-int do_open(const char *path, int flags, mode_t mode) {
+// `caller` is the code that called the C library's entry point.
+int do_open(const char *path, int flags, mode_t mode, const void *caller) {
     int fd = -1;
+    if (path != nullptr && refuse_before_start(path, caller)) {
+        return -1;
+    }
     if (path != nullptr && route_open(path, flags, &fd)) {
         return fd;
     }
     return real_libc().open(path, flags, mode);
 }
 
-int do_openat(int dirfd, const char *path, int flags, mode_t mode) {
+int do_openat(int dirfd, const char *path, int flags, mode_t mode, const void *caller) {
     int fd = -1;
+    if (path != nullptr && path[0] == '/' && refuse_before_start(path, caller)) {
+        return -1;
+    }
     if (path != nullptr && path[0] == '/' && route_open(path, flags, &fd)) {
         return fd;
     }
@@ -153,7 +160,7 @@ int open(const char *path, int flags, ...) {
     va_start(args, flags);
     mode_t mode = mode_arg(flags, args);
     va_end(args);
-    return do_open(path, flags, mode);
+    return do_open(path, flags, mode, __builtin_return_address(0));
 }
 
 int open64(const char *path, int flags, ...) {
@@ -161,18 +168,22 @@ int open64(const char *path, int flags, ...) {
     va_start(args, flags);
     mode_t mode = mode_arg(flags, args);
     va_end(args);
-    return do_open(path, flags | O_LARGEFILE, mode);
+    return do_open(path, flags | O_LARGEFILE, mode, __builtin_return_address(0));
 }
 
-int __open_2(const char *path, int flags) { return do_open(path, flags, 0); }
-int __open64_2(const char *path, int flags) { return do_open(path, flags | O_LARGEFILE, 0); }
+int __open_2(const char *path, int flags) {
+    return do_open(path, flags, 0, __builtin_return_address(0));
+}
+int __open64_2(const char *path, int flags) {
+    return do_open(path, flags | O_LARGEFILE, 0, __builtin_return_address(0));
+}
 
 int openat(int dirfd, const char *path, int flags, ...) {
     va_list args;
     va_start(args, flags);
     mode_t mode = mode_arg(flags, args);
     va_end(args);
-    return do_openat(dirfd, path, flags, mode);
+    return do_openat(dirfd, path, flags, mode, __builtin_return_address(0));
 }
 
 int openat64(int dirfd, const char *path, int flags, ...) {
@@ -180,14 +191,14 @@ int openat64(int dirfd, const char *path, int flags, ...) {
     va_start(args, flags);
     mode_t mode = mode_arg(flags, args);
     va_end(args);
-    return do_openat(dirfd, path, flags | O_LARGEFILE, mode);
+    return do_openat(dirfd, path, flags | O_LARGEFILE, mode, __builtin_return_address(0));
 }
 
 int __openat_2(int dirfd, const char *path, int flags) {
-    return do_openat(dirfd, path, flags, 0);
+    return do_openat(dirfd, path, flags, 0, __builtin_return_address(0));
 }
 int __openat64_2(int dirfd, const char *path, int flags) {
-    return do_openat(dirfd, path, flags | O_LARGEFILE, 0);
+    return do_openat(dirfd, path, flags | O_LARGEFILE, 0, __builtin_return_address(0));
 }
 
 ssize_t read(int fd, void *buf, size_t count) { return do_read(fd, buf, count); }

@@ -1,12 +1,15 @@
 // The table of simulated device paths and of the descriptors opened on them.
 #include "devices/router.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <shared_mutex>
@@ -47,9 +50,19 @@ bool surely_unrouted(int fd) {
     return fd < 0 || (fd < kFlaggedFds && !router().routed[fd].load(std::memory_order_acquire));
 }
 
+// Set by the first reset: from then on the unit's devices are registered.
+std::atomic<bool> g_unit_started{false};
+
 void reset_router() {
     std::unique_lock lock(router().mutex);
     router().system_commands.clear();
+    g_unit_started.store(true, std::memory_order_release);
+}
+
+bool in_library(const void *caller) {
+    Dl_info info{};
+    return ::dladdr(caller, &info) != 0 && info.dli_fname != nullptr &&
+           std::strstr(info.dli_fname, "/libbsp_ctrl.so") != nullptr;
 }
 
 const ResetHook reset_hook{reset_router, kCorePhase};
@@ -132,6 +145,22 @@ bool route_open(const char *path, int flags, int *fd) {
     std::unique_lock lock(router().mutex);
     router().files[*fd] = {std::move(file), path};
     flag_routed(*fd, true);
+    return true;
+}
+
+bool refuse_before_start(const char *path, const void *caller) {
+    if (g_unit_started.load(std::memory_order_acquire) || !in_library(caller)) {
+        return false;
+    }
+    static std::once_flag told;
+    std::call_once(told, [path] {
+        std::fprintf(stderr,
+                     "bsp_sim: the simulated unit was not started, so the library cannot open "
+                     "%s: call bsp_sim_start(state_dir) from <bsp_sim/bsp_sim_c.h> before the "
+                     "first call into the library (NULL keeps the unit in memory)\n",
+                     path);
+    });
+    errno = ENODEV;
     return true;
 }
 

@@ -18,6 +18,11 @@ struct RoutedFile {
 // when the path is not simulated.
 bool route_open(const char *path, int flags, int *fd);
 
+// True, with errno set, for an open that the library (code at `caller`) makes before any
+// unit was started: none of its devices exists yet, and no real device may be reached
+// instead. The first such open says on standard error how to start the unit.
+bool refuse_before_start(const char *path, const void *caller);
+
 // The simulated file behind `fd`, or an empty record when `fd` is not simulated.
 RoutedFile routed_file(int fd);
 

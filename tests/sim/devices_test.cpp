@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <bsp_ctrl/i2cdev.h>
+
 #include "support/sim_fixture.h"
 
 namespace {
@@ -149,6 +151,22 @@ TEST_F(DevicesTest, SystemIsRecordedNotRun) {
     EXPECT_NE(access("/tmp/bsp-must-not-exist", F_OK), 0);
     EXPECT_EQ(bsp::sim::system_commands(),
               std::vector<std::string>{"touch /tmp/bsp-must-not-exist"});
+}
+
+// Before any unit is started the library's opens are refused with the way to start one. The
+// check runs in a fresh process, where no unit has been reset yet.
+TEST(UnstartedUnitTest, LibraryIsToldToStartTheUnit) {
+    std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            UINT8 byte = 0;
+            std::exit(i2c_read_buf(1, 0x57, 0, 1, &byte, 1, 0) == -1 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0),
+        "bsp_sim: the simulated unit was not started, so the library cannot open /dev/i2c-1: "
+        "call bsp_sim_start\\(state_dir\\) from <bsp_sim/bsp_sim_c.h> before the first call");
+    GTEST_FLAG_SET(death_test_style, style);
 }
 
 }  // namespace
