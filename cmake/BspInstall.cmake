@@ -13,6 +13,9 @@ install(FILES platform/bsp_os.h platform/bsp_board.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/bsp_ctrl/platform)
 
 install(TARGETS bsp_sim_archive ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# The shell is what a first build makes (./bspsim); it brings the archive along so that an
+# install right after it finds everything it delivers.
+add_dependencies(bspsim bsp_sim_archive)
 install(DIRECTORY sim/include/bsp_sim DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 install(EXPORT bsp_ctrlTargets NAMESPACE bsp_ctrl:: DESTINATION ${BSP_CMAKE_DIR})

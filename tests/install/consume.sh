@@ -1,12 +1,16 @@
 #!/bin/sh
-# Installs the build tree into a fresh prefix, then builds and runs a C and a C++ program
-# against it, once through pkg-config and once through find_package(bsp_ctrl).
+# Installs the build tree into a fresh prefix right after building only the shell (what
+# ./bspsim builds), then builds and runs a C and a C++ program against it, once through
+# pkg-config and once through find_package(bsp_ctrl).
 set -eu
 build=$1
+archive=$2
 src=$(cd "$(dirname "$0")/consumer" && pwd)
 work=$(mktemp -d /tmp/bsp-consume-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
+rm -f "$archive"
+cmake --build "$build" --target bspsim >/dev/null
 cmake --install "$build" --prefix "$prefix" >/dev/null
 export LD_LIBRARY_PATH="$prefix/lib"
 
