@@ -3,17 +3,17 @@
 // definition (the C library's, or a sanitizer's allocator). An allocation whose caller lies
 // in the library's own code is counted as a HeapAllocate call and may be made to fail, so
 // that the library's handling of an exhausted heap can be tested; every other allocation of
-// the process is left alone.
+// the process is left alone. The allocation path runs before the sanitizer runtimes have set
+// up (the loader allocates while they start), so it carries no instrumentation (BSP_SIM_RAW)
+// and uses only compiler builtins.
 #include <dlfcn.h>
-#include <link.h>
 
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "bsp_sim/fault.h"
-#include "bsp_sim/unit.h"
+#include "devices/library_text.h"
 
 // A clang sanitizer runtime is linked statically and defines these functions itself: there
 // the heap is not interposed (and HeapAllocate faults never hit).
@@ -29,10 +29,6 @@ namespace bsp::sim {
 
 namespace {
 
-// The allocation path runs before the sanitizer runtimes have set up (the loader allocates
-// while they start), so it carries no instrumentation and uses only compiler builtins.
-#define BSP_HEAP_RAW __attribute__((no_sanitize("address", "thread", "undefined")))
-
 using MallocFn = void *(*)(size_t);
 using CallocFn = void *(*)(size_t, size_t);
 using ReallocFn = void *(*)(void *, size_t);
@@ -45,12 +41,12 @@ FreeFn next_free = nullptr;
 bool resolving = false;
 
 template <typename T>
-BSP_HEAP_RAW T load(const T &v) {
+BSP_SIM_RAW T load(const T &v) {
     return __atomic_load_n(&v, __ATOMIC_ACQUIRE);
 }
 
 template <typename T>
-BSP_HEAP_RAW void store(T &v, T value) {
+BSP_SIM_RAW void store(T &v, T value) {
     __atomic_store_n(&v, value, __ATOMIC_RELEASE);
 }
 
@@ -61,13 +57,13 @@ constexpr size_t kAlign = alignof(std::max_align_t);
 alignas(kAlign) unsigned char bootstrap[kBootstrapSize];
 size_t bootstrap_used = 0;
 
-BSP_HEAP_RAW bool from_bootstrap(const void *p) {
+BSP_SIM_RAW bool from_bootstrap(const void *p) {
     auto at = reinterpret_cast<uintptr_t>(p);
     auto begin = reinterpret_cast<uintptr_t>(bootstrap);
     return at >= begin && at < begin + kBootstrapSize;
 }
 
-BSP_HEAP_RAW void copy_bytes(void *to, const void *from, size_t n) {
+BSP_SIM_RAW void copy_bytes(void *to, const void *from, size_t n) {
     auto *d = static_cast<volatile unsigned char *>(to);
     const auto *s = static_cast<const unsigned char *>(from);
     for (size_t i = 0; i < n; ++i) {
@@ -75,7 +71,7 @@ BSP_HEAP_RAW void copy_bytes(void *to, const void *from, size_t n) {
     }
 }
 
-BSP_HEAP_RAW void *bootstrap_alloc(size_t size) {
+BSP_SIM_RAW void *bootstrap_alloc(size_t size) {
     if (size > kBootstrapSize) {
         return nullptr;
     }
@@ -88,13 +84,13 @@ BSP_HEAP_RAW void *bootstrap_alloc(size_t size) {
     return bootstrap + at + kAlign;  // zeroed: static storage, never reused
 }
 
-BSP_HEAP_RAW size_t bootstrap_size(const void *p) {
+BSP_SIM_RAW size_t bootstrap_size(const void *p) {
     size_t size = 0;
     copy_bytes(&size, static_cast<const unsigned char *>(p) - kAlign, sizeof size);
     return size;
 }
 
-BSP_HEAP_RAW void resolve() {
+BSP_SIM_RAW void resolve() {
     store(resolving, true);
     store(next_free, reinterpret_cast<FreeFn>(::dlsym(RTLD_NEXT, "free")));
     store(next_realloc, reinterpret_cast<ReallocFn>(::dlsym(RTLD_NEXT, "realloc")));
@@ -104,7 +100,7 @@ BSP_HEAP_RAW void resolve() {
 }
 
 // True while the next definitions are not known yet (allocations then use the bootstrap).
-BSP_HEAP_RAW bool unresolved() {
+BSP_SIM_RAW bool unresolved() {
     if (load(next_malloc) != nullptr) {
         return false;
     }
@@ -114,45 +110,9 @@ BSP_HEAP_RAW bool unresolved() {
     return load(next_malloc) == nullptr;
 }
 
-// The library's executable code, found once the unit is reset (never from an allocation:
-// the loader's lock may be held there).
-uintptr_t text_begin = 0;
-uintptr_t text_end = 0;
-
-int find_library_text(struct dl_phdr_info *info, size_t, void *) {
-    const char *name = info->dlpi_name;
-    if (name == nullptr || std::strstr(name, "/libbsp_ctrl.so") == nullptr) {
-        return 0;
-    }
-    uintptr_t begin = UINTPTR_MAX;
-    uintptr_t end = 0;
-    for (int i = 0; i < info->dlpi_phnum; ++i) {
-        const auto &ph = info->dlpi_phdr[i];
-        if (ph.p_type == PT_LOAD && (ph.p_flags & PF_X) != 0) {
-            uintptr_t at = info->dlpi_addr + ph.p_vaddr;
-            begin = at < begin ? at : begin;
-            end = at + ph.p_memsz > end ? at + ph.p_memsz : end;
-        }
-    }
-    if (end != 0) {
-        store(text_begin, begin);
-        store(text_end, end);
-    }
-    return 1;
-}
-
-void locate_library() {
-    if (load(text_end) == 0) {
-        ::dl_iterate_phdr(find_library_text, nullptr);
-    }
-}
-
-const ResetHook reset_hook{locate_library, kCorePhase};
-
 // Counts an allocation made by the library and tells whether it must fail.
-BSP_HEAP_RAW bool heap_fault(const void *caller) {
-    auto at = reinterpret_cast<uintptr_t>(caller);
-    if (at < load(text_begin) || at >= load(text_end)) {
+BSP_SIM_RAW bool heap_fault(const void *caller) {
+    if (!called_from_library(caller)) {
         return false;
     }
     if (!fault_hit(FaultOp::HeapAllocate)) {
@@ -170,7 +130,7 @@ using namespace bsp::sim;
 
 extern "C" {
 
-BSP_HEAP_RAW void *malloc(size_t size) {
+BSP_SIM_RAW void *malloc(size_t size) {
     if (unresolved()) {
         return bootstrap_alloc(size);
     }
@@ -180,7 +140,7 @@ BSP_HEAP_RAW void *malloc(size_t size) {
     return load(next_malloc)(size);
 }
 
-BSP_HEAP_RAW void *calloc(size_t count, size_t size) {
+BSP_SIM_RAW void *calloc(size_t count, size_t size) {
     if (unresolved()) {
         return size != 0 && count > SIZE_MAX / size ? nullptr : bootstrap_alloc(count * size);
     }
@@ -190,7 +150,7 @@ BSP_HEAP_RAW void *calloc(size_t count, size_t size) {
     return load(next_calloc)(count, size);
 }
 
-BSP_HEAP_RAW void *realloc(void *ptr, size_t size) {
+BSP_SIM_RAW void *realloc(void *ptr, size_t size) {
     bool early = unresolved();
     if (!early && heap_fault(__builtin_return_address(0))) {
         return nullptr;
@@ -207,7 +167,7 @@ BSP_HEAP_RAW void *realloc(void *ptr, size_t size) {
     return load(next_realloc)(ptr, size);
 }
 
-BSP_HEAP_RAW void free(void *ptr) {
+BSP_SIM_RAW void free(void *ptr) {
     if (ptr == nullptr || from_bootstrap(ptr) || unresolved()) {
         return;  // bootstrap blocks stay; nothing else exists before resolution
     }

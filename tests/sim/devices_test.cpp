@@ -1,11 +1,16 @@
 // The device mechanism: the library's plain C library calls on a simulated path reach the
 // model, every other path is the machine's own, and injected faults hit the named call.
+#include <bsp_ctrl/framer_api.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -146,11 +151,27 @@ TEST_F(DevicesTest, MemfdBackedFileReadsWritesAndSeeksNatively) {
     bsp::sim::remove_device("/sys/bsp-image");
 }
 
-TEST_F(DevicesTest, SystemIsRecordedNotRun) {
-    EXPECT_EQ(system("touch /tmp/bsp-must-not-exist"), 0);
-    EXPECT_NE(access("/tmp/bsp-must-not-exist", F_OK), 0);
-    EXPECT_EQ(bsp::sim::system_commands(),
-              std::vector<std::string>{"touch /tmp/bsp-must-not-exist"});
+// The library's calls are recorded and not run; the application's own run for real.
+TEST_F(DevicesTest, SystemRunsOnlyTheApplicationsOwnCalls) {
+    char dir[] = "/tmp/bsp-getty-XXXXXX";  // holds a getty that leaves a mark when it runs
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string mark = std::string(dir) + "/ran";
+    std::ofstream(std::string(dir) + "/getty") << "#!/bin/sh\ntouch " << mark << "\n";
+    ASSERT_EQ(chmod((std::string(dir) + "/getty").c_str(), 0700), 0);
+    ASSERT_EQ(setenv("PATH", (std::string(dir) + ":" + getenv("PATH")).c_str(), 1), 0);
+    ASSERT_EQ(FramerCreate(0), 0u);
+    ASSERT_EQ(FramerOpen(nullptr, 9600), 0u);
+    ASSERT_EQ(FramerClose(), 0u);  // hands the port to a login console: system("getty ...")
+    EXPECT_EQ(bsp::sim::system_commands(), std::vector<std::string>{"getty -L ttyS0 9600 vt100"});
+    EXPECT_NE(access(mark.c_str(), F_OK), 0);
+    const int status = system("exit 3");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+    EXPECT_EQ(system("getty"), 0);
+    EXPECT_EQ(access(mark.c_str(), F_OK), 0);
+    EXPECT_EQ(bsp::sim::system_commands().size(), 1u);
+    EXPECT_EQ(FramerDelete(), 0u);
+    EXPECT_TRUE(bsp::sim::join_tasks(std::chrono::seconds(10)));
+    std::filesystem::remove_all(dir);
 }
 
 // Before any unit is started the library's opens are refused with the way to start one. The

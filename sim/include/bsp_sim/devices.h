@@ -58,7 +58,8 @@ int reserve_fd();
 // A memory file of `size` zero bytes (or holding `init` when given).
 int make_memfd(const char *name, size_t size);
 
-// The commands passed to system() since the last reset, in order; system() returns 0.
+// The commands the library passed to system() since the last reset, in order: recorded, not
+// run (system() returns 0 to the library). The hosting application's own calls run for real.
 std::vector<std::string> system_commands();
 
 }  // namespace bsp::sim
