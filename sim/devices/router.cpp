@@ -1,7 +1,6 @@
 // The table of simulated device paths and of the descriptors opened on them.
 #include "devices/router.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -9,7 +8,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <shared_mutex>
@@ -18,6 +16,7 @@
 #include "bsp_sim/fault.h"
 #include "bsp_sim/unit.h"
 #include "devices/interpose.h"
+#include "devices/library_text.h"
 
 namespace bsp::sim {
 
@@ -57,12 +56,6 @@ void reset_router() {
     std::unique_lock lock(router().mutex);
     router().system_commands.clear();
     g_unit_started.store(true, std::memory_order_release);
-}
-
-bool in_library(const void *caller) {
-    Dl_info info{};
-    return ::dladdr(caller, &info) != 0 && info.dli_fname != nullptr &&
-           std::strstr(info.dli_fname, "/libbsp_ctrl.so") != nullptr;
 }
 
 const ResetHook reset_hook{reset_router, kCorePhase};
@@ -149,7 +142,11 @@ bool route_open(const char *path, int flags, int *fd) {
 }
 
 bool refuse_before_start(const char *path, const void *caller) {
-    if (g_unit_started.load(std::memory_order_acquire) || !in_library(caller)) {
+    if (g_unit_started.load(std::memory_order_acquire)) {
+        return false;
+    }
+    locate_library_text();
+    if (!called_from_library(caller)) {
         return false;
     }
     static std::once_flag told;

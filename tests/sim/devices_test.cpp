@@ -1,6 +1,7 @@
 // The device mechanism: the library's plain C library calls on a simulated path reach the
 // model, every other path is the machine's own, and injected faults hit the named call.
 #include <bsp_ctrl/framer_api.h>
+#include <bsp_ctrl/i2cdev.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -13,8 +14,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <bsp_ctrl/i2cdev.h>
 
 #include "support/sim_fixture.h"
 
