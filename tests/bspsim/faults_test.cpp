@@ -127,19 +127,19 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, FaultsShellErrorTest,
     ::testing::Values(
         BadLine{"UnknownKind", "faults chance nope 1",
-                "no such fault kind: nope (have: eeprom-tear eeprom-busy flash-tear "
+                "error: no such fault kind: nope (have: eeprom-tear eeprom-busy flash-tear "
                 "flash-erase-tear serial-drop serial-flip doorbell-lost doorbell-repeat "
                 "hdlc-drop doorbell-out-lost doorbell-out-repeat hdlc-out-drop)\n"},
         BadLine{"ChanceAboveOne", "faults chance hdlc-out-drop 1.5",
-                "a chance is a number from 0 to 1: 1.5\n"},
+                "error: a chance is a number from 0 to 1: 1.5\n"},
         BadLine{"ChanceNotANumber", "faults chance hdlc-out-drop nan",
-                "a chance is a number from 0 to 1: nan\n"},
-        BadLine{"EventZero", "faults at hdlc-out-drop 0", "events are counted from 1\n"},
-        BadLine{"PositionNotANumber", "faults at hdlc-out-drop 2 x", "not a number: x\n"},
-        BadLine{"NegativeSeed", "faults seed -1", "not a number: -1\n"},
-        BadLine{"SeedWithoutNumber", "faults seed", "usage: faults seed N\n"},
+                "error: a chance is a number from 0 to 1: nan\n"},
+        BadLine{"EventZero", "faults at hdlc-out-drop 0", "error: events are counted from 1\n"},
+        BadLine{"PositionNotANumber", "faults at hdlc-out-drop 2 x", "error: not a number: x\n"},
+        BadLine{"NegativeSeed", "faults seed -1", "error: not a 64-bit number: -1\n"},
+        BadLine{"SeedWithoutNumber", "faults seed", "error: usage: faults seed N\n"},
         BadLine{"UnknownSubcommand", "faults zap",
-                "no such faults command: zap (have: seed chance at busy off)\n"}),
+                "error: no such faults command: zap (have: seed chance at busy off)\n"}),
     [](const ::testing::TestParamInfo<BadLine> &p) { return std::string(p.param.name); });
 
 }  // namespace

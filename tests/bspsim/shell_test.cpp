@@ -1,6 +1,10 @@
-// The simulator shell as a person uses it: commands from -c and scripts, usage errors, and a
-// state folder that keeps the board between runs.
+// The simulator shell as a person uses it: commands from -c and scripts, arguments checked
+// against their ranges, comments and quotes, results with their meaning, and a state folder
+// that keeps the board between runs and belongs to one unit at a time.
+#include <signal.h>
+
 #include <fstream>
+#include <thread>
 
 #include "shell_run.h"
 
@@ -8,26 +12,83 @@ namespace bsp::test {
 
 namespace {
 
-TEST_F(ShellTest, HelpListsCommandsAndHelpCmdShowsOne) {
-    ShellRun r = bspsim(state() + " -c help");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("fpga-read"), std::string::npos);
-    EXPECT_NE(r.out.find("reset-type"), std::string::npos);
-    r = bspsim(state() + " -c 'help board'");
-    EXPECT_EQ(r.out,
-              "  board              [PRESET]                   show the board description, or "
-              "load a preset\n");
+// The column of a command's help text within its line.
+size_t help_column(const std::string &out, const std::string &text) {
+    size_t at = out.find(text);
+    return at == std::string::npos ? 0 : at - out.rfind('\n', at) - 1;
 }
 
-TEST_F(ShellTest, UnknownCommandsAndWrongArgumentsFail) {
-    ShellRun r = bspsim(state() + " -c nosuch");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "unknown command: nosuch (try \"help\")\n");
-    r = bspsim(state() + " -c 'fpga-write 32 0x10'");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "usage: fpga-write 16|32 ADDR VALUE\n");
-    r = bspsim(state() + " -c 'fpga-read 32 zz'");
-    EXPECT_EQ(r.out, "not a number: zz\n");
+TEST_F(ShellTest, HelpLinesUpEveryCommandAndShowsOne) {
+    ShellRun r = bspsim(state() + " -c help");
+    EXPECT_EQ(r.status, 0);
+    size_t column = help_column(r.out, "leave the shell");
+    EXPECT_GT(column, 20u);
+    EXPECT_EQ(help_column(r.out, "show FPGA registers"), column);
+    EXPECT_EQ(help_column(r.out, "read and check an EEPROM data item"), column);
+    EXPECT_EQ(help_column(r.out, "set the link partner's abilities"), column);  // a long synopsis
+    r = bspsim(state() + " -c 'help board'");
+    EXPECT_EQ(r.out.rfind("  board ", 0), 0u);
+    EXPECT_EQ(r.out.find('\n'), r.out.size() - 1);
+    EXPECT_EQ(help_column(r.out, "show the board description"), column);
+}
+
+struct BadLine {
+    const char *line;
+    const char *error;
+};
+
+// Every argument the shell interprets is refused outside its range, naming the range.
+TEST_F(ShellTest, WrongLinesAreRefusedWithTheirReason) {
+    const BadLine lines[] = {
+        {"nosuch", "unknown command: nosuch (try \"help\")"},
+        {"fpga-write 32 0x10", "usage: fpga-write 16|32 ADDR VALUE"},
+        {"fpga-read 32 zz", "not a number: zz"},
+        {"fpga-read 32 0 1000000", "COUNT is 1..4096: 1000000"},
+        {"fpga-write 16 0x102 0x12345", "a register value of this width is 0x0..0xffff: 0x12345"},
+        {"tcp-open -1", "PORT is 1..65535: -1"},
+        {"tcp-open 70000", "PORT is 1..65535: 70000"},
+        {"pci-inject 300 01", "DEV (one byte in the window) is 0..255: 300"},
+        {"partner forced 33 full", "SPEED is one of 10, 100, 1000: 33"},
+        {"serial-rate 12345",
+         "RATE is one of 2400, 4800, 9600, 19200, 38400, 57600, 115200: 12345"},
+        {"log PCI 9",
+         "the log level (-1 silent, 0 and 1 errors and events, 2 tracing) is -1..2: 9"},
+        {"db-read config 100000000", "config is not open (db-open it first)"},
+        {"flash-read 0 65537", "LEN is 0..65536: 65537"},
+        {"echo \"open", "unterminated \" quote"},
+        {"e2prom-get 1 7", "e2prom_get_data_size = -2"},
+    };
+    for (const BadLine &l : lines) {
+        ShellRun r = bspsim(state() + " -c '" + l.line + "'");
+        EXPECT_EQ(r.status, 1) << l.line;
+        EXPECT_EQ(r.out.substr(r.out.find("error: ")), std::string("error: ") + l.error + "\n")
+            << l.line;
+    }
+}
+
+// The library's codes come with the meaning its family documents.
+TEST_F(ShellTest, ResultsShowTheirMeaning) {
+    ShellRun r = bspsim(state() + " -c 'dpdp-open' -c 'dpdp-send 00' -c 'serial-write 01'" +
+                        " -c 'e2prom-format' -c 'e2prom-area 1 100' -c 'e2prom-get 1 7'");
+    EXPECT_NE(r.out.find("DpdpSend = 1 (not sent: reconfigured (dispatcher 0), busy, or HDLC "
+                         "refused)\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("FramerWrite = 1 (refused: not created, not open, or a bad message)\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("result -12 (no such data item in the area)\n"), std::string::npos);
+}
+
+TEST_F(ShellTest, CommentsQuotesAndQuitEndLinesAsInAShell) {
+    ShellRun r = bspsim(state() + " -c 'echo one   # a comment' -c '# only a comment'" +
+                        " -c 'echo \"two # words\" x#y' -c quit -c 'echo never'");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "one\ntwo # words x#y\n");
+    std::string script = dir_ + "/script.txt";
+    std::ofstream(script) << "# a comment\necho one\n\necho two words  # said twice\nexit\necho x\n";
+    r = bspsim(state() + " " + script);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "one\ntwo words\n");
 }
 
 TEST_F(ShellTest, StateFolderKeepsRegistersAndResetTypeAcrossRuns) {
@@ -37,12 +98,62 @@ TEST_F(ShellTest, StateFolderKeepsRegistersAndResetTypeAcrossRuns) {
     EXPECT_EQ(r.out, "0x00000100: 0x0000cafe\nreset type 2 (warm)\n");
 }
 
-TEST_F(ShellTest, ScriptFileRunsEveryLine) {
-    std::string script = dir_ + "/script.txt";
-    std::ofstream(script) << "# a comment\necho one\n\necho two words\n";
-    ShellRun r = bspsim(state() + " " + script);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "one\ntwo words\n");
+// A second unit on the folder is refused; SIGTERM ends the first one with its state saved.
+TEST_F(ShellTest, StateFolderBelongsToOneUnitAndSurvivesSigterm) {
+    std::string fifo = dir_ + "/in";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string out = dir_ + "/out";
+    std::string unit = std::string(BSPSIM_EXE) + " " + state() + " " + fifo;
+    std::string cmd = std::string(BSP_EMULATOR) + " " + unit + " >" + out + " 2>&1";
+    std::thread first([cmd] { pclose(popen(cmd.c_str(), "r")); });
+    std::ofstream in(fifo);
+    in << "fpga-write 32 0x104 0xbeef\necho done\n" << std::flush;
+    for (int i = 0; i < 500; ++i) {
+        std::ifstream o(out);
+        std::string line;
+        if (std::getline(o, line) && line == "done") {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ShellRun second = bspsim(state() + " -c help");
+    EXPECT_EQ(second.status, 2);
+    EXPECT_NE(second.out.find("bsp_sim: state folder " + dir_ + " is in use by process "),
+              std::string::npos)
+        << second.out;
+    pclose(popen(("pkill -TERM -f '" + unit + "'").c_str(), "r"));
+    first.join();
+    EXPECT_EQ(bspsim(state() + " -c 'fpga-read 32 0x104'").out, "0x00000104: 0x0000beef\n");
+}
+
+TEST_F(ShellTest, FaultSeedThatIsNoNumberIsRefused) {
+    ::setenv("BSP_FAULT_SEED", "abc", 1);
+    ShellRun r = bspsim(state() + " -c help");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "bspsim: BSP_FAULT_SEED is not a number (decimal or 0x-hexadecimal): abc\n");
+}
+
+// A kept region is adopted as it is; a different size given is refused with the cause.
+TEST_F(ShellTest, DbCreateWithAnotherSizeThanTheKeptRegionSaysSo) {
+    ASSERT_EQ(bspsim(state() + " -c 'db-create 0'").status, 0);
+    ShellRun r = bspsim(state() + " -c 'db-create 0 4096' -c 'db-create 0'");
+    EXPECT_EQ(r.out,
+              "error: database 0 keeps a region of 1048576 bytes in the state folder, not 4096: "
+              "db-create 0 without a size adopts it with its objects\n"
+              "database 0: region 0x30000000, 1048576 bytes\n");
+}
+
+// A pci_send on a full queue whose acknowledgements are held does not take the shell with it.
+TEST_F(ShellTest, WaitingSendLeavesTheShellFree) {
+    std::string args = state() + " -c 'log PCI -1' -c 'pci-open' -c 'pci-hold on'";
+    for (int i = 0; i < 65; ++i) {
+        args += " -c 'pci-send 2 01'";
+    }
+    ShellRun r = bspsim(args + " -c 'pci-ack 2' -c 'sleep 200'");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("pci_send waits: the transmit queue is full"), std::string::npos);
+    EXPECT_NE(r.out.find("2 acknowledgement(s) released\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.rfind("pci_send = 0\n"), r.out.size() - 13) << r.out;  // its late result
 }
 
 }  // namespace

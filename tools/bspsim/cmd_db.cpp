@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "capture.h"
+#include "json.h"
 #include "shell.h"
 
 namespace bsp::shell {
@@ -32,12 +34,11 @@ Region g_regions[2];
 std::map<std::string, UINT32> g_open;  // objects this shell holds, by name
 
 bool parse_db(const std::string &word, uint32_t *db) {
-    if (word == "0" || word == "1") {
-        *db = word == "0" ? 0 : 1;
-        return true;
+    if (!parse_choice(word, {"0", "1"}, "the database id")) {
+        return false;
     }
-    std::fprintf(stderr, "database id is 0 or 1: %s\n", word.c_str());
-    return false;
+    *db = word == "0" ? 0 : 1;
+    return true;
 }
 
 std::string region_file(uint32_t db) {
@@ -67,8 +68,8 @@ bool map_region(uint32_t db, uint32_t size) {
     Region &r = g_regions[db];
     if (r.base != nullptr) {
         if (size != 0 && size != r.size) {
-            std::fprintf(stderr, "database %u region is mapped with %u bytes\n", db, r.size);
-            return false;
+            return refuse("database %u: its region is mapped with %u bytes, not %u", db, r.size,
+                          size);
         }
         return true;
     }
@@ -77,8 +78,7 @@ bool map_region(uint32_t db, uint32_t size) {
     r.base = path.empty() ? sim::map_low_region(size)
                           : sim::map_file_region(path, size, kRegionAddress[db]);
     if (r.base == nullptr) {
-        std::fprintf(stderr, "cannot map the region of database %u\n", db);
-        return false;
+        return refuse("cannot map the region of database %u", db);
     }
     r.size = size;
     static bool hooked = false;
@@ -108,18 +108,22 @@ int cmd_db_create(const Args &args) {
         return 1;
     }
     if (args.size() > 1 && (size <= ST_HEADER_SPACE || size > kMaxSize)) {
-        std::fprintf(stderr, "region size is 257..%u bytes\n", kMaxSize);
-        return 1;
+        return fail("SIZE is %u..%u: %s", ST_HEADER_SPACE + 1, kMaxSize, args[1].c_str());
+    }
+    uint32_t kept = g_regions[db].base == nullptr ? kept_size(db) : 0;
+    if (size != 0 && kept != 0 && size != kept) {
+        return fail("database %u keeps a region of %u bytes in the state folder, not %u: "
+                    "db-create %u without a size adopts it with its objects",
+                    db, kept, size, db);
     }
     if (!map_region(db, size)) {
         return 1;
     }
     if (DbCreate(db, region_address(db), g_regions[db].size) != 0) {
-        std::fprintf(stderr,
-                     "DbCreate failed (objects still open, or a damaged store: db-wipe %u lays "
-                     "the region out anew)\n",
-                     db);
-        return 1;
+        return fail("DbCreate = 1: database %u is in use with open objects, or its region "
+                    "holds no store that can be adopted (db-wipe %u lays it out anew, "
+                    "losing what it holds)",
+                    db, db);
     }
     std::printf("database %u: region 0x%08x, %u bytes\n", db, region_address(db),
                 g_regions[db].size);
@@ -132,8 +136,7 @@ int cmd_db_wipe(const Args &args) {
         return 1;
     }
     if (!g_open.empty()) {
-        std::fprintf(stderr, "close every open object first\n");
-        return 1;
+        return fail("close every open object first");
     }
     UINT32 id = 0;
     return st_reinit(&id, region_address(db), g_regions[db].size) == 0 ? 0 : 1;
@@ -153,15 +156,13 @@ int cmd_db_open(const Args &args) {
         return 1;
     }
     if (g_open.count(args[1]) != 0) {
-        std::fprintf(stderr, "%s is already open (db-close it first)\n", args[1].c_str());
-        return 1;
+        return fail("%s is already open (db-close it first)", args[1].c_str());
     }
     std::string name = args[1];
     std::string mode = args[2];
     UINT32 id = 0;
     if (DbObjOpen(db, &id, name.data(), mode.data()) != 0) {
-        std::fprintf(stderr, "DbObjOpen failed\n");
-        return 1;
+        return fail("DbObjOpen = 1: no such database or object, or a bad mode");
     }
     g_open[name] = id;
     std::printf("%s: object id 0x%08x\n", name.c_str(), id);
@@ -172,7 +173,7 @@ int cmd_db_open(const Args &args) {
 UINT32 held(const std::string &name) {
     auto it = g_open.find(name);
     if (it == g_open.end()) {
-        std::fprintf(stderr, "%s is not open (db-open it first)\n", name.c_str());
+        refuse("%s is not open (db-open it first)", name.c_str());
         return 0;
     }
     return it->second;
@@ -181,13 +182,12 @@ UINT32 held(const std::string &name) {
 int cmd_db_read(const Args &args) {
     UINT32 id = held(args[0]);
     uint32_t size = kDefaultReadSize;
-    if (id == 0 || (args.size() > 1 && !parse_u32(args[1], &size))) {
+    if (id == 0 || (args.size() > 1 && !parse_range(args[1], 1, kMaxReadBytes, "SIZE", &size))) {
         return 1;
     }
     std::vector<uint8_t> data(size);
     if (DbObjRead(id, data.data(), size) != 0) {
-        std::fprintf(stderr, "DbObjRead failed\n");
-        return 1;
+        return fail("DbObjRead = 1");
     }
     print_hex_dump(data.data(), data.size(), 0);
     return 0;
@@ -200,8 +200,7 @@ int cmd_db_write(const Args &args) {
         return 1;
     }
     if (DbObjWrite(id, data.data(), static_cast<UINT32>(data.size())) != 0) {
-        std::fprintf(stderr, "DbObjWrite failed\n");
-        return 1;
+        return fail("DbObjWrite = 1: the object is open for reading only, or the store is full");
     }
     return 0;
 }
@@ -215,8 +214,7 @@ int finish(const Args &args, UINT32 (*op)(UINT32), const char *what) {
     UINT32 rc = op(id);
     g_open.erase(args[0]);
     if (rc != 0) {
-        std::fprintf(stderr, "%s returned 1\n", what);
-        return 1;
+        return fail("%s = 1", what);
     }
     return 0;
 }
@@ -234,14 +232,39 @@ int print_store(const Args &args, int (*print)(UINT32)) {
         return 1;
     }
     if (g_regions[db].base == nullptr) {
-        std::fprintf(stderr, "database %u is not created (db-create %u)\n", db, db);
+        return fail("database %u is not created (db-create %u)", db, db);
+    }
+    return print(region_address(db)) == 0 ? 0 : fail("the region holds no store");
+}
+
+// The store header as st_info prints it, field by field.
+int print_info_json(UINT32 region) {
+    OutputCapture capture;
+    int rc = st_info(region);
+    std::string text = capture.finish();
+    size_t row = text.find("\nstore");
+    char name[16] = {}, version[16] = {}, address[16] = {};
+    unsigned long size = 0, avail = 0;
+    if (rc != 0 || row == std::string::npos ||
+        std::sscanf(text.c_str() + row + 1, "%15s %15s %15s %lu %lu", name, version, address,
+                    &size, &avail) != 5) {
         return 1;
     }
-    return print(region_address(db)) == 0 ? 0 : 1;
+    char region_text[16];
+    std::snprintf(region_text, sizeof region_text, "0x%08x", region);
+    JsonObject()
+        .str("region", region_text)
+        .str("name", name)
+        .str("version", version)
+        .str("address", address)
+        .num("size", static_cast<long long>(size))
+        .num("avail", static_cast<long long>(avail))
+        .print();
+    return 0;
 }
 
 int cmd_db_info(const Args &args) {
-    return print_store(args, st_info);
+    return print_store(args, json() ? print_info_json : st_info);
 }
 int cmd_db_dump(const Args &args) {
     return print_store(args, st_dump);
@@ -253,7 +276,8 @@ constexpr Command kCommands[] = {
     {"db-wipe", 1, 1, "0|1", "lay the database's region out as an empty store", cmd_db_wipe},
     {"db-delete", 1, 1, "0|1", "delete a database (its objects stay in the region)", cmd_db_delete},
     {"db-open", 3, 3, "0|1 NAME r|w|r+|w+", "open an object by name", cmd_db_open},
-    {"db-read", 1, 2, "NAME [SIZE]", "read an open object (SIZE bytes, default 16)", cmd_db_read},
+    {"db-read", 1, 2, "NAME [SIZE]", "read an open object (SIZE bytes, default 16, at most 65536)",
+     cmd_db_read},
     {"db-write", 2, 2, "NAME BYTES", "replace an open object (hex or text:...)", cmd_db_write},
     {"db-close", 1, 1, "NAME", "close an open object", cmd_db_close},
     {"db-remove", 1, 1, "NAME", "delete an open object from the store", cmd_db_remove},

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <string>
 #include <utility>
 
+#include "json.h"
 #include "shell.h"
 
 namespace bsp::shell {
@@ -70,10 +72,8 @@ int run_cli(const Args &args) {
     }
     const std::string name = kCliCommands[I].name;
     if (name == "supported_speeds" && capability_phase_open()) {
-        std::fprintf(stderr,
-                     "the port map's SyncE capability phase has not ended and the query "
-                     "would wait (run pmap-init and synce-finish, or start SEIS)\n");
-        return 1;
+        return fail("the port map's SyncE capability phase has not ended and the query "
+                    "would wait (run pmap-init and synce-finish, or seis-init)");
     }
     return cli_cmd(0, port, const_cast<char *>(name.c_str()), value);
 }
@@ -111,12 +111,11 @@ int cmd_synce_finish(const Args &) {
 
 int cmd_sfp_plug(const Args &args) {
     const std::string &t = args[0];
-    if (t == "copper" || t == "fibre" || t == "fiber" || t == "error") {
-        sim::plug_sfp(t == "copper" ? SFP_COPPER : t == "error" ? SFP_ERROR : SFP_FIBER);
-        return 0;
+    if (!parse_choice(t, {"copper", "fibre", "fiber", "error"}, "the module type")) {
+        return 1;
     }
-    std::fprintf(stderr, "module type is copper, fibre or error: %s\n", t.c_str());
-    return 1;
+    sim::plug_sfp(t == "copper" ? SFP_COPPER : t == "error" ? SFP_ERROR : SFP_FIBER);
+    return 0;
 }
 
 int cmd_sfp_pull(const Args &) {
@@ -125,8 +124,7 @@ int cmd_sfp_pull(const Args &) {
 }
 
 int cmd_link(const Args &args) {
-    if (args[0] != "up" && args[0] != "down") {
-        std::fprintf(stderr, "link up or link down\n");
+    if (!parse_choice(args[0], {"up", "down"}, "link")) {
         return 1;
     }
     sim::set_link_connected(args[0] == "up");
@@ -137,24 +135,23 @@ int cmd_partner(const Args &args) {
     sim::LinkPartner p = sim::link_partner();
     uint32_t adv = p.advertise;
     uint32_t c1000 = p.ctrl1000;
-    if (args[0] == "auto") {
+    if (args[0] == "auto" && args.size() <= 3) {
         p.autoneg = true;
-        if ((args.size() > 1 && !parse_u32(args[1], &adv)) ||
-            (args.size() > 2 && !parse_u32(args[2], &c1000))) {
+        if ((args.size() > 1 && !parse_range(args[1], 0, 0xffff, "ADV", &adv)) ||
+            (args.size() > 2 && !parse_range(args[2], 0, 0xffff, "C1000", &c1000))) {
             return 1;
         }
     } else if (args[0] == "forced" && args.size() >= 3) {
         p.autoneg = false;
-        if (!parse_int(args[1], &p.forced_speed) ||
-            (args.size() > 3 && !parse_u32(args[3], &c1000))) {
+        if (!parse_choice(args[1], {"10", "100", "1000"}, "SPEED") ||
+            !parse_choice(args[2], {"full", "half"}, "the duplex") ||
+            (args.size() > 3 && !parse_range(args[3], 0, 0xffff, "C1000", &c1000))) {
             return 1;
         }
+        p.forced_speed = std::stoi(args[1]);
         p.forced_full = args[2] == "full";
     } else {
-        std::fprintf(stderr,
-                     "usage: partner auto [ADV [CTRL1000]] | forced SPEED "
-                     "full|half [CTRL1000]\n");
-        return 1;
+        return fail("usage: partner auto [ADV [C1000]] | forced SPEED full|half [C1000]");
     }
     p.advertise = static_cast<uint16_t>(adv);
     p.ctrl1000 = static_cast<uint16_t>(c1000);
@@ -177,9 +174,49 @@ const char *module_name(sfp_hw_t t) {
     }
 }
 
+void print_eth_status_json(const sim::LinkState &s, const sim::LinkPartner &p) {
+    JsonObject link;
+    link.flag("up", s.up);
+    if (s.up) {
+        link.num("speed", s.speed).flag("full_duplex", s.full_duplex).num("tx_pause", s.tx_pause)
+            .num("rx_pause", s.rx_pause);
+        if (s.speed == 1000) {
+            link.flag("master", s.master);
+        }
+    } else {
+        link.flag("master_slave_fault", s.master_slave_fault);
+    }
+    JsonObject j;
+    j.str("module", module_name(sim::sfp_module()))
+        .str("monitor", module_name(sfp_mon_get_module_type()))
+        .flag("driver_started", sim::eth_driver_initialised())
+        .raw("partner", JsonObject()
+                            .flag("connected", p.connected)
+                            .flag("autoneg", p.autoneg)
+                            .num("advertise", p.advertise)
+                            .num("ctrl1000", p.ctrl1000)
+                            .text())
+        .raw("link", link.text());
+    if (sim::sfp_module() == SFP_COPPER) {
+        j.raw("phy", JsonObject()
+                         .num("bmcr", sim::phy_peek(MII_BMCR))
+                         .num("bmsr", sim::phy_peek(MII_BMSR))
+                         .num("advertise", sim::phy_peek(MII_ADVERTISE))
+                         .num("lpa", sim::phy_peek(MII_LPA))
+                         .num("ctrl1000", sim::phy_peek(MII_CTRL1000))
+                         .num("stat1000", sim::phy_peek(MII_STAT1000))
+                         .text());
+    }
+    j.num("link_events", static_cast<long long>(sim::link_events().size())).print();
+}
+
 int cmd_eth_status(const Args &) {
     const sim::LinkState s = sim::link_state();
     const sim::LinkPartner p = sim::link_partner();
+    if (json()) {
+        print_eth_status_json(s, p);
+        return 0;
+    }
     std::printf("module %s (monitor: %s), driver %s\n", module_name(sim::sfp_module()),
                 module_name(sfp_mon_get_module_type()),
                 sim::eth_driver_initialised() ? "started" : "not started");

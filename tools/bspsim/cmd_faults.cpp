@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "json.h"
 #include "shell.h"
 
 namespace bsp::shell {
@@ -22,8 +23,7 @@ bool parse_u64(const std::string &word, uint64_t *value) {
     char *end = nullptr;
     unsigned long long v = std::strtoull(word.c_str(), &end, 0);
     if (word.empty() || word[0] == '-' || *end != '\0' || errno != 0) {
-        std::fprintf(stderr, "not a number: %s\n", word.c_str());
-        return false;
+        return refuse("not a 64-bit number: %s", word.c_str());
     }
     *value = v;
     return true;
@@ -33,8 +33,7 @@ bool parse_chance(const std::string &word, double *chance) {
     char *end = nullptr;
     double v = std::strtod(word.c_str(), &end);
     if (word.empty() || *end != '\0' || !(v >= 0.0 && v <= 1.0)) {
-        std::fprintf(stderr, "a chance is a number from 0 to 1: %s\n", word.c_str());
-        return false;
+        return refuse("a chance is a number from 0 to 1: %s", word.c_str());
     }
     *chance = v;
     return true;
@@ -45,12 +44,11 @@ bool parse_kind(const std::string &word, BusFault *kind) {
         *kind = *k;
         return true;
     }
-    std::fprintf(stderr, "no such fault kind: %s (have:", word.c_str());
+    std::string have;
     for (size_t k = 0; k < kKinds; ++k) {
-        std::fprintf(stderr, " %s", sim::to_string(static_cast<BusFault>(k)));
+        have += std::string(" ") + sim::to_string(static_cast<BusFault>(k));
     }
-    std::fprintf(stderr, ")\n");
-    return false;
+    return refuse("no such fault kind: %s (have:%s)", word.c_str(), have.c_str());
 }
 
 // "3 7@12": the events set to go wrong, with their fixed positions.
@@ -75,7 +73,43 @@ void print_seed() {
                 sim::fault_plan_current_seed(), busy_ms());
 }
 
+void show_plan_json() {
+    std::vector<std::string> kinds;
+    for (size_t k = 0; k < kKinds; ++k) {
+        auto kind = static_cast<BusFault>(k);
+        std::vector<std::string> at;
+        for (const sim::FaultPlanPosition &p : sim::fault_plan_positions(kind)) {
+            JsonObject pos;
+            pos.num("event", static_cast<long long>(p.event));
+            p.at ? pos.num("at", *p.at) : pos.raw("at", "null");
+            at.push_back(pos.text());
+        }
+        kinds.push_back(JsonObject()
+                            .str("kind", sim::to_string(kind))
+                            .real("chance", sim::fault_plan_chance(kind))
+                            .num("events", static_cast<long long>(sim::fault_plan_events(kind)))
+                            .raw("at_events", json_array(at))
+                            .text());
+    }
+    std::vector<std::string> dealt;
+    for (const sim::FaultPlanEvent &e : sim::fault_plan_log()) {
+        dealt.push_back(json_string(sim::to_string(e)));
+    }
+    char seed[24];
+    std::snprintf(seed, sizeof seed, "0x%016" PRIx64, sim::fault_plan_current_seed());
+    JsonObject()
+        .str("seed", seed)
+        .num("eeprom_busy_ms", busy_ms())
+        .raw("kinds", json_array(kinds))
+        .raw("dealt", json_array(dealt))
+        .print();
+}
+
 int show_plan() {
+    if (json()) {
+        show_plan_json();
+        return 0;
+    }
     print_seed();
     std::printf("%-20s %-8s %-8s %s\n", "kind", "chance", "events", "at events");
     for (size_t k = 0; k < kKinds; ++k) {
@@ -122,8 +156,7 @@ int faults_at(const Args &args) {
         return 1;
     }
     if (event == 0) {
-        std::fprintf(stderr, "events are counted from 1\n");
-        return 1;
+        return fail("events are counted from 1");
     }
     sim::fault_plan_at(kind, event, args.size() > 3 ? std::optional<uint32_t>(at) : std::nullopt);
     std::printf("%s: event #%" PRIu64 " goes wrong at %s\n", sim::to_string(kind), event,
@@ -170,18 +203,16 @@ int cmd_faults(const Args &args) {
     for (const Subcommand &s : kSubcommands) {
         if (args[0] == s.name) {
             if (args.size() < s.min_words || args.size() > s.max_words) {
-                std::fprintf(stderr, "usage: %s\n", s.usage);
-                return 1;
+                return fail("usage: %s", s.usage);
             }
             return s.run(args);
         }
     }
-    std::fprintf(stderr, "no such faults command: %s (have:", args[0].c_str());
+    std::string have;
     for (const Subcommand &s : kSubcommands) {
-        std::fprintf(stderr, " %s", s.name);
+        have += std::string(" ") + s.name;
     }
-    std::fprintf(stderr, ")\n");
-    return 1;
+    return fail("no such faults command: %s (have:%s)", args[0].c_str(), have.c_str());
 }
 
 constexpr Command kCommands[] = {
@@ -195,10 +226,5 @@ std::span<const Command> faults_commands() {
     return kCommands;
 }
 
-void seed_faults_from_env() {
-    if (std::getenv("BSP_FAULT_SEED") != nullptr) {
-        sim::fault_plan_seed_from_env();
-    }
-}
 
 }  // namespace bsp::shell

@@ -4,8 +4,14 @@
 #include <bsp_ctrl/pcidev.h>
 #include <bsp_sim/sim.h>
 
+#include <condition_variable>
 #include <cstdio>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
 
+#include "json.h"
 #include "shell.h"
 
 namespace bsp::shell {
@@ -46,6 +52,84 @@ bool parse_dev_bytes(const Args &args, uint32_t *dev, std::vector<uint8_t> *byte
     return parse_u32(args[0], dev) && parse_bytes(args[1], bytes);
 }
 
+// A library call that may wait for the far side without limit (pci_send on a full queue
+// whose acknowledgements the far side holds). The shell waits a moment; then it leaves the
+// call waiting and reports its result when it returns, so that the prompt stays free for the
+// command that releases it.
+struct WaitingCall {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    bool left = false;  // the command has ended: the result is reported when it comes
+    int result = 0;
+    std::thread thread;
+};
+
+std::mutex g_waiting_mutex;
+std::list<std::shared_ptr<WaitingCall>> g_waiting;
+
+void join_finished_calls(bool all) {
+    std::list<std::shared_ptr<WaitingCall>> finished;
+    {
+        std::lock_guard lock(g_waiting_mutex);
+        for (auto it = g_waiting.begin(); it != g_waiting.end();) {
+            std::lock_guard call_lock((*it)->mutex);
+            if (all || (*it)->done) {
+                finished.splice(finished.end(), g_waiting, it++);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto &c : finished) {
+        c->thread.join();
+    }
+}
+
+// At the end, the far side lets every held acknowledgement go, so that waiting calls return.
+void release_waiting_calls() {
+    sim::pci_hold_acks(false);
+    while (sim::pci_release_ack()) {
+    }
+    join_finished_calls(true);
+}
+
+int call_may_wait(const char *call, std::function<int()> fn) {
+    join_finished_calls(false);
+    auto c = std::make_shared<WaitingCall>();
+    c->thread = std::thread([c, call, fn] {
+        int result = fn();
+        std::lock_guard lock(c->mutex);
+        c->result = result;
+        c->done = true;
+        if (c->left) {
+            print_result(call, result);
+            std::fflush(stdout);
+        }
+        c->cv.notify_all();
+    });
+    std::unique_lock lock(c->mutex);
+    if (!c->cv.wait_for(lock, std::chrono::milliseconds(500), [&] { return c->done; })) {
+        c->left = true;
+        std::printf("%s waits: the transmit queue is full and the far side holds its "
+                    "acknowledgements; pci-ack or pci-hold off releases it (its result "
+                    "follows)\n",
+                    call);
+        static bool hooked = false;
+        if (!hooked) {
+            hooked = true;
+            at_shell_exit(release_waiting_calls);
+        }
+        std::lock_guard list_lock(g_waiting_mutex);
+        g_waiting.push_back(c);
+        return 0;
+    }
+    lock.unlock();
+    c->thread.join();
+    print_result(call, c->result);
+    return c->result == 0 ? 0 : fail("%s = %d", call, c->result);
+}
+
 int cmd_pci_open(const Args &args) {
     uint32_t version = 0x00010000;
     if (!args.empty() && !parse_u32(args[0], &version)) {
@@ -59,8 +143,10 @@ int cmd_pci_open(const Args &args) {
         g_pci_attached = true;
     }
     int result = pci_open(version);
-    std::printf("pci_open(0x%08x) = %d\n", static_cast<unsigned>(version), result);
-    return settle_pci(result == 0 ? 0 : 1);
+    char call[32];
+    std::snprintf(call, sizeof call, "pci_open(0x%08x)", static_cast<unsigned>(version));
+    print_result(call, result);
+    return settle_pci(result == 0 ? 0 : fail("%s = %d", call, result));
 }
 
 int cmd_pci_send(const Args &args) {
@@ -69,28 +155,29 @@ int cmd_pci_send(const Args &args) {
     if (!parse_dev_bytes(args, &dev, &bytes)) {
         return 1;
     }
-    int result = pci_send(bytes.data(), static_cast<UINT32>(bytes.size()), dev);
-    std::printf("pci_send = %d\n", result);
-    return settle_pci(result == 0 ? 0 : 1);
+    return settle_pci(call_may_wait("pci_send", [bytes, dev]() mutable {
+        int result = pci_send(bytes.data(), static_cast<UINT32>(bytes.size()), dev);
+        sim::pci_wait_idle();
+        return result;
+    }));
 }
 
 int cmd_pci_inject(const Args &args) {
     uint32_t dev = 0;
     std::vector<uint8_t> bytes;
-    if (!parse_dev_bytes(args, &dev, &bytes)) {
+    if (!parse_range(args[0], 0, 255, "DEV (one byte in the window)", &dev) ||
+        !parse_bytes(args[1], &bytes)) {
         return 1;
     }
     if (bytes.size() > sim::kPciBuffBytes) {
-        std::fprintf(stderr, "at most %u bytes fit the receive area\n", sim::kPciBuffBytes);
-        return 1;
+        return fail("at most %u bytes fit the receive area", sim::kPciBuffBytes);
     }
     sim::pci_inject(bytes, dev);
     return settle_pci(0);
 }
 
 int cmd_pci_hold(const Args &args) {
-    if (args[0] != "on" && args[0] != "off") {
-        std::fprintf(stderr, "pci-hold on|off\n");
+    if (!parse_choice(args[0], {"on", "off"}, "pci-hold")) {
         return 1;
     }
     sim::pci_hold_acks(args[0] == "on");
@@ -99,7 +186,7 @@ int cmd_pci_hold(const Args &args) {
 
 int cmd_pci_ack(const Args &args) {
     uint32_t count = 1;
-    if (!args.empty() && !parse_u32(args[0], &count)) {
+    if (!args.empty() && !parse_range(args[0], 1, 65, "N", &count)) {
         return 1;
     }
     uint32_t released = 0;
@@ -111,10 +198,35 @@ int cmd_pci_ack(const Args &args) {
     return 0;
 }
 
+void print_pci_far_json(const std::vector<sim::PciMessage> &taken, size_t first) {
+    std::vector<std::string> items;
+    for (size_t i = 0; i < taken.size(); ++i) {
+        items.push_back(JsonObject()
+                            .num("index", static_cast<long long>(first + i))
+                            .num("dev", taken[i].dev)
+                            .raw("bytes", json_bytes(taken[i].bytes.data(), taken[i].bytes.size()))
+                            .text());
+    }
+    char version[16];
+    std::snprintf(version, sizeof version, "0x%04x%04x", sim::pci_peek16(sim::kPciApuStatusH),
+                  sim::pci_peek16(sim::kPciApuStatusL));
+    JsonObject()
+        .raw("taken", json_array(items))
+        .num("held_acks", static_cast<long long>(sim::pci_held_acks()))
+        .num("rx_pending", static_cast<long long>(sim::pci_rx_pending()))
+        .num("ready", sim::pci_peek16(sim::kPciReady))
+        .str("software_version", version)
+        .print();
+}
+
 int cmd_pci_far(const Args &) {
     sim::pci_wait_idle();
     std::vector<sim::PciMessage> taken = sim::pci_taken();
     size_t first = sim::pci_taken_count() - taken.size();
+    if (json()) {
+        print_pci_far_json(taken, first);
+        return 0;
+    }
     for (size_t i = 0; i < taken.size(); ++i) {
         char what[64];
         std::snprintf(what, sizeof what, "far side took #%zu: dev %u", first + i,
@@ -129,7 +241,7 @@ int cmd_pci_far(const Args &) {
 }
 
 int cmd_pci_close(const Args &) {
-    std::printf("pci_close = %d\n", pci_close());
+    print_result("pci_close", pci_close());
     return settle_pci(0);
 }
 
@@ -137,15 +249,14 @@ int cmd_pci_terminate(const Args &args) {
     uint32_t dev = 0;
     std::vector<uint8_t> bytes;
     if (args.size() == 1) {
-        std::fprintf(stderr, "pci-terminate [DEV BYTES]\n");
-        return 1;
+        return fail("usage: pci-terminate [DEV BYTES]");
     }
     if (args.size() == 2 && !parse_dev_bytes(args, &dev, &bytes)) {
         return 1;
     }
     int result = pci_terminate(bytes.empty() ? nullptr : bytes.data(),
                                static_cast<UINT32>(bytes.size()), dev);
-    std::printf("pci_terminate = %d\n", result);
+    print_result("pci_terminate", result);
     return settle_pci(0);
 }
 
@@ -155,21 +266,21 @@ int cmd_dpdp_open(const Args &) {
         g_dpdp_ready = true;
     }
     UINT32 result = DpdpOpen(print_dpdp_rx);
-    std::printf("DpdpOpen = %u\n", static_cast<unsigned>(result));
-    return result == 0 ? 0 : 1;
+    print_result("DpdpOpen", result);
+    return result == 0 ? 0 : fail("DpdpOpen = %u", static_cast<unsigned>(result));
 }
 
 int cmd_dpdp_header(const Args &args) {
     uint32_t header = 0;
-    if (!parse_u32(args[0], &header) || header > 0xFF) {
-        std::fprintf(stderr, "the header value is one byte\n");
+    if (!parse_range(args[0], 0, 255, "BYTE", &header)) {
         return 1;
     }
     UINT32 result = DpdpSetHeaderValue(static_cast<UINT8>(header));
     DpdpSetCallback(print_dpdp_dispatch);
-    std::printf("DpdpSetHeaderValue(0x%02x) = %u\n", static_cast<unsigned>(header),
-                static_cast<unsigned>(result));
-    return result == 0 ? 0 : 1;
+    char call[32];
+    std::snprintf(call, sizeof call, "DpdpSetHeaderValue(0x%02x)", static_cast<unsigned>(header));
+    print_result(call, result);
+    return result == 0 ? 0 : fail("%s = %u", call, static_cast<unsigned>(result));
 }
 
 int cmd_dpdp_send(const Args &args) {
@@ -178,7 +289,7 @@ int cmd_dpdp_send(const Args &args) {
         return 1;
     }
     UINT32 result = DpdpSend(bytes.data(), static_cast<UINT32>(bytes.size()));
-    std::printf("DpdpSend = %u\n", static_cast<unsigned>(result));
+    print_result("DpdpSend", result);
     return 0;
 }
 
@@ -195,6 +306,18 @@ int cmd_dpdp_inject(const Args &args) {
 
 int cmd_dpdp_far(const Args &) {
     std::vector<std::vector<uint8_t>> frames = sim::hdlc_sent_frames();
+    if (json()) {
+        std::vector<std::string> items;
+        for (const auto &f : frames) {
+            items.push_back(json_bytes(f.data(), f.size()));
+        }
+        JsonObject()
+            .raw("frames", json_array(items))
+            .flag("open", sim::hdlc_is_open())
+            .num("rx_pending", static_cast<long long>(sim::hdlc_rx_pending()))
+            .print();
+        return 0;
+    }
     for (size_t i = 0; i < frames.size(); ++i) {
         char what[48];
         std::snprintf(what, sizeof what, "far end got #%zu", i);
@@ -206,8 +329,7 @@ int cmd_dpdp_far(const Args &) {
 }
 
 int cmd_dpdp_reconf(const Args &args) {
-    if (args[0] != "enable" && args[0] != "disable") {
-        std::fprintf(stderr, "dpdp-reconf enable|disable\n");
+    if (!parse_choice(args[0], {"enable", "disable"}, "dpdp-reconf")) {
         return 1;
     }
     int result = args[0] == "enable" ? sim::hdlc_call_enable() : sim::hdlc_call_disable();
@@ -216,7 +338,7 @@ int cmd_dpdp_reconf(const Args &args) {
 }
 
 int cmd_dpdp_close(const Args &) {
-    std::printf("DpdpClose = %u\n", static_cast<unsigned>(DpdpClose()));
+    print_result("DpdpClose", DpdpClose());
     return 0;
 }
 
@@ -224,10 +346,10 @@ constexpr Command kCommands[] = {
     {"pci-open", 0, 1, "[VERSION]", "attach the PCI device (first time) and open the channel",
      cmd_pci_open},
     {"pci-send", 2, 2, "DEV BYTES", "send a message to the far side", cmd_pci_send},
-    {"pci-inject", 2, 2, "DEV BYTES", "the far side sends a message to the library",
+    {"pci-inject", 2, 2, "DEV BYTES", "the far side sends a message (DEV 0..255)",
      cmd_pci_inject},
     {"pci-hold", 1, 1, "on|off", "far side holds its acknowledgements back", cmd_pci_hold},
-    {"pci-ack", 0, 1, "[N]", "release held acknowledgements", cmd_pci_ack},
+    {"pci-ack", 0, 1, "[N]", "release held acknowledgements (N 1..65)", cmd_pci_ack},
     {"pci-far", 0, 0, "", "show what the far side took and its window view", cmd_pci_far},
     {"pci-close", 0, 0, "", "close the PCI channel", cmd_pci_close},
     {"pci-terminate", 0, 2, "[DEV BYTES]", "send a last message and terminate", cmd_pci_terminate},

@@ -1,45 +1,23 @@
-// Shell commands of the simulated host itself: help, FPGA registers, board description,
-// log levels, reset type of the next start.
+// Shell commands of the simulated host itself: FPGA registers, board description, log levels,
+// reset type of the next start.
 #include <bsp_sim/sim.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
+#include "json.h"
 #include "shell.h"
 
 namespace bsp::shell {
 
 namespace {
 
-void print_command_help(const Command &c) {
-    std::printf("  %-18s %-26s %s\n", c.name, c.usage, c.help);
-}
-
-int cmd_help(const Args &args) {
-    for (const Command &c : all_commands()) {
-        if (args.empty() || args[0] == c.name) {
-            print_command_help(c);
-            if (!args.empty()) {
-                return 0;
-            }
-        }
-    }
-    if (!args.empty()) {
-        std::fprintf(stderr, "unknown command: %s\n", args[0].c_str());
-        return 1;
-    }
-    return 0;
-}
-
 bool parse_width(const std::string &word, sim::FpgaWidth *width) {
-    if (word == "16" || word == "32") {
-        *width = word == "16" ? sim::FpgaWidth::W16 : sim::FpgaWidth::W32;
-        return true;
+    if (!parse_choice(word, {"16", "32"}, "the register width")) {
+        return false;
     }
-    std::fprintf(stderr, "register width is 16 or 32: %s\n", word.c_str());
-    return false;
+    *width = word == "16" ? sim::FpgaWidth::W16 : sim::FpgaWidth::W32;
+    return true;
 }
 
 int cmd_fpga_read(const Args &args) {
@@ -47,10 +25,10 @@ int cmd_fpga_read(const Args &args) {
     uint32_t address = 0;
     uint32_t count = 1;
     if (!parse_width(args[0], &width) || !parse_u32(args[1], &address) ||
-        (args.size() > 2 && !parse_u32(args[2], &count))) {
+        (args.size() > 2 && !parse_range(args[2], 1, kMaxReadCount, "COUNT", &count))) {
         return 1;
     }
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < count && !interrupted(); ++i) {
         uint32_t a = address + i;
         uint32_t v = sim::fpga_peek(width, a);
         std::printf(width == sim::FpgaWidth::W16 ? "0x%08x: 0x%04x\n" : "0x%08x: 0x%08x\n", a, v);
@@ -63,7 +41,8 @@ int cmd_fpga_write(const Args &args) {
     uint32_t address = 0;
     uint32_t value = 0;
     if (!parse_width(args[0], &width) || !parse_u32(args[1], &address) ||
-        !parse_u32(args[2], &value)) {
+        !parse_range(args[2], 0, width == sim::FpgaWidth::W16 ? 0xffff : UINT32_MAX,
+                     "a register value of this width", &value)) {
         return 1;
     }
     sim::fpga_poke(width, address, value);
@@ -78,10 +57,33 @@ int cmd_fpga_image(const Args &args) {
         return 0;
     }
     if (!sim::fpga_load_image(args[0])) {
-        std::fprintf(stderr, "no such FPGA image: %s\n", args[0].c_str());
-        return 1;
+        return fail("no such FPGA image: %s (fpga-image lists them)", args[0].c_str());
     }
     return 0;
+}
+
+std::string json_ints(const INT *values, int n) {
+    std::vector<std::string> items;
+    for (int i = 0; i < n; ++i) {
+        items.push_back(std::to_string(values[i]));
+    }
+    return json_array(items);
+}
+
+void print_board_json(const kvu_hal_board_t &b) {
+    JsonObject()
+        .num("max_hw_port", b.max_hw_port)
+        .num("lan_ports", b.lan_ports)
+        .num("wan_ports", b.wan_ports)
+        .num("sfp_ports", b.sfp_ports)
+        .num("enabled_ports", b.enabled_ports)
+        .raw("hw_port_of_entry", json_ints(b.hw_port_of_entry, KVU_HAL_PORT_ENTRIES))
+        .raw("entry_of_hw_port", json_ints(b.entry_of_hw_port, KVU_HAL_HW_PORTS))
+        .raw("mii_addr_of_entry", json_ints(b.mii_addr_of_entry, KVU_HAL_PORT_ENTRIES))
+        .raw("lan_port_of_entry", json_ints(b.lan_port_of_entry, KVU_HAL_PORT_ENTRIES))
+        .raw("seis_link_of_entry", json_ints(b.seis_link_of_entry, KVU_HAL_PORT_ENTRIES))
+        .raw("cp_num_of_entry", json_ints(b.cp_num_of_entry, KVU_HAL_PORT_ENTRIES))
+        .print();
 }
 
 void print_row(const char *label, const INT *values, int n) {
@@ -94,14 +96,17 @@ void print_row(const char *label, const INT *values, int n) {
 
 int cmd_board(const Args &args) {
     if (!args.empty() && !sim::load_board_preset(args[0])) {
-        std::fprintf(stderr, "no such board preset: %s (have:", args[0].c_str());
+        std::string have;
         for (const std::string &n : sim::board_preset_names()) {
-            std::fprintf(stderr, " %s", n.c_str());
+            have += " " + n;
         }
-        std::fprintf(stderr, ")\n");
-        return 1;
+        return fail("no such board preset: %s (have:%s)", args[0].c_str(), have.c_str());
     }
     kvu_hal_board_t b = sim::board();
+    if (json()) {
+        print_board_json(b);
+        return 0;
+    }
     std::printf("highest hw port       %4d\n", static_cast<int>(b.max_hw_port));
     std::printf("LAN/WAN/SFP ports     %4d %4d %4d\n", static_cast<int>(b.lan_ports),
                 static_cast<int>(b.wan_ports), static_cast<int>(b.sfp_ports));
@@ -123,8 +128,11 @@ int cmd_log_level(const Args &args) {
         return 0;
     }
     int level = 0;
-    if (args.size() < 2 || !parse_int(args[1], &level)) {
-        std::fprintf(stderr, "usage: log MODULE|all LEVEL\n");
+    if (args.size() < 2) {
+        return fail("usage: log MODULE|all LEVEL");
+    }
+    if (!parse_range(args[1], -1, 2, "the log level (-1 silent, 0 and 1 errors and events, 2 tracing)",
+                     &level)) {
         return 1;
     }
     if (args[0] == "all") {
@@ -137,8 +145,7 @@ int cmd_log_level(const Args &args) {
             return 0;
         }
     }
-    std::fprintf(stderr, "no such log module: %s\n", args[0].c_str());
-    return 1;
+    return fail("no such log module: %s (log lists them)", args[0].c_str());
 }
 
 int cmd_reset_type(const Args &args) {
@@ -146,7 +153,8 @@ int cmd_reset_type(const Args &args) {
         uint32_t type = 0;
         if (args[0] == "cold" || args[0] == "warm") {
             type = args[0] == "cold" ? BSP_RESET_TYPE_COLD : 2;
-        } else if (!parse_u32(args[0], &type)) {
+        } else if (!parse_range(args[0], 0, UINT32_MAX, "the reset type (cold, warm or N)",
+                                &type)) {
             return 1;
         }
         sim::set_reset_type(type);
@@ -165,11 +173,10 @@ int cmd_system_log(const Args &) {
 
 int cmd_sleep(const Args &args) {
     uint32_t ms = 0;
-    if (!parse_u32(args[0], &ms)) {
+    if (!parse_range(args[0], 0, 3600000, "MS", &ms)) {
         return 1;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    return 0;
+    return pause_ms(ms) ? 0 : fail("interrupted");
 }
 
 int cmd_echo(const Args &args) {
@@ -181,16 +188,16 @@ int cmd_echo(const Args &args) {
 }
 
 constexpr Command kCommands[] = {
-    {"help", 0, 1, "[CMD]", "list the commands, or show one", cmd_help},
-    {"fpga-read", 2, 3, "16|32 ADDR [COUNT]", "show FPGA registers", cmd_fpga_read},
+    {"fpga-read", 2, 3, "16|32 ADDR [COUNT]", "show FPGA registers (COUNT at most 4096)",
+     cmd_fpga_read},
     {"fpga-write", 3, 3, "16|32 ADDR VALUE", "set an FPGA register", cmd_fpga_write},
     {"fpga-image", 0, 1, "[NAME]", "load an FPGA register image, or list them", cmd_fpga_image},
     {"board", 0, 1, "[PRESET]", "show the board description, or load a preset", cmd_board},
-    {"log", 0, 2, "[MODULE|all LEVEL]", "show or set debug log levels", cmd_log_level},
+    {"log", 0, 2, "[MODULE|all LEVEL]", "show or set debug log levels (-1..2)", cmd_log_level},
     {"reset-type", 0, 1, "[cold|warm|N]", "show or set the reset type of the start",
      cmd_reset_type},
     {"system-log", 0, 0, "", "show the commands passed to system()", cmd_system_log},
-    {"sleep", 1, 1, "MS", "wait in real time", cmd_sleep},
+    {"sleep", 1, 1, "MS", "wait in real time (at most 3600000; Ctrl-C ends it)", cmd_sleep},
     {"echo", 0, -1, "[WORDS]", "print the words", cmd_echo},
 };
 

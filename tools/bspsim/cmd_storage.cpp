@@ -7,139 +7,153 @@
 
 #include <cstdio>
 
+#include "json.h"
 #include "shell.h"
 
 namespace bsp::shell {
 
 namespace {
 
-void print_size(const char *what, UINT16 size, INT rc) {
-    if (rc == 0) {
-        std::printf("%s %u\n", what, size);
-    } else {
-        std::printf("%s: result %d\n", what, rc);
-    }
-}
+constexpr uint32_t kEepromBytes = 16384;
 
-// Numbers of the narrower C types; false (with a message) when out of range.
+// Numbers of the narrower unsigned C types, refused out of their range.
 template <typename T>
-bool parse_as(const std::string &word, T *value) {
-    uint32_t v = 0;
-    if (!parse_u32(word, &v)) {
-        return false;
-    }
-    if (v > static_cast<uint32_t>(static_cast<T>(~T{0}))) {
-        std::fprintf(stderr, "value out of range: %s\n", word.c_str());
-        return false;
-    }
-    *value = static_cast<T>(v);
-    return true;
+bool parse_as(const std::string &word, const char *what, T *value) {
+    return parse_range(word, 0, static_cast<T>(~T{0}), what, value);
 }
 
-int report(int result) {
-    std::printf("result %d\n", result);
-    return result == 0 ? 0 : 1;
+// "result -12 (no such data item in the area)": a call's code with its meaning.
+int report(const char *call, int result) {
+    std::printf("result %d%s\n", result, result_meaning(call, result).c_str());
+    return result == 0 ? 0 : fail("%s = %d", call, result);
 }
 
 // ---- EEPROM -------------------------------------------------------------------------------
 
 int cmd_e2prom_probe(const Args &) {
-    return report(e2prom_i2c_addr_find());
+    return report("e2prom_i2c_addr_find", e2prom_i2c_addr_find());
 }
 
 int cmd_e2prom_reset(const Args &) {
-    return report(e2prom_reset());
+    return report("e2prom_reset", e2prom_reset());
 }
 
 int cmd_e2prom_format(const Args &) {
-    return report(e2prom_init());
+    return report("e2prom_init", e2prom_init());
 }
 
 int cmd_e2prom_area(const Args &args) {
     UINT8 id = 0;
     UINT16 size = 0;
-    if (!parse_as(args[0], &id) || !parse_as(args[1], &size)) {
+    if (!parse_as(args[0], "ID", &id) || !parse_as(args[1], "SIZE", &size)) {
         return 1;
     }
-    return report(e2prom_area_init(id, size));
+    return report("e2prom_area_init", e2prom_area_init(id, size));
 }
 
 int cmd_e2prom_put(const Args &args) {
     UINT8 area = 0;
     UINT16 id = 0;
     std::vector<uint8_t> bytes;
-    if (!parse_as(args[0], &area) || !parse_as(args[1], &id) || !parse_bytes(args[2], &bytes) ||
-        bytes.size() > 0xffff) {
+    if (!parse_as(args[0], "AREA", &area) || !parse_as(args[1], "ID", &id) ||
+        !parse_bytes(args[2], &bytes)) {
         return 1;
     }
-    return report(e2prom_data_write(area, id, static_cast<UINT16>(bytes.size()), bytes.data()));
+    if (bytes.size() > kEepromBytes) {
+        return fail("at most %u bytes fit the EEPROM", kEepromBytes);
+    }
+    return report("e2prom_data_write",
+                  e2prom_data_write(area, id, static_cast<UINT16>(bytes.size()), bytes.data()));
 }
 
 int cmd_e2prom_get(const Args &args) {
     UINT8 area = 0;
     UINT16 id = 0;
     UINT16 size = 0;
-    if (!parse_as(args[0], &area) || !parse_as(args[1], &id)) {
+    if (!parse_as(args[0], "AREA", &area) || !parse_as(args[1], "ID", &id)) {
         return 1;
     }
     INT rc = e2prom_get_data_size(area, id, &size);
     if (rc != 0) {
-        return report(rc);
+        return report("e2prom_get_data_size", rc);
     }
     std::vector<uint8_t> data(size);
     rc = e2prom_data_read(area, id, data.data());
     print_hex_dump(data.data(), data.size(), 0);
-    return report(rc);
+    return report("e2prom_data_read", rc);
+}
+
+// One size query: its line (or JSON field) and whether the next may follow.
+bool show_size(const char *what, const char *call, UINT16 size, INT rc, JsonObject *j) {
+    if (json()) {
+        rc == 0 ? j->num(what, size) : j->num(what, rc);
+    } else if (rc == 0) {
+        std::printf("%s %u\n", what, size);
+    } else {
+        std::printf("%s: result %d%s\n", what, rc, result_meaning(call, rc).c_str());
+    }
+    return rc == 0 || refuse("%s = %d", call, rc);
 }
 
 int cmd_e2prom_sizes(const Args &args) {
-    UINT16 size = 0;
-    INT rc = e2prom_get_header_size(&size);
-    print_size("header size", size, rc);
     UINT8 area = 0;
-    if (rc != 0 || args.empty() || !parse_as(args[0], &area)) {
-        return rc == 0 && args.empty() ? 0 : 1;
-    }
-    rc = e2prom_get_area_header_size(area, &size);
-    print_size("area header size", size, rc);
     UINT16 id = 0;
-    if (rc != 0 || args.size() < 2 || !parse_as(args[1], &id)) {
-        return rc == 0 && args.size() < 2 ? 0 : 1;
+    if ((!args.empty() && !parse_as(args[0], "AREA", &area)) ||
+        (args.size() > 1 && !parse_as(args[1], "ID", &id))) {
+        return 1;
     }
-    rc = e2prom_get_data_size(area, id, &size);
-    print_size("item size", size, rc);
-    return rc == 0 ? 0 : 1;
+    JsonObject j;
+    UINT16 size = 0;
+    bool ok = show_size("header size", "e2prom_get_header_size",
+                        size, e2prom_get_header_size(&size), &j);
+    if (ok && !args.empty()) {
+        ok = show_size("area header size", "e2prom_get_area_header_size", size,
+                       e2prom_get_area_header_size(area, &size), &j);
+    }
+    if (ok && args.size() > 1) {
+        ok = show_size("item size", "e2prom_get_data_size", size,
+                       e2prom_get_data_size(area, id, &size), &j);
+    }
+    if (json()) {
+        j.print();
+    }
+    return ok ? 0 : 1;
 }
 
 int cmd_e2prom_read(const Args &args) {
     UINT16 address = 0;
     UINT16 length = 0;
-    if (!parse_as(args[0], &address) || !parse_as(args[1], &length)) {
+    if (!parse_as(args[0], "ADDR", &address) ||
+        !parse_range(args[1], 0, kEepromBytes, "LEN", &length)) {
         return 1;
     }
     std::vector<uint8_t> data(length);
     INT n = e2prom_read(address, data.data(), length);
     print_hex_dump(data.data(), static_cast<size_t>(n > 0 ? n : 0), address);
     std::printf("%d bytes read\n", n);
-    return n == length ? 0 : 1;
+    return n == length ? 0 : fail("e2prom_read = %d of %u bytes", n, length);
 }
 
 int cmd_e2prom_write(const Args &args) {
     UINT16 address = 0;
     std::vector<uint8_t> bytes;
-    if (!parse_as(args[0], &address) || !parse_bytes(args[1], &bytes) || bytes.size() > 0xffff) {
+    if (!parse_as(args[0], "ADDR", &address) || !parse_bytes(args[1], &bytes)) {
         return 1;
+    }
+    if (bytes.size() > kEepromBytes) {
+        return fail("at most %u bytes fit the EEPROM", kEepromBytes);
     }
     INT n = e2prom_write(address, bytes.data(), static_cast<UINT16>(bytes.size()));
     std::printf("%d bytes written\n", n);
-    return n == static_cast<INT>(bytes.size()) ? 0 : 1;
+    return n == static_cast<INT>(bytes.size()) ? 0
+                                               : fail("e2prom_write = %d of %zu bytes", n, bytes.size());
 }
 
 int cmd_e2prom_dump(const Args &args) {
     uint32_t address = 0;
     uint32_t length = 256;
-    if ((!args.empty() && !parse_u32(args[0], &address)) ||
-        (args.size() > 1 && !parse_u32(args[1], &length))) {
+    if ((!args.empty() && !parse_range(args[0], 0, kEepromBytes - 1, "ADDR", &address)) ||
+        (args.size() > 1 && !parse_range(args[1], 0, kEepromBytes, "LEN", &length))) {
         return 1;
     }
     std::vector<uint8_t> data = sim::eeprom_chip()->peek(address, length);
@@ -154,8 +168,7 @@ bool flash_ready() {
     static bool created = false;
     if (!created) {
         if (FlashCreate() != 0) {
-            std::fprintf(stderr, "FlashCreate failed\n");
-            return false;
+            return refuse("FlashCreate = 1");
         }
         created = true;
         at_shell_exit([] { FlashDelete(); });
@@ -167,7 +180,12 @@ int cmd_flash_info(const Args &) {
     UINT32 base = 0, size = 0, sectors = 0, sector_base = 0, sector_size = 0;
     if (!flash_ready() || FlashGetInfo(&base, &size, &sectors) != 0 ||
         FlashGetSectorInfo(0, &sector_base, &sector_size) != 0) {
-        return 1;
+        return fail("FlashGetInfo or FlashGetSectorInfo = 1");
+    }
+    if (json()) {
+        JsonObject().num("base", base).num("size", size).num("sectors", sectors)
+            .num("sector_size", sector_size).print();
+        return 0;
     }
     std::printf("base 0x%08x size %u sectors %u of %u bytes\n", base, size, sectors, sector_size);
     return 0;
@@ -176,13 +194,13 @@ int cmd_flash_info(const Args &) {
 int cmd_flash_read(const Args &args) {
     uint32_t address = 0;
     uint32_t length = 0;
-    if (!parse_u32(args[0], &address) || !parse_u32(args[1], &length) || !flash_ready()) {
+    if (!parse_u32(args[0], &address) || !parse_range(args[1], 0, kMaxReadBytes, "LEN", &length) ||
+        !flash_ready()) {
         return 1;
     }
     std::vector<uint8_t> data(length);
     if (FlashRead(address, data.data(), length) != 0) {
-        std::fprintf(stderr, "FlashRead failed\n");
-        return 1;
+        return fail("FlashRead = 1: the range passes the end of the flash, or the device failed");
     }
     print_hex_dump(data.data(), data.size(), address);
     return 0;
@@ -195,8 +213,7 @@ int cmd_flash_write(const Args &args) {
         return 1;
     }
     if (FlashWrite(bytes.data(), address, static_cast<UINT32>(bytes.size())) != 0) {
-        std::fprintf(stderr, "FlashWrite failed\n");
-        return 1;
+        return fail("FlashWrite = 1: the range passes the end of the flash, or the device failed");
     }
     return 0;
 }
@@ -207,8 +224,7 @@ int cmd_flash_erase(const Args &args) {
         return 1;
     }
     if (FlashEraseSector(sector) != 0) {
-        std::fprintf(stderr, "FlashEraseSector failed\n");
-        return 1;
+        return fail("FlashEraseSector = 1: no such sector, or the device failed");
     }
     return 0;
 }
@@ -216,7 +232,8 @@ int cmd_flash_erase(const Args &args) {
 int cmd_flash_dump(const Args &args) {
     uint32_t address = 0;
     uint32_t length = 256;
-    if (!parse_u32(args[0], &address) || (args.size() > 1 && !parse_u32(args[1], &length))) {
+    if (!parse_u32(args[0], &address) ||
+        (args.size() > 1 && !parse_range(args[1], 0, kMaxReadBytes, "LEN", &length))) {
         return 1;
     }
     std::vector<uint8_t> data = sim::flash_peek(address, length);
@@ -236,41 +253,44 @@ struct Target {
 
 bool parse_target(const Args &args, Target *t) {
     return parse_int(args[0], &t->bus) && parse_int(args[1], &t->chip) &&
-           parse_as(args[2], &t->data_addr) && parse_as(args[3], &t->addr_len);
+           parse_as(args[2], "DADDR", &t->data_addr) && parse_as(args[3], "DLEN", &t->addr_len);
 }
 
 int cmd_i2c_read(const Args &args) {
     Target t;
     UINT16 length = 0;
     UINT16 block = 0;
-    if (!parse_target(args, &t) || !parse_as(args[4], &length) ||
-        (args.size() > 5 && !parse_as(args[5], &block))) {
+    if (!parse_target(args, &t) || !parse_as(args[4], "LEN", &length) ||
+        (args.size() > 5 && !parse_as(args[5], "BLOCK", &block))) {
         return 1;
     }
     std::vector<uint8_t> data(length);
     int n = i2c_read_buf(t.bus, t.chip, t.data_addr, t.addr_len, data.data(), length, block);
     print_hex_dump(data.data(), static_cast<size_t>(n > 0 ? n : 0), t.data_addr);
-    return report(n == length ? 0 : n);
+    return report("i2c_read_buf", n == length ? 0 : n);
 }
 
 int cmd_i2c_write(const Args &args) {
     Target t;
     std::vector<uint8_t> bytes;
     UINT16 block = 0;
-    if (!parse_target(args, &t) || !parse_bytes(args[4], &bytes) || bytes.empty() ||
-        bytes.size() > 0xffff || (args.size() > 5 && !parse_as(args[5], &block))) {
+    if (!parse_target(args, &t) || !parse_bytes(args[4], &bytes) ||
+        (args.size() > 5 && !parse_as(args[5], "BLOCK", &block))) {
         return 1;
+    }
+    if (bytes.empty() || bytes.size() > 0xffff) {
+        return fail("BYTES are 1..65535 bytes");
     }
     int n = i2c_write_buf(t.bus, t.chip, t.data_addr, t.addr_len, bytes.data(),
                           static_cast<UINT16>(bytes.size()), block);
-    return report(n == static_cast<int>(bytes.size()) ? 0 : n);
+    return report("i2c_write_buf", n == static_cast<int>(bytes.size()) ? 0 : n);
 }
 
 int cmd_i2c_reg_read(const Args &args) {
     int bus = 0, chip = 0;
     UINT8 reg = 0, addr_len = 1;
-    if (!parse_int(args[0], &bus) || !parse_int(args[1], &chip) || !parse_as(args[2], &reg) ||
-        (args.size() > 3 && !parse_as(args[3], &addr_len))) {
+    if (!parse_int(args[0], &bus) || !parse_int(args[1], &chip) || !parse_as(args[2], "REG", &reg) ||
+        (args.size() > 3 && !parse_as(args[3], "DLEN", &addr_len))) {
         return 1;
     }
     std::printf("0x%02x\n", i2c_read_reg(bus, chip, reg, addr_len));
@@ -280,33 +300,34 @@ int cmd_i2c_reg_read(const Args &args) {
 int cmd_i2c_reg_write(const Args &args) {
     int bus = 0, chip = 0;
     UINT8 reg = 0, value = 0, addr_len = 1;
-    if (!parse_int(args[0], &bus) || !parse_int(args[1], &chip) || !parse_as(args[2], &reg) ||
-        !parse_as(args[3], &value) || (args.size() > 4 && !parse_as(args[4], &addr_len))) {
+    if (!parse_int(args[0], &bus) || !parse_int(args[1], &chip) || !parse_as(args[2], "REG", &reg) ||
+        !parse_as(args[3], "VALUE", &value) ||
+        (args.size() > 4 && !parse_as(args[4], "DLEN", &addr_len))) {
         return 1;
     }
-    return report(i2c_write_reg(bus, chip, reg, addr_len, value));
+    return report("i2c_write_reg", i2c_write_reg(bus, chip, reg, addr_len, value));
 }
 
 int cmd_sfp_phy_read(const Args &args) {
     UINT8 reg = 0;
     UINT16 value = 0;
-    if (!parse_as(args[0], &reg)) {
+    if (!parse_as(args[0], "REG", &reg)) {
         return 1;
     }
     int rc = i2c_read_sfp_phy(0, reg, &value);
     if (rc == 0) {
         std::printf("0x%04x\n", value);
     }
-    return report(rc);
+    return report("i2c_read_sfp_phy", rc);
 }
 
 int cmd_sfp_phy_write(const Args &args) {
     UINT8 reg = 0;
     UINT16 value = 0;
-    if (!parse_as(args[0], &reg) || !parse_as(args[1], &value)) {
+    if (!parse_as(args[0], "REG", &reg) || !parse_as(args[1], "VALUE", &value)) {
         return 1;
     }
-    return report(i2c_write_sfp_phy(0, reg, value));
+    return report("i2c_write_sfp_phy", i2c_write_sfp_phy(0, reg, value));
 }
 
 int cmd_i2c_chips(const Args &) {
@@ -325,7 +346,16 @@ int cmd_i2c_log(const Args &args) {
     if (!args.empty() && !parse_int(args[0], &bus)) {
         return 1;
     }
-    for (const std::string &line : sim::i2c_log_text(bus)) {
+    std::vector<std::string> lines = sim::i2c_log_text(bus);
+    if (json()) {
+        std::vector<std::string> items;
+        for (const std::string &line : lines) {
+            items.push_back(json_string(line));
+        }
+        JsonObject().num("bus", bus).raw("messages", json_array(items)).print();
+        return 0;
+    }
+    for (const std::string &line : lines) {
         std::printf("%s\n", line.c_str());
     }
     return 0;
@@ -339,16 +369,19 @@ constexpr Command kCommands[] = {
     {"e2prom-put", 3, 3, "AREA ID BYTES", "write an EEPROM data item", cmd_e2prom_put},
     {"e2prom-get", 2, 2, "AREA ID", "read and check an EEPROM data item", cmd_e2prom_get},
     {"e2prom-sizes", 0, 2, "[AREA [ID]]", "header, area header and item sizes", cmd_e2prom_sizes},
-    {"e2prom-read", 2, 2, "ADDR LEN", "read EEPROM bytes through the library", cmd_e2prom_read},
+    {"e2prom-read", 2, 2, "ADDR LEN", "read EEPROM bytes through the library (LEN <= 16384)",
+     cmd_e2prom_read},
     {"e2prom-write", 2, 2, "ADDR BYTES", "write EEPROM bytes through the library",
      cmd_e2prom_write},
-    {"e2prom-dump", 0, 2, "[ADDR [LEN]]", "hex dump of the EEPROM chip", cmd_e2prom_dump},
+    {"e2prom-dump", 0, 2, "[ADDR [LEN]]", "hex dump of the EEPROM chip (LEN <= 16384)",
+     cmd_e2prom_dump},
     {"flash-info", 0, 0, "", "flash geometry", cmd_flash_info},
-    {"flash-read", 2, 2, "ADDR LEN", "read flash bytes", cmd_flash_read},
+    {"flash-read", 2, 2, "ADDR LEN", "read flash bytes (LEN <= 65536)", cmd_flash_read},
     {"flash-write", 2, 2, "ADDR BYTES", "write flash bytes (NOR: clears bits only)",
      cmd_flash_write},
     {"flash-erase", 1, 1, "SECTOR", "erase one flash sector", cmd_flash_erase},
-    {"flash-dump", 1, 2, "ADDR [LEN]", "hex dump of the flash chip", cmd_flash_dump},
+    {"flash-dump", 1, 2, "ADDR [LEN]", "hex dump of the flash chip (LEN <= 65536)",
+     cmd_flash_dump},
     {"i2c-read", 5, 6, "BUS CHIP DADDR DLEN LEN [BLOCK]", "read a chip's buffer", cmd_i2c_read},
     {"i2c-write", 5, 6, "BUS CHIP DADDR DLEN BYTES [BLOCK]", "write a chip's buffer",
      cmd_i2c_write},

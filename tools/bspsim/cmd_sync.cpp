@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "json.h"
 #include "shell.h"
 
 namespace bsp::shell {
@@ -23,8 +24,7 @@ bool parse_value(const std::string &word, long long *value) {
     errno = 0;
     long long v = std::strtoll(word.c_str(), &end, 0);
     if (word.empty() || *end != '\0' || errno != 0 || v < INT32_MIN || v > UINT32_MAX) {
-        std::fprintf(stderr, "not a 32-bit value: %s\n", word.c_str());
-        return false;
+        return refuse("not a 32-bit value: %s", word.c_str());
     }
     *value = v;
     return true;
@@ -103,11 +103,11 @@ const EcpsOp *find_op(const std::string &name) {
             return &op;
         }
     }
-    std::fprintf(stderr, "no such 1588 operation: %s (have:", name.c_str());
+    std::string have;
     for (const EcpsOp &op : kEcpsOps) {
-        std::fprintf(stderr, " %s", op.name);
+        have += std::string(" ") + op.name;
     }
-    std::fprintf(stderr, ")\n");
+    refuse("no such 1588 operation: %s (have:%s)", name.c_str(), have.c_str());
     return nullptr;
 }
 
@@ -116,7 +116,7 @@ int cmd_ecps_init(const Args &) {
     unsigned int supported = 0;
     ecps_supported(&supported);
     std::printf("ecps_init: %d (%s)\n", rc, supported ? "1588 supported" : "no 1588 support");
-    return rc == 0 ? 0 : 1;
+    return rc == 0 ? 0 : fail("ecps_init = %d", rc);
 }
 
 int cmd_ecps_get(const Args &args) {
@@ -128,8 +128,9 @@ int cmd_ecps_get(const Args &args) {
     long long value = 0;
     int rc = op->get(port, &value);
     if (rc != 0) {
-        std::printf("%s port %d: failed (%d)\n", op->name, port, rc);
-        return 1;
+        std::printf("%s port %d: failed (%d%s)\n", op->name, port, rc,
+                    result_meaning("ecps_get", rc).c_str());
+        return fail("%s port %d: %d", op->name, port, rc);
     }
     std::printf("%s port %d: %lld\n", op->name, port, value);
     return 0;
@@ -143,12 +144,12 @@ int cmd_ecps_set(const Args &args) {
         return 1;
     }
     if (op->set == nullptr) {
-        std::fprintf(stderr, "%s cannot be set\n", op->name);
-        return 1;
+        return fail("%s cannot be set", op->name);
     }
     int rc = op->set(port, value);
-    std::printf("%s port %d set to %lld: %d\n", op->name, port, value, rc);
-    return rc == 0 ? 0 : 1;
+    std::printf("%s port %d set to %lld: %d%s\n", op->name, port, value, rc,
+                result_meaning("ecps_set", rc).c_str());
+    return rc == 0 ? 0 : fail("%s port %d: %d", op->name, port, rc);
 }
 
 int print_trap_info(int port, unsigned int alarm) {
@@ -166,8 +167,9 @@ int cmd_ecps_alarm(const Args &args) {
     if (rc == 0) {
         rc = ecps_dbg_send_alarm(port, alarm);
     }
-    std::printf("alarm %d for port %d: %d\n", alarm, port, rc);
-    return rc == 0 ? 0 : 1;
+    std::printf("alarm %d for port %d: %d%s\n", alarm, port, rc,
+                result_meaning("ecps_dbg_send_alarm", rc).c_str());
+    return rc == 0 ? 0 : fail("ecps_dbg_send_alarm = %d", rc);
 }
 
 int cmd_ecps_report(const Args &) {
@@ -191,17 +193,21 @@ bool parse_shift(const std::string &word, int *shift) {
     return true;
 }
 
+// "radio-shift unsupported" and "radio-shift disconnected" give both shifts that marker.
 int cmd_radio_shift(const Args &args) {
     int si = 0;
     int so = 0;
     int ext = 0;
-    if (!parse_shift(args[0], &si) || !parse_shift(args[1], &so) ||
+    if (args.size() == 1 && !parse_choice(args[0], {"unsupported", "disconnected"}, "SI alone")) {
+        return 1;
+    }
+    const std::string &so_word = args.size() > 1 ? args[1] : args[0];
+    if (!parse_shift(args[0], &si) || !parse_shift(so_word, &so) ||
         (args.size() > 2 && !parse_int(args[2], &ext))) {
         return 1;
     }
     if (!sim::radio_notify_shift(si, so, ext)) {
-        std::fprintf(stderr, "no compensation-shift callback installed (run ecps-init)\n");
-        return 1;
+        return fail("no compensation-shift callback installed (run ecps-init)");
     }
     return 0;
 }
@@ -209,10 +215,12 @@ int cmd_radio_shift(const Args &args) {
 int cmd_link_event(const Args &args) {
     int port = 0;
     uint32_t speed = 1000;
-    if (!parse_int(args[0], &port) || (args[1] != "up" && args[1] != "down") ||
-        (args.size() > 2 && !parse_u32(args[2], &speed))) {
-        std::fprintf(stderr, "usage: link-event PORT up|down [SPEED]\n");
+    if (!parse_int(args[0], &port) || !parse_choice(args[1], {"up", "down"}, "the link state") ||
+        (args.size() > 2 && !parse_choice(args[2], {"10", "100", "1000"}, "SPEED"))) {
         return 1;
+    }
+    if (args.size() > 2) {
+        speed = static_cast<uint32_t>(std::stoul(args[2]));
     }
     sim::raise_port_link_event(port, args[1] == "up", speed);
     sim::wait_link_events_delivered();
@@ -225,6 +233,38 @@ int cmd_seis_init(const Args &) {
     return 0;
 }
 
+std::string trimmed(const std::string &text, size_t from, size_t length) {
+    std::string part = from < text.size() ? text.substr(from, length) : "";
+    size_t first = part.find_first_not_of(' ');
+    size_t last = part.find_last_not_of(' ');
+    return first == std::string::npos ? "" : part.substr(first, last - first + 1);
+}
+
+// The status table's rows, at the columns the table prints them in.
+void print_seis_json(const std::string &text) {
+    std::vector<std::string> links;
+    size_t start = text.find("---\n");
+    while (start != std::string::npos && (start = text.find('\n', start)) != std::string::npos &&
+           start + 1 < text.size()) {
+        size_t end = text.find('\n', start + 1);
+        std::string row = text.substr(start + 1, end - start - 1);
+        start = end;
+        links.push_back(JsonObject()
+                            .num("hw_port", std::atoi(trimmed(row, 0, 2).c_str()))
+                            .str("enabled", trimmed(row, 6, 3))
+                            .str("ingress", trimmed(row, 15, 20))
+                            .num("dnu", std::atoi(trimmed(row, 41, 1).c_str()))
+                            .str("egress", trimmed(row, 43, 15))
+                            .str("mode", trimmed(row, 60, 8))
+                            .text());
+    }
+    JsonObject j;
+    if (text.rfind("ERROR", 0) == 0) {
+        j.str("error", trimmed(text.substr(0, text.find('\n')), 0, std::string::npos));
+    }
+    j.raw("links", json_array(links)).print();
+}
+
 int cmd_seis(const Args &args) {
     std::vector<std::string> words{"seis"};
     words.insert(words.end(), args.begin(), args.end());
@@ -235,41 +275,44 @@ int cmd_seis(const Args &args) {
     std::vector<char> text(1024);
     seis_cmd(static_cast<int>(argv.size()), argv.data(), static_cast<int>(text.size()),
              text.data());
-    std::fputs(text.data(), stdout);
+    if (json() && args.empty()) {
+        print_seis_json(text.data());
+    } else {
+        std::fputs(text.data(), stdout);
+    }
     return 0;
 }
 
 int cmd_seis_port(const Args &args) {
     int port = 0;
-    if (!parse_int(args[0], &port) || (args[1] != "enable" && args[1] != "disable")) {
-        std::fprintf(stderr, "usage: seis-port HW_PORT enable|disable\n");
+    if (!parse_int(args[0], &port) || !parse_choice(args[1], {"enable", "disable"}, "seis-port")) {
         return 1;
     }
     int rc = args[1] == "enable" ? seis_handle_enable_port(port) : seis_handle_disable_port(port);
-    std::printf("%s port %d: %d\n", args[1].c_str(), port, rc);
-    return rc == 0 ? 0 : 1;
+    std::printf("%s port %d: %d%s\n", args[1].c_str(), port, rc,
+                result_meaning("seis_handle", rc).c_str());
+    return rc == 0 ? 0 : fail("%s port %d: %d", args[1].c_str(), port, rc);
 }
 
 int cmd_seis_mode(const Args &args) {
     int port = 0;
     const std::string &role = args[1];
-    bool known = role == "master" || role == "slave" || role == "bidir" || role == "both";
-    if (!parse_int(args[0], &port) || !known) {
-        std::fprintf(stderr, "usage: seis-mode HW_PORT master|slave|bidir|both\n");
+    if (!parse_int(args[0], &port) ||
+        !parse_choice(role, {"master", "slave", "bidir", "both"}, "ROLE")) {
         return 1;
     }
     int master = role == "master" || role == "both";
     int slave = role == "slave" || role == "both";
     int rc = seis_handle_set_eth_mode(port, master, slave);
-    std::printf("%s port %d: %d\n", role.c_str(), port, rc);
-    return rc == 0 ? 0 : 1;
+    std::printf("%s port %d: %d%s\n", role.c_str(), port, rc,
+                result_meaning("seis_handle", rc).c_str());
+    return rc == 0 ? 0 : fail("%s port %d: %d", role.c_str(), port, rc);
 }
 
 int cmd_seis_far_end(const Args &args) {
     int link = 0;
     uint32_t ssm = 0;
-    if (!parse_int(args[0], &link) || !parse_u32(args[1], &ssm) || ssm > 15) {
-        std::fprintf(stderr, "usage: seis-far-end LINK SSM (0..15)\n");
+    if (!parse_int(args[0], &link) || !parse_range(args[1], 0, 15, "SSM", &ssm)) {
         return 1;
     }
     sim::seis_set_far_end_ql(link, ssm);
@@ -289,7 +332,8 @@ constexpr Command kCommands[] = {
     {"ecps-alarm", 2, 2, "PORT ALARM", "send a debug alarm to a printing trap callback",
      cmd_ecps_alarm},
     {"ecps-report", 0, 0, "", "print the 1588 status report", cmd_ecps_report},
-    {"radio-shift", 2, 3, "SI SO [EXT]", "the radio reports compensation shifts", cmd_radio_shift},
+    {"radio-shift", 1, 3, "SI SO [EXT]|unsupported|disconnected",
+     "the radio reports compensation shifts", cmd_radio_shift},
     {"link-event", 2, 3, "PORT up|down [SPEED]", "the MAC/SFP driver reports a link event",
      cmd_link_event},
     {"seis-init", 0, 0, "", "start the port map and SEIS (init_seis)", cmd_seis_init},

@@ -1,84 +1,159 @@
-// bspsim: the simulated unit with libbsp_ctrl.so loaded, driven from a command line.
+// bspsim: the simulated unit with libbsp_ctrl.so loaded, driven from a command line, a script,
+// a console socket, or all of them at once; or the same shell attached to a running unit.
 #include <bsp_sim/bsp_sim_c.h>
 #include <bsp_sim/sim.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "attach.h"
+#include "console.h"
+#include "front.h"
 #include "shell.h"
+#include "signals.h"
 
 namespace {
+
+using namespace bsp::shell;
 
 struct Options {
     std::vector<std::string> commands;
     std::string script;
     std::string state_dir = "./bspsim-state";
+    std::string console;  // serve the console beside the shell
+    std::string serve;    // serve the console only
+    std::string attach;   // the shell against a running unit
+    bool json = false;
 };
 
-void usage() {
-    std::printf(
-        "usage: bspsim [-s STATE_DIR] [-c COMMAND]... [SCRIPT]\n"
-        "  -s, --state DIR   folder that keeps the board between runs (default ./bspsim-state)\n"
-        "  -c COMMAND        run one command line (repeatable), then exit\n"
-        "  SCRIPT            run the command lines of a file, then exit\n"
-        "Without -c or SCRIPT, commands are read from standard input; \"help\" lists them.\n");
+void usage(FILE *to) {
+    std::fprintf(to,
+                 "usage: bspsim [-s DIR] [--json] [--console PATH] [-c COMMAND]... [SCRIPT]\n"
+                 "       bspsim [-s DIR] [--json] --serve PATH\n"
+                 "       bspsim [--json] --attach PATH [-c COMMAND]... [SCRIPT]\n"
+                 "  -s, --state DIR   folder that keeps the board between runs (default "
+                 "./bspsim-state)\n"
+                 "  -c COMMAND        run one command line (repeatable), then exit\n"
+                 "  SCRIPT            run the command lines of a file, then exit\n"
+                 "  --console PATH    also serve the commands on a Unix socket\n"
+                 "  --serve PATH      serve the commands on a Unix socket only, until SIGINT,\n"
+                 "                    SIGTERM or the console command \"shutdown\"\n"
+                 "  --attach PATH     run the shell against the unit serving PATH\n"
+                 "  --json            status commands answer with one JSON object\n"
+                 "Without -c or SCRIPT, commands are read from standard input; \"help\" lists them.\n");
+}
+
+bool take_value(int argc, char **argv, int *i, std::string *value) {
+    if (*i + 1 >= argc) {
+        return false;
+    }
+    *value = argv[++*i];
+    return true;
 }
 
 bool parse_options(int argc, char **argv, Options *o) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        bool has_value = i + 1 < argc;
-        if ((a == "-c") && has_value) {
-            o->commands.push_back(argv[++i]);
-        } else if ((a == "-s" || a == "--state") && has_value) {
-            o->state_dir = argv[++i];
+        bool ok = true;
+        if (a == "-c") {
+            ok = take_value(argc, argv, &i, &o->commands.emplace_back());
+        } else if (a == "-s" || a == "--state") {
+            ok = take_value(argc, argv, &i, &o->state_dir);
+        } else if (a == "--console") {
+            ok = take_value(argc, argv, &i, &o->console);
+        } else if (a == "--serve") {
+            ok = take_value(argc, argv, &i, &o->serve);
+        } else if (a == "--attach") {
+            ok = take_value(argc, argv, &i, &o->attach);
+        } else if (a == "--json") {
+            o->json = true;
         } else if (a == "-h" || a == "--help") {
-            usage();
+            usage(stdout);
             std::exit(0);
         } else if (!a.empty() && a[0] != '-' && o->script.empty()) {
             o->script = a;
         } else {
-            usage();
+            ok = false;
+        }
+        if (!ok) {
+            usage(stderr);
             return false;
         }
     }
     return true;
 }
 
-int run_stream(std::istream &in, bool interactive) {
-    int failures = 0;
-    std::string line;
-    for (;;) {
-        if (interactive) {
-            std::printf("bsp> ");
-            std::fflush(stdout);
-        }
-        if (!std::getline(in, line)) {
-            break;
-        }
-        if (line == "quit" || line == "exit") {
-            break;
-        }
-        failures += bsp::shell::run_line(line) != 0;
+// A fault seed that is no number would silently deal other faults than the one asked for.
+bool read_fault_seed(std::optional<uint64_t> *seed) {
+    const char *text = std::getenv("BSP_FAULT_SEED");
+    if (text == nullptr) {
+        return true;
     }
-    if (interactive) {
-        std::printf("\n");
+    char *end = nullptr;
+    errno = 0;
+    uint64_t value = std::strtoull(text, &end, 0);
+    if (*text == '\0' || *text == '-' || *end != '\0' || errno != 0) {
+        std::fprintf(stderr,
+                     "bspsim: BSP_FAULT_SEED is not a number (decimal or 0x-hexadecimal): %s\n",
+                     text);
+        return false;
     }
-    return failures;
+    *seed = value;
+    return true;
 }
 
-void start_unit(const Options &o) {
+void start_unit(const Options &o, std::optional<uint64_t> seed) {
     bsp_sim_start(o.state_dir.c_str());
-    bsp::shell::seed_faults_from_env();
-    // FPGA registers as the last run left them; saved again when the shell ends.
+    if (seed) {
+        bsp::sim::fault_plan_seed(*seed);
+        std::fprintf(stderr, "bsp_sim: fault plan seed 0x%016" PRIx64 "\n", *seed);
+    }
+    // FPGA registers as the last run left them; saved again when the unit ends.
     std::string registers = bsp::sim::state_path("fpga-registers");
     bsp::sim::fpga_load(registers);
-    bsp::shell::at_shell_exit([registers] { bsp::sim::fpga_save(registers); });
+    at_shell_exit([registers] { bsp::sim::fpga_save(registers); });
+    set_shutdown_action(request_end);
+    set_console_json(o.json);
+}
+
+// The unit serves its console until a signal or "shutdown".
+void serve_until_end() {
+    while (!end_requested()) {
+        pollfd p = {signal_fd(), POLLIN, 0};
+        ::poll(&p, 1, -1);
+        clear_signal_fd();
+    }
+}
+
+int run_front(LineRunner &runner, const Options &o, bool live_output) {
+    if (!o.commands.empty()) {
+        return run_commands(runner, o.commands);
+    }
+    if (!o.script.empty() || isatty(0) == 0) {
+        return run_script(runner, o.script);
+    }
+    return run_terminal(runner, live_output);
+}
+
+int attach(const Options &o) {
+    install_signal_handlers(isatty(0) != 0 && o.commands.empty() && o.script.empty());
+    AttachRunner runner;
+    if (!runner.connect(o.attach)) {
+        return 2;
+    }
+    bool failed = false;
+    if (o.json && (runner.run("json on", &failed), failed)) {
+        return 1;
+    }
+    return run_front(runner, o, false) == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -88,21 +163,33 @@ int main(int argc, char **argv) {
     if (!parse_options(argc, argv, &o)) {
         return 2;
     }
-    start_unit(o);
+    if (!o.attach.empty()) {
+        return attach(o);
+    }
+    bool terminal = o.serve.empty() && o.commands.empty() && o.script.empty() && isatty(0) != 0;
+    install_signal_handlers(terminal);
+    std::optional<uint64_t> seed;
+    if (!read_fault_seed(&seed)) {
+        return 2;
+    }
+    start_unit(o, seed);
+    std::string socket_path = o.serve.empty() ? o.console : o.serve;
+    std::string why;
+    if (!socket_path.empty() && !console_serve(socket_path, &why)) {
+        std::fprintf(stderr, "bspsim: console: %s\n", why.c_str());
+        run_exit_hooks();
+        return 2;
+    }
     int failures = 0;
-    for (const std::string &c : o.commands) {
-        failures += bsp::shell::run_line(c) != 0;
+    if (!o.serve.empty()) {
+        serve_until_end();
+    } else {
+        Session local;
+        local.json = o.json;
+        LocalRunner runner(local, !terminal);
+        failures = run_front(runner, o, true);
     }
-    if (!o.script.empty()) {
-        std::ifstream in(o.script);
-        if (!in) {
-            std::fprintf(stderr, "cannot read %s\n", o.script.c_str());
-            return 2;
-        }
-        failures += run_stream(in, false);
-    } else if (o.commands.empty()) {
-        failures += run_stream(std::cin, isatty(0) != 0);
-    }
-    bsp::shell::run_exit_hooks();
+    console_stop();
+    run_exit_hooks();
     return failures == 0 ? 0 : 1;
 }

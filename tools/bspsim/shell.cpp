@@ -1,28 +1,30 @@
 #include "shell.h"
 
-#include <cctype>
-#include <cerrno>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <sstream>
+#include <mutex>
+#include <thread>
+
+#include "words.h"
 
 namespace bsp::shell {
 
 namespace {
 
+thread_local Session *t_session = nullptr;
+std::atomic<bool> g_interrupted{false};
+
+std::mutex &exit_mutex() {
+    static std::mutex m;
+    return m;
+}
+
 std::vector<std::function<void()>> &exit_hooks() {
     static std::vector<std::function<void()>> hooks;
     return hooks;
-}
-
-Args split_words(const std::string &line) {
-    Args words;
-    std::istringstream in(line);
-    std::string word;
-    while (in >> word) {
-        words.push_back(word);
-    }
-    return words;
 }
 
 const Command *find_command(const std::string &name) {
@@ -38,13 +40,41 @@ bool arg_count_fits(const Command &c, size_t n) {
     return static_cast<int>(n) >= c.min_args && (c.max_args < 0 || static_cast<int>(n) <= c.max_args);
 }
 
+std::string vformat(const char *format, va_list args) {
+    char buf[512];
+    std::vsnprintf(buf, sizeof buf, format, args);
+    return buf;
+}
+
+// Runs the command named by the first word; the reason of a failure is left in the session.
+int dispatch(const Args &words) {
+    const Command *c = find_command(words[0]);
+    if (c == nullptr) {
+        return fail("unknown command: %s (try \"help\")", words[0].c_str());
+    }
+    Args args(words.begin() + 1, words.end());
+    if (!arg_count_fits(*c, args.size())) {
+        return fail("usage: %s %s", c->name, c->usage);
+    }
+    int rc = c->run(args);
+    if (rc != 0 && session().error.empty()) {
+        session().error = std::string(c->name) + " failed";
+    }
+    return rc;
+}
+
+bool is_quit(const Args &words) {
+    return words.size() == 1 && (words[0] == "quit" || words[0] == "exit");
+}
+
 }  // namespace
 
 const std::vector<Command> &all_commands() {
     static const std::vector<Command> commands = [] {
         std::vector<Command> all;
-        for (auto table : {sim_commands(), db_commands(), storage_commands(), pci_commands(), serial_commands(),
-                           eth_commands(), sync_commands(), faults_commands()}) {
+        for (auto table : {session_commands(), sim_commands(), db_commands(), storage_commands(),
+                           pci_commands(), serial_commands(), tcp_commands(), eth_commands(),
+                           sync_commands(), faults_commands()}) {
             all.insert(all.end(), table.begin(), table.end());
         }
         return all;
@@ -52,98 +82,80 @@ const std::vector<Command> &all_commands() {
     return commands;
 }
 
-int run_line(const std::string &line) {
-    Args words = split_words(line);
-    if (words.empty() || words[0][0] == '#') {
-        return 0;
-    }
-    const Command *c = find_command(words[0]);
-    if (c == nullptr) {
-        std::fprintf(stderr, "unknown command: %s (try \"help\")\n", words[0].c_str());
-        return 1;
-    }
-    Args args(words.begin() + 1, words.end());
-    if (!arg_count_fits(*c, args.size())) {
-        std::fprintf(stderr, "usage: %s %s\n", c->name, c->usage);
-        return 1;
-    }
-    int rc = c->run(args);
-    std::fflush(stdout);
-    return rc;
+Session &session() {
+    static Session fallback;
+    return t_session != nullptr ? *t_session : fallback;
 }
 
-void at_shell_exit(std::function<void()> fn) { exit_hooks().push_back(std::move(fn)); }
+Next run_line(const std::string &line, Session &s, bool *failed,
+              const std::function<void(const std::string &)> &status) {
+    Session *outer = t_session;
+    t_session = &s;
+    s.error.clear();
+    std::string why;
+    Args words;
+    int rc = split_words(line, &words, &why) ? 0 : 1;
+    Next next = is_quit(words) ? Next::Quit : Next::Go;
+    if (rc == 0 && !words.empty() && next == Next::Go) {
+        rc = dispatch(words);
+        why = s.error;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    t_session = outer;
+    *failed = rc != 0;
+    std::string line_out = rc == 0 ? "ok" : "error: " + why;
+    if (status) {
+        status(line_out);
+    } else if (rc != 0) {
+        std::fprintf(stderr, "%s\n", line_out.c_str());
+    }
+    return next;
+}
+
+int fail(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    session().error = vformat(format, args);
+    va_end(args);
+    return 1;
+}
+
+bool refuse(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    session().error = vformat(format, args);
+    va_end(args);
+    return false;
+}
+
+bool json() { return session().json; }
+
+void set_interrupted(bool on) { g_interrupted = on; }
+
+bool interrupted() { return g_interrupted; }
+
+bool pause_ms(uint32_t ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!interrupted() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<uint32_t>(ms, 10)));
+    }
+    return !interrupted();
+}
+
+void at_shell_exit(std::function<void()> fn) {
+    std::lock_guard lock(exit_mutex());
+    exit_hooks().push_back(std::move(fn));
+}
 
 void run_exit_hooks() {
-    for (auto &fn : exit_hooks()) {
+    std::vector<std::function<void()>> hooks;
+    {
+        std::lock_guard lock(exit_mutex());
+        hooks.swap(exit_hooks());
+    }
+    for (auto &fn : hooks) {
         fn();
-    }
-    exit_hooks().clear();
-}
-
-bool parse_u32(const std::string &word, uint32_t *value) {
-    errno = 0;
-    char *end = nullptr;
-    unsigned long long v = std::strtoull(word.c_str(), &end, 0);
-    if (word.empty() || word[0] == '-' || *end != '\0' || errno != 0 || v > UINT32_MAX) {
-        std::fprintf(stderr, "not a number: %s\n", word.c_str());
-        return false;
-    }
-    *value = static_cast<uint32_t>(v);
-    return true;
-}
-
-bool parse_int(const std::string &word, int *value) {
-    errno = 0;
-    char *end = nullptr;
-    long long v = std::strtoll(word.c_str(), &end, 0);
-    if (word.empty() || *end != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX) {
-        std::fprintf(stderr, "not a number: %s\n", word.c_str());
-        return false;
-    }
-    *value = static_cast<int>(v);
-    return true;
-}
-
-bool parse_bytes(const std::string &word, std::vector<uint8_t> *bytes) {
-    bytes->clear();
-    if (word.rfind("text:", 0) == 0) {
-        bytes->assign(word.begin() + 5, word.end());
-        return true;
-    }
-    std::string hex;
-    for (char ch : word) {
-        if (!std::isxdigit(static_cast<unsigned char>(ch))) {
-            std::fprintf(stderr, "not hex bytes: %s\n", word.c_str());
-            return false;
-        }
-        hex += ch;
-    }
-    if (hex.size() % 2 != 0) {
-        std::fprintf(stderr, "odd number of hex digits: %s\n", word.c_str());
-        return false;
-    }
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        bytes->push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    }
-    return true;
-}
-
-void print_hex_dump(const uint8_t *data, size_t size, uint32_t base_address) {
-    for (size_t row = 0; row < size; row += 16) {
-        std::printf("%08x ", static_cast<unsigned>(base_address + row));
-        for (size_t i = row; i < row + 16; ++i) {
-            if (i < size) {
-                std::printf(" %02x", data[i]);
-            } else {
-                std::printf("   ");
-            }
-        }
-        std::printf("  ");
-        for (size_t i = row; i < row + 16 && i < size; ++i) {
-            std::putchar(std::isprint(data[i]) ? data[i] : '.');
-        }
-        std::putchar('\n');
     }
 }
 

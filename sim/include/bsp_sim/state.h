@@ -8,8 +8,10 @@
 
 namespace bsp::sim {
 
-// An empty folder name (the default, and what tests use) keeps everything in memory.
-void set_state_dir(const std::string &dir);
+// An empty folder name (the default, and what tests use) keeps everything in memory. A folder
+// is locked by the process that uses it: false (with the reason naming the holder's process
+// id) when another unit holds it; the unit then keeps everything in memory.
+bool set_state_dir(const std::string &dir, std::string *why = nullptr);
 const std::string &state_dir();
 bool persistent();
 
