@@ -18,8 +18,9 @@ struct ShellRun {
     int status;
 };
 
-inline ShellRun bspsim(const std::string &args) {
-    std::string command = std::string(BSP_EMULATOR) + " " + BSPSIM_EXE + " " + args + " 2>&1";
+// `env`: assignments put before the command, as a person types them ("BSP_FAULT_SEED=42 ").
+inline ShellRun bspsim_with_env(const std::string &env, const std::string &args) {
+    std::string command = env + std::string(BSP_EMULATOR) + " " + BSPSIM_EXE + " " + args + " 2>&1";
     ShellRun r{"", -1};
     FILE *p = popen(command.c_str(), "r");
     if (p == nullptr) {
@@ -34,6 +35,8 @@ inline ShellRun bspsim(const std::string &args) {
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
 }
+
+inline ShellRun bspsim(const std::string &args) { return bspsim_with_env("", args); }
 
 class ShellTest : public ::testing::Test {
   protected:

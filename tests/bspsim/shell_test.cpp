@@ -1,9 +1,12 @@
 // The simulator shell as a person uses it: commands from -c and scripts, arguments checked
 // against their ranges, comments and quotes, results with their meaning, and a state folder
 // that keeps the board between runs and belongs to one unit at a time.
+#include <bsp_sim/net.h>
 #include <signal.h>
 
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "shell_run.h"
@@ -154,6 +157,112 @@ TEST_F(ShellTest, WaitingSendLeavesTheShellFree) {
     EXPECT_NE(r.out.find("pci_send waits: the transmit queue is full"), std::string::npos);
     EXPECT_NE(r.out.find("2 acknowledgement(s) released\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.rfind("pci_send = 0\n"), r.out.size() - 13) << r.out;  // its late result
+}
+
+}  // namespace
+
+}  // namespace bsp::test
+
+namespace bsp::test {
+
+namespace {
+
+// One shell session of the README's tour: its start line's arguments, the lines typed at the
+// prompt, and the lines the README shows the shell printing ("..." skips any number).
+struct TourSession {
+    std::string start;
+    std::vector<std::string> typed;
+    std::vector<std::string> shown;
+};
+
+std::string rtrim(std::string s) {
+    s.erase(s.find_last_not_of(" \t") + 1);
+    return s;
+}
+
+// Parts that differ from run to run: pseudo-terminal numbers and heap addresses.
+std::string steady(const std::string &line) {
+    static const std::regex varying("(/dev/pts/)[0-9]+|(0x0x)[0-9a-f]+");
+    return std::regex_replace(rtrim(line), varying, "$1$2#");
+}
+
+std::vector<TourSession> tour_sessions(const std::string &port) {
+    std::ifstream readme(std::string(BSP_SOURCE_DIR) + "/README.md");
+    std::vector<TourSession> sessions;
+    std::string line;
+    bool in_tour = false, in_block = false;
+    while (std::getline(readme, line)) {
+        if (line.rfind("## ", 0) == 0) {
+            in_tour = line == "## A short tour of the shell";
+        } else if (in_tour && line.rfind("```", 0) == 0) {
+            in_block = line == "```text";  // other blocks are for another shell
+            if (in_block) {
+                sessions.emplace_back();
+            }
+        } else if (in_block && line.rfind("$ ", 0) == 0) {
+            if (!sessions.back().typed.empty()) {
+                sessions.push_back({});
+            }
+            sessions.back().start = line.substr(2, line.find('#') - 2);
+        } else if (in_block) {
+            line = std::regex_replace(line, std::regex("5555"), port);
+            line = std::regex_replace(line, std::regex("\\s{2,}# .*$"), "");  // a note beside it
+            (line.rfind("bsp> ", 0) == 0 ? sessions.back().typed : sessions.back().shown)
+                .push_back(line.rfind("bsp> ", 0) == 0 ? line.substr(5) : line);
+        }
+    }
+    return sessions;
+}
+
+// Every line the README shows appears, in its order, among what the shell printed.
+void expect_shown_in_order(const TourSession &s, const std::string &out) {
+    std::istringstream printed(out);
+    std::string got;
+    for (const std::string &want : s.shown) {
+        if (rtrim(want) == "..." || rtrim(want).empty()) {
+            continue;
+        }
+        bool found = false;
+        while (!found && std::getline(printed, got)) {
+            found = steady(got) == steady(want);
+        }
+        ASSERT_TRUE(found) << "README shows: " << want << "\nshell printed:\n" << out;
+    }
+}
+
+// The tour's sessions, typed as the README shows them (comments included), print what the
+// README says they print, and no command of the tour fails.
+TEST_F(ShellTest, ReadmeTourRunsAsShown) {
+    std::string port = std::to_string(sim::free_loopback_port());
+    std::vector<TourSession> sessions = tour_sessions(port);
+    ASSERT_GE(sessions.size(), 8u);
+    for (size_t i = 0; i < sessions.size(); ++i) {
+        TourSession s = sessions[i];
+        s.start = s.start.empty() ? "./bspsim" : s.start;
+        std::string script = dir_ + "/tour" + std::to_string(i);
+        std::ofstream(script) << [&] {
+            std::string text;
+            for (const std::string &t : s.typed) {
+                text += t + "\n";
+            }
+            return text;
+        }();
+        std::string env = s.start.substr(0, s.start.find("./bspsim"));
+        std::string args = std::regex_replace(s.start.substr(s.start.find("./bspsim") + 8),
+                                              std::regex("-s [^ ]+"), "");
+        bool kept = s.start.find("-s ") != std::string::npos;  // the restart of a kept unit
+        std::string folder = kept ? dir_ + "/kept" : script + ".state";
+        ShellRun r = bspsim_with_env(env, "-s " + folder + " " + args + " " + script);
+        auto errors = [](const std::string &text) {
+            return std::regex_search(text, std::regex("(^|\n)error: "));
+        };
+        std::string shown;
+        for (const std::string &l : s.shown) {
+            shown += l + "\n";
+        }
+        EXPECT_EQ(errors(r.out), errors(shown)) << s.typed.front() << "\n" << r.out;
+        expect_shown_in_order(s, r.out);
+    }
 }
 
 }  // namespace
