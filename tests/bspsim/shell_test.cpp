@@ -2,7 +2,10 @@
 // against their ranges, comments and quotes, results with their meaning, and a state folder
 // that keeps the board between runs and belongs to one unit at a time.
 #include <bsp_sim/net.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 
 #include <fstream>
 #include <regex>
@@ -10,6 +13,8 @@
 #include <thread>
 
 #include "shell_run.h"
+
+extern char **environ;
 
 namespace bsp::test {
 
@@ -157,6 +162,74 @@ TEST_F(ShellTest, WaitingSendLeavesTheShellFree) {
     EXPECT_NE(r.out.find("pci_send waits: the transmit queue is full"), std::string::npos);
     EXPECT_NE(r.out.find("2 acknowledgement(s) released\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.rfind("pci_send = 0\n"), r.out.size() - 13) << r.out;  // its late result
+}
+
+// The shell on a terminal of its own (a pseudo-terminal the test types into).
+class TerminalShell {
+  public:
+    explicit TerminalShell(const std::string &args) {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ::grantpt(master_);
+        ::unlockpt(master_);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 0, ::ptsname(master_), O_RDWR, 0);
+        posix_spawn_file_actions_adddup2(&files, 0, 1);
+        posix_spawn_file_actions_adddup2(&files, 0, 2);
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);  // the terminal becomes its own
+        std::string cmd = "exec " + std::string(BSP_EMULATOR) + " " + BSPSIM_EXE + " " + args;
+        const char *argv[] = {"/bin/sh", "-c", cmd.c_str(), nullptr};
+        posix_spawn(&pid_, "/bin/sh", &files, &attr, const_cast<char **>(argv), environ);
+        posix_spawn_file_actions_destroy(&files);
+        posix_spawnattr_destroy(&attr);
+    }
+    ~TerminalShell() { ::close(master_); }
+    void type(const std::string &keys) { (void)!::write(master_, keys.data(), keys.size()); }
+    // What the terminal shows until `want` appears (or ten seconds pass).
+    std::string until(const std::string &want) {
+        for (int i = 0; i < 1000 && screen_.find(want, seen_) == std::string::npos; ++i) {
+            pollfd p = {master_, POLLIN, 0};
+            char buf[4096];
+            ssize_t n = ::poll(&p, 1, 10) > 0 ? ::read(master_, buf, sizeof buf) : 0;
+            screen_.append(buf, static_cast<size_t>(n > 0 ? n : 0));
+        }
+        size_t at = screen_.find(want, seen_);
+        std::string shown = screen_.substr(seen_, at == std::string::npos ? at : at + want.size() - seen_);
+        seen_ = at == std::string::npos ? screen_.size() : at + want.size();
+        return shown;
+    }
+    int wait() {
+        int st = 0;
+        ::waitpid(pid_, &st, 0);
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+
+  private:
+    int master_ = -1;
+    pid_t pid_ = -1;
+    std::string screen_;
+    size_t seen_ = 0;
+};
+
+// Ctrl-C abandons the line being typed and the command being run; Ctrl-D leaves.
+TEST_F(ShellTest, CtrlCAbandonsTheLineOrTheCommandAndCtrlDLeaves) {
+    TerminalShell t(state());
+    t.until("bsp> ");
+    t.type("echo abandoned");
+    t.until("abandoned");  // echoed before Ctrl-C flushes the terminal's queues
+    t.type("\x03");
+    EXPECT_EQ(t.until("bsp> "), "^C\r\nbsp> ");
+    t.type("sleep 100000\n");
+    t.until("sleep 100000\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    t.type("\x03");
+    EXPECT_EQ(t.until("bsp> "), "^Cerror: interrupted\r\nbsp> ");
+    t.type("echo still here\n");
+    EXPECT_EQ(t.until("bsp> "), "echo still here\r\nstill here\r\nbsp> ");
+    t.type("\x04");
+    EXPECT_EQ(t.wait(), 1);  // as after any session with a failed command
 }
 
 }  // namespace
