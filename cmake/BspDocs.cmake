@@ -4,7 +4,8 @@
 set(BSP_DOCS_DIR ${CMAKE_CURRENT_BINARY_DIR}/docs)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/Doxyfile.in ${BSP_DOCS_DIR}/Doxyfile @ONLY)
 add_custom_target(docs
-    COMMAND ${CMAKE_COMMAND} -DDOXYFILE=${BSP_DOCS_DIR}/Doxyfile
+    COMMAND ${CMAKE_COMMAND} -DDOXYFILE=${BSP_DOCS_DIR}/Doxyfile -DOUTPUT=${BSP_DOCS_DIR}
+            -DSYMBOLS=${PROJECT_SOURCE_DIR}/tests/contract/exported_symbols.txt
             -P ${PROJECT_SOURCE_DIR}/cmake/BspDocsRun.cmake
     COMMENT "API reference in ${BSP_DOCS_DIR}/html"
     VERBATIM)

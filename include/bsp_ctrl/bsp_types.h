@@ -1,4 +1,6 @@
-/* Integer type names shared by every interface of the library, and the export macro. */
+/** @file
+ * Integer type names shared by every interface of the library, and the export macro.
+ */
 #ifndef BSP_CTRL_BSP_TYPES_H
 #define BSP_CTRL_BSP_TYPES_H
 
@@ -14,7 +16,7 @@ typedef uint32_t UNSIGNED;
 typedef uint8_t UNSIGNED_CHAR;
 typedef uint32_t OPTION;
 
-/* Marks a function or variable of the exported API; everything else stays hidden. */
+/** Marks a function or variable of the exported API; everything else stays hidden. */
 #define BSP_API __attribute__((visibility("default")))
 
 #ifdef __cplusplus
