@@ -110,11 +110,13 @@ int call_may_wait(const char *call, std::function<int()> fn) {
     });
     std::unique_lock lock(c->mutex);
     if (!c->cv.wait_for(lock, std::chrono::milliseconds(500), [&] { return c->done; })) {
-        c->left = true;
+        c->left = true;  // said under the call's lock, so that its result comes after this
         std::printf("%s waits: the transmit queue is full and the far side holds its "
                     "acknowledgements; pci-ack or pci-hold off releases it (its result "
                     "follows)\n",
                     call);
+        std::fflush(stdout);
+        lock.unlock();
         static bool hooked = false;
         if (!hooked) {
             hooked = true;

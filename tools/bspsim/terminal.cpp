@@ -128,8 +128,13 @@ class Pump {
     void forward() {
         char buf[4096];
         for (;;) {
+            bool redraw_due = false;
+            {
+                std::lock_guard lock(mutex_);
+                redraw_due = redraw_;
+            }
             pollfd p = {read_, POLLIN, 0};
-            int ready = ::poll(&p, 1, redraw_ ? 100 : -1);
+            int ready = ::poll(&p, 1, redraw_due ? 100 : -1);
             std::lock_guard lock(mutex_);
             if (ready == 0) {
                 redraw_prompt();
