@@ -2,6 +2,7 @@
 #include <bsp_os.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <list>
 #include <mutex>
 #include <string>
@@ -47,6 +48,13 @@ void join_finished_locked(std::unique_lock<std::mutex> &lock) {
     }
 }
 
+// A task that has ended is not left unjoined when the process exits; one still running is
+// left as it is.
+void join_finished_at_exit() {
+    std::unique_lock lock(tasks().mutex);
+    join_finished_locked(lock);
+}
+
 }  // namespace
 
 size_t running_tasks() {
@@ -82,6 +90,8 @@ extern "C" STATUS OS_Create_Task(NU_TASK *task, CHAR *name, OS_TASK_ENTRY entry,
     if (task == nullptr || entry == nullptr || fault_hit(FaultOp::TaskCreate)) {
         return -1;
     }
+    static const bool joined_at_exit = std::atexit(join_finished_at_exit) == 0;
+    (void)joined_at_exit;
     std::unique_lock lock(tasks().mutex);
     join_finished_locked(lock);
     Task &t = tasks().list.emplace_back();
