@@ -56,7 +56,12 @@ void close_tcp_client() {
 
 void ensure_exit_hook() {
     static std::once_flag once;
-    std::call_once(once, [] { at_shell_exit(close_tcp_client); });
+    std::call_once(once, [] {
+        at_shell_exit([] {
+            close_tcp_client();
+            ti_socket_init(0);  // retires the open socket and its task
+        });
+    });
 }
 
 int cmd_tcp_open(const Args &args) {
@@ -187,10 +192,10 @@ int cmd_tcp_disconnect(const Args &) {
     return 0;
 }
 
+// The library's close leaves the socket, its task and its client as they are: the socket
+// goes on listening, and only a new ti_socket_init (tcp-open) retires it.
 int cmd_tcp_close(const Args &) {
-    close_tcp_client();
     print_result("ti_socket_close", ti_socket_close());
-    g_tcp_port = -1;
     return 0;
 }
 
@@ -202,7 +207,7 @@ constexpr Command kCommands[] = {
      cmd_tcp_write},
     {"tcp-inject", 1, 1, "BYTES", "the shell's client sends a 600-byte frame", cmd_tcp_inject},
     {"tcp-disconnect", 0, 0, "", "the shell's client goes away", cmd_tcp_disconnect},
-    {"tcp-close", 0, 0, "", "close the TCP frame socket", cmd_tcp_close},
+    {"tcp-close", 0, 0, "", "ti_socket_close (leaves the socket as it is)", cmd_tcp_close},
 };
 
 }  // namespace

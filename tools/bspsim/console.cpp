@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <list>
 #include <memory>
@@ -155,7 +156,11 @@ void reap_clients(bool all) {
         }
     }
     for (auto &c : gone) {
-        c->thread.join();
+        if (c->thread.get_id() == std::this_thread::get_id()) {
+            c->thread.detach();  // the process ends from within this client's command
+        } else {
+            c->thread.join();
+        }
         ::close(c->fd);
     }
 }
@@ -273,6 +278,8 @@ bool console_serve(const std::string &path, std::string *why) {
         ::unlink(path.c_str());
         return false;
     }
+    static bool stop_at_exit = (std::atexit([] { console_stop(); }), true);
+    (void)stop_at_exit;  // clients are let go before the process's objects are destroyed
     server().path = path;
     server().listen_fd = fd;
     server().acceptor = std::thread(accept_clients, fd, server().wake[0]);

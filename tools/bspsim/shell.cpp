@@ -70,14 +70,17 @@ bool is_quit(const Args &words) {
 }  // namespace
 
 const std::vector<Command> &all_commands() {
-    static const std::vector<Command> commands = [] {
-        std::vector<Command> all;
+    // Never destroyed: console clients of a hosted application may still look a command up
+    // while the process exits.
+    static const std::vector<Command> &commands = *[] {
+        auto *all_ptr = new std::vector<Command>;
+        std::vector<Command> &all = *all_ptr;
         for (auto table : {session_commands(), sim_commands(), db_commands(), storage_commands(),
                            pci_commands(), serial_commands(), tcp_commands(), eth_commands(),
                            sync_commands(), faults_commands()}) {
             all.insert(all.end(), table.begin(), table.end());
         }
-        return all;
+        return all_ptr;
     }();
     return commands;
 }
