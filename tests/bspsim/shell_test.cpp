@@ -151,6 +151,18 @@ TEST_F(ShellTest, DbCreateWithAnotherSizeThanTheKeptRegionSaysSo) {
               "database 0: region 0x30000000, 1048576 bytes\n");
 }
 
+// Until the capability phase ends a speeds query would wait, so it is refused; the phase ends
+// for good, even when a later pmap-init empties its semaphore again.
+TEST_F(ShellTest, SupportedSpeedsWaitForTheCapabilityPhaseOnce) {
+    ShellRun r = bspsim(state() + " -c 'log all -1' -c port_init -c pmap-init" +
+                        " -c 'supported_speeds 3' -c synce-finish -c pmap-init" +
+                        " -c 'supported_speeds 3'");
+    EXPECT_NE(r.out.find("error: the port map's SyncE capability phase has not ended"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\nSupported speeds: e0c00000/s\n"), std::string::npos) << r.out;
+}
+
 // A pci_send on a full queue whose acknowledgements are held does not take the shell with it.
 TEST_F(ShellTest, WaitingSendLeavesTheShellFree) {
     std::string args = state() + " -c 'log PCI -1' -c 'pci-open' -c 'pci-hold on'";

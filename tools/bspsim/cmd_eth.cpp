@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -56,10 +57,16 @@ constexpr CliCommand kCliCommands[] = {
 static_assert(std::size(kCliCommands) == 21);
 
 // True while ehsl_pmap_synce_cap_init_finished has not run: a capability read
-// would wait.
+// would wait. The phase ends once for good (a later pmap-init empties the
+// semaphore again but reads no longer take it), so a token once seen is
+// remembered.
 bool capability_phase_open() {
+    static std::atomic<bool> ended{false};
     int value = 0;
-    return sem_getvalue(&ehsl_pmap_synce_init_sem, &value) != 0 || value <= 0;
+    if (sem_getvalue(&ehsl_pmap_synce_init_sem, &value) == 0 && value > 0) {
+        ended = true;
+    }
+    return !ended;
 }
 
 template <size_t I>
@@ -104,7 +111,9 @@ int cmd_synce_cap(const Args &args) {
 }
 
 int cmd_synce_finish(const Args &) {
-    return ehsl_pmap_synce_cap_init_finished();
+    int rc = ehsl_pmap_synce_cap_init_finished();
+    capability_phase_open();  // notes the token before a later pmap-init takes it
+    return rc;
 }
 
 // ---- the simulated cage, partner and link ----
