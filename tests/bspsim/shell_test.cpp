@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <termios.h>
 
 #include <fstream>
 #include <regex>
@@ -225,8 +226,9 @@ class TerminalShell {
     size_t seen_ = 0;
 };
 
-// Ctrl-C abandons the line being typed and the command being run; Ctrl-D leaves.
-TEST_F(ShellTest, CtrlCAbandonsTheLineOrTheCommandAndCtrlDLeaves) {
+// Ctrl-C abandons the line being typed and the command being run; output arriving at the
+// prompt keeps to its own lines; Ctrl-D leaves.
+TEST_F(ShellTest, TerminalSessionWithCtrlCOutputAtThePromptAndCtrlD) {
     TerminalShell t(state());
     t.until("bsp> ");
     t.type("echo abandoned");
@@ -240,6 +242,22 @@ TEST_F(ShellTest, CtrlCAbandonsTheLineOrTheCommandAndCtrlDLeaves) {
     EXPECT_EQ(t.until("bsp> "), "^Cerror: interrupted\r\nbsp> ");
     t.type("echo still here\n");
     EXPECT_EQ(t.until("bsp> "), "echo still here\r\nstill here\r\nbsp> ");
+    // Output arriving at the prompt (bytes from a terminal joined to the serial line) starts
+    // on a fresh line, and the prompt is drawn again after it.
+    t.type("serial-open\nserial-link\n");
+    t.until("attach a terminal program to ");
+    std::string link = t.until(" ");
+    t.until("bsp> ");
+    int far = ::open(link.substr(0, link.size() - 1).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(far, 0) << link;
+    struct termios raw {};
+    ::tcgetattr(far, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(far, TCSANOW, &raw);
+    ASSERT_EQ(::write(far, "hi", 2), 2);
+    EXPECT_EQ(t.until("bsp> "), "\r\nterminal -> unit, 2 bytes\r\n00000000  68 69" +
+                                    std::string(44, ' ') + "hi\r\nbsp> ");
+    ::close(far);
     t.type("\x04");
     EXPECT_EQ(t.wait(), 1);  // as after any session with a failed command
 }
