@@ -37,8 +37,9 @@ void report(uintptr_t address) {
 // Returning with the previous handler in place repeats the access under that handler.
 void on_segv(int, siginfo_t *info, void *) {
     auto address = reinterpret_cast<uintptr_t>(info->si_addr);
-    if (info->si_code == SEGV_MAPERR && address >= kLowestRegion &&
-        uint64_t{address} <= UINT32_MAX) {
+    // Only an address a 32-bit region id can name (every address does on a 32-bit host).
+    bool region_address = (address >> 16 >> 16) == 0;
+    if (info->si_code == SEGV_MAPERR && address >= kLowestRegion && region_address) {
         report(address);
     }
     ::sigaction(SIGSEGV, &g_previous, nullptr);
