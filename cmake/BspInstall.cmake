@@ -8,9 +8,6 @@ set(BSP_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/bsp_ctrl)
 
 install(TARGETS bsp_ctrl EXPORT bsp_ctrlTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-# <bsp_ctrl/db_dev.h> and <bsp_ctrl/framer_drv.h> include <bsp_os.h> from the platform folder.
-target_include_directories(bsp_ctrl
-    PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/bsp_ctrl/platform>)
 install(DIRECTORY include/bsp_ctrl DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES platform/bsp_os.h platform/bsp_board.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/bsp_ctrl/platform)

@@ -2,8 +2,8 @@
  * thread; the main loop logs them with the SFP cage's module type from the port layer.
  * (This application does not start 1588, whose control takes over the driver's event
  * callback.) */
-#include <bsp_board.h>
 #include <bsp_ctrl/ehsl_port.h>
+#include <bsp_ctrl/platform/bsp_board.h>
 #include <stdio.h>
 #include <string.h>
 

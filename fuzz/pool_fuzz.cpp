@@ -1,6 +1,6 @@
 // Pool bookkeeping driven by arbitrary allocate/free sequences: the pool stays consistent
 // (availability never exceeds the pool, blocks never overlap) and strays are refused.
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 #include <bsp_sim/sim.h>
 
 #include <algorithm>

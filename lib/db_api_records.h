@@ -5,7 +5,7 @@
 
 #include <bsp_ctrl/db_api.h>
 #include <bsp_ctrl/db_dev.h>
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <atomic>
 #include <mutex>

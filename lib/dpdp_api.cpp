@@ -2,8 +2,8 @@
 // reconfigures the channel, and the channel-up token that pairs disables with enables.
 #include "bsp_ctrl/dpdp_api.h"
 
-#include <bsp_board.h>
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_board.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 #include <semaphore.h>
 
 #include <atomic>

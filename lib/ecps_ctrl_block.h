@@ -3,9 +3,9 @@
 #ifndef BSP_LIB_ECPS_CTRL_BLOCK_H
 #define BSP_LIB_ECPS_CTRL_BLOCK_H
 
-#include <bsp_board.h>
 #include <bsp_ctrl/ecps_ctrl.h>
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_board.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <cstdint>
 

@@ -1,13 +1,13 @@
 // The port map between hardware and switch ports, and the SyncE capability of each hardware
 // port with its initialisation phase.
 #include <bsp_ctrl/ehsl_pmap.h>
+#include <bsp_ctrl/platform/bsp_board.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <array>
 #include <atomic>
 #include <cerrno>
 
-#include "bsp_board.h"
-#include "bsp_os.h"
 #include "ehsl_pmap_internal.h"
 
 BSP_API sem_t ehsl_pmap_synce_init_sem;

@@ -6,8 +6,8 @@
 #include <bsp_ctrl/ehsl_port.h>
 #include <linux/mii.h>
 
-#include "bsp_board.h"
-#include "bsp_os.h"
+#include <bsp_ctrl/platform/bsp_board.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 namespace bsp::port {
 

@@ -3,9 +3,9 @@
 #ifndef BSP_LIB_EHSL_SEIS_LINK_H
 #define BSP_LIB_EHSL_SEIS_LINK_H
 
-#include <bsp_board.h>
 #include <bsp_ctrl/ehsl_seis.h>
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_board.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <cstdint>
 

@@ -14,7 +14,7 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include "common/immortal.h"
 #include "common/writer_first_lock.h"

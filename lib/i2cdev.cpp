@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 static_assert(I2C_SLAVE_FORCE == 0x0706, "forced slave-address request");
 

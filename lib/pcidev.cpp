@@ -2,8 +2,8 @@
 // life cycle. Window layout and message copies are in pcidev_dpram.cpp.
 #include "bsp_ctrl/pcidev.h"
 
-#include <bsp_board.h>
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_board.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>

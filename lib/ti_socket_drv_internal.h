@@ -8,7 +8,7 @@
 #ifndef BSP_LIB_TI_SOCKET_DRV_INTERNAL_H
 #define BSP_LIB_TI_SOCKET_DRV_INTERNAL_H
 
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -41,7 +41,7 @@ struct FRAMER_struct {
     OS_TASK_ENTRY framer_rx_handler;
     TI_SOCKET_RX_CALLBACK framer_rx_callback;
     // Bookkeeping beyond the record.
-    int wake_fd;  // wakes the receive task
+    int wake_fd;       // wakes the receive task
     UINT8 *rx_buffer;  // made by the opener, taken over by the task it starts
     bool sem_created;
     bool task_running;

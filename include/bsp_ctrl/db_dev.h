@@ -16,7 +16,7 @@
 
 #include <bsp_ctrl/bsp_types.h>
 
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 BSP_EXTERN_C_BEGIN
 

@@ -23,7 +23,7 @@
 #define BSP_CTRL_FRAMER_DRV_H
 
 #include <bsp_ctrl/bsp_types.h>
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 BSP_EXTERN_C_BEGIN
 

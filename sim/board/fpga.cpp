@@ -2,7 +2,7 @@
 // vanta2_*), an ordered access log, block-model hooks and named register images.
 #include "bsp_sim/fpga.h"
 
-#include <bsp_board.h>
+#include <bsp_ctrl/platform/bsp_board.h>
 
 #include <fstream>
 #include <map>

@@ -1,5 +1,5 @@
 // The HDLC channel service with channel 0 and its far end.
-#include <bsp_board.h>
+#include <bsp_ctrl/platform/bsp_board.h>
 
 #include <algorithm>
 #include <array>

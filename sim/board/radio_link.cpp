@@ -1,6 +1,6 @@
 // The radio-link driver's compensation-shift notification: the library installs its
 // callback; the radio (a test or the shell) reports shifts through it.
-#include <bsp_board.h>
+#include <bsp_ctrl/platform/bsp_board.h>
 
 #include <atomic>
 

@@ -1,5 +1,5 @@
 // The debug log: per-module levels for printing, capture of every message for tests.
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <cstdarg>
 #include <cstdio>

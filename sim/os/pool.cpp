@@ -9,7 +9,7 @@
 // memory_search marks where the search may start: no block before it is free, so starting
 // there finds the same block as starting from the first one, and filling a pool costs O(1)
 // per allocation instead of a walk over every block already taken.
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <cstdint>
 

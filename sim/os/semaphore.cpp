@@ -1,5 +1,5 @@
 // OS semaphores over a mutex and condition variable, told apart by control-block address.
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <chrono>
 #include <condition_variable>

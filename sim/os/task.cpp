@@ -1,5 +1,5 @@
 // OS tasks as threads started at once.
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <condition_variable>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // The clock and the timer service: both timer families run in one timer thread. With the
 // manual clock, time moves only when a test advances it; with the real clock, it follows
 // the machine's steady clock from the last reset.
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <algorithm>
 #include <chrono>

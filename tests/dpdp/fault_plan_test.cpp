@@ -1,7 +1,7 @@
 // The HDLC line under the fault plan: a frame lost on the line, in either direction, is
 // simply not delivered; the frames around it are. The sender cannot tell: DpdpSend of a
 // frame the line loses still reports it sent.
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // The DPDP fixture's definitions; opening, closing and reconfiguring the channel.
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <mutex>
 

@@ -1,6 +1,6 @@
 // Receiving: dispatch on the first byte, the 0 byte that ends the handler's loop after a
 // reconfiguration, frames the service fails to give.
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include "dpdp_fixture.h"
 

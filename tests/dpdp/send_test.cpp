@@ -1,5 +1,5 @@
 // Sending: packets go out unchanged, the 0 byte reconfigures instead, every failure is 1.
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include "dpdp_fixture.h"
 

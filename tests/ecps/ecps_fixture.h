@@ -3,9 +3,9 @@
 #ifndef BSP_TESTS_ECPS_FIXTURE_H
 #define BSP_TESTS_ECPS_FIXTURE_H
 
-#include <bsp_board.h>
 #include <bsp_ctrl/ecps_ctrl.h>
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_board.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 // The port map: initialisation, mapping in both directions, updates and the link-state flag.
 #include <bsp_ctrl/ehsl_pmap.h>
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <utility>
 #include <vector>

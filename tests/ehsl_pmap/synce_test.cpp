@@ -1,6 +1,6 @@
 // The SyncE capability table and its initialisation phase.
 #include <bsp_ctrl/ehsl_pmap.h>
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <atomic>
 #include <thread>

@@ -5,7 +5,7 @@
 
 #include <bsp_ctrl/ehsl_pmap.h>
 #include <bsp_ctrl/ehsl_port.h>
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <algorithm>
 #include <string>

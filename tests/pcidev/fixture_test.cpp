@@ -1,7 +1,7 @@
 // The PCI fixture's definitions (the file name makes it part of the test executable).
 #include "pci_fixture.h"
 
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 namespace bsp::test {
 

@@ -3,10 +3,10 @@
 #ifndef BSP_TESTS_SEIS_FIXTURE_H
 #define BSP_TESTS_SEIS_FIXTURE_H
 
-#include <bsp_board.h>
 #include <bsp_ctrl/ehsl_pmap.h>
 #include <bsp_ctrl/ehsl_seis.h>
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_board.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // Board services: FPGA register semantics and access log, the board description, the
 // debug log, the driver attachment with its interrupt line.
-#include <bsp_board.h>
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_board.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -102,7 +102,7 @@ TEST_F(LogTest, EveryMessageIsCapturedAndLevelsDecideWhatIsPrinted) {
 
 // A window backend and device node for an attachment.
 class Window : public bsp::sim::DriverBackend, public bsp::sim::Device {
-public:
+  public:
     void *window(uint32_t, uint32_t length) override {
         memory.resize(length);
         return memory.data();

@@ -1,6 +1,6 @@
 // The OS service layer as the library relies on it: semaphores, tasks and both timer
 // families under the manual clock.
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <atomic>
 #include <thread>
@@ -133,7 +133,9 @@ TEST_F(TimerTest, OsTimerCreatedStoppedRunsOnlyAfterReset) {
 
 std::vector<std::pair<uint64_t, UINT32>> g_service_fired;
 
-void record_service_timer(UINT32 id) { g_service_fired.emplace_back(bsp::sim::clock_ms(), id); }
+void record_service_timer(UINT32 id) {
+    g_service_fired.emplace_back(bsp::sim::clock_ms(), id);
+}
 
 TEST_F(TimerTest, ServiceTimerRestartsFromFullPeriodOnEnable) {
     g_service_fired.clear();

@@ -1,7 +1,7 @@
 // Memory pools: first fit, exact availability, and adoption of a pool found again in a
 // region mapped at the same address.
 #include <bsp_ctrl/db_api.h>
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 #include <unistd.h>
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 // A reset while link events are still on their way: every one of them reaches the callback
 // before the board description it may read is put back (under ThreadSanitizer, a callback
 // reading the board during its reset is a data race).
-#include <bsp_board.h>
+#include <bsp_ctrl/platform/bsp_board.h>
 
 #include <atomic>
 

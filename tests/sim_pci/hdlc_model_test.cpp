@@ -1,5 +1,5 @@
 // The simulated HDLC channel service on its own, driven through the calls the library makes.
-#include <bsp_board.h>
+#include <bsp_ctrl/platform/bsp_board.h>
 
 #include "support/sim_fixture.h"
 

@@ -1,6 +1,6 @@
 // The synchronisation models of the simulated unit: FPGA images, the 1588 and SEIS block
 // models, the radio-link driver and the keeping of the FPGA between shell runs.
-#include <bsp_board.h>
+#include <bsp_ctrl/platform/bsp_board.h>
 #include <gmock/gmock.h>
 #include <unistd.h>
 

@@ -2,7 +2,7 @@
 #ifndef BSP_SIM_BOARD_H
 #define BSP_SIM_BOARD_H
 
-#include <bsp_board.h>
+#include <bsp_ctrl/platform/bsp_board.h>
 
 #include <string>
 #include <vector>

@@ -4,7 +4,7 @@
 #ifndef BSP_SIM_DRIVER_H
 #define BSP_SIM_DRIVER_H
 
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <condition_variable>
 #include <cstdint>

@@ -9,7 +9,7 @@
 #ifndef BSP_SIM_ETH_H
 #define BSP_SIM_ETH_H
 
-#include <bsp_board.h>
+#include <bsp_ctrl/platform/bsp_board.h>
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 #ifndef BSP_SIM_OS_H
 #define BSP_SIM_OS_H
 
-#include <bsp_os.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <chrono>
 #include <string>

@@ -2,7 +2,7 @@
  * port map, and a database in a region from the simulated host. */
 #include <bsp_ctrl/db_api.h>
 #include <bsp_ctrl/ehsl_pmap.h>
-#include <bsp_ctrl/framer_api.h> /* includes <bsp_os.h> from the platform folder */
+#include <bsp_ctrl/framer_api.h> /* includes <bsp_ctrl/platform/bsp_os.h> */
 #include <bsp_sim/bsp_sim_c.h>
 
 #include <stdio.h>
