@@ -77,9 +77,8 @@ const kvu_hal_board_t *kvu_hal_get(void);
 #define KVU_HAL_SFP_HW_PORT 3
 /** @} */
 
-/** Module type in the SFP cage (also declared by the port layer's public header). */
-#ifndef BSP_SFP_HW_T_DEFINED
-#define BSP_SFP_HW_T_DEFINED
+/** Module type in the SFP cage, as the SFP monitor reports it (the port layer's
+ * sfp_port_hw_status passes it on). */
 typedef enum sfp_hw_e {
     SFP_NO_SFP = 0,
     SFP_COPPER = 1,
@@ -87,7 +86,6 @@ typedef enum sfp_hw_e {
     SFP_ERROR = 3,
     SFP_NOT_INIT = 65535
 } sfp_hw_t;
-#endif
 
 /* ---- Ethernet MAC/SFP driver: negative (or non-zero where stated) is failure ---- */
 /** Autonegotiation commands of eth_ctrl_emac_sfp_autoneg_set. */
@@ -168,8 +166,8 @@ int hdlc_set_reconf_ch_data(UINT32 channel, hdlc_reconf_op enable, hdlc_reconf_o
 /** Opens the channel (the library passes option1 15 and option2 128).
  * @return 0 when opened.
  */
-int hdlc_open(UINT32 channel, UINT32 clock_mode, UINT32 baud_rate, UINT32 crc_type,
-              UINT32 option1, UINT32 option2);
+int hdlc_open(UINT32 channel, UINT32 clock_mode, UINT32 baud_rate, UINT32 crc_type, UINT32 option1,
+              UINT32 option2);
 
 /** Closes the channel.
  * @return 0 when closed.

@@ -16,20 +16,10 @@
 #define BSP_CTRL_EHSL_PORT_H
 
 #include <bsp_ctrl/bsp_types.h>
+/* sfp_hw_t, the module type in the SFP cage, is the SFP monitor's: the host declares it. */
+#include <bsp_ctrl/platform/bsp_board.h>
 
 BSP_EXTERN_C_BEGIN
-
-/** Module type in the SFP cage, as the SFP monitor reports it. */
-#ifndef BSP_SFP_HW_T_DEFINED
-#define BSP_SFP_HW_T_DEFINED
-typedef enum sfp_hw_e {
-    SFP_NO_SFP = 0,
-    SFP_COPPER = 1,
-    SFP_FIBER = 2,
-    SFP_ERROR = 3,
-    SFP_NOT_INIT = 65535
-} sfp_hw_t;
-#endif
 
 /** Class of a port, which every classified operation starts from. */
 typedef enum ehsl_port_hw_e {
