@@ -1,6 +1,8 @@
-// Compile-time checks that the host-service records have the layout both sides rely on.
-#include <bsp_board.h>
-#include <bsp_os.h>
+// The host-service records have the layout that the library and every host rely on: the
+// library reads them in memory the host owns, so a change on either side is caught here, at
+// compile time, on every target the suite is built for.
+#include <bsp_ctrl/platform/bsp_board.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <cstddef>
 
