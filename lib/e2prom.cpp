@@ -1,7 +1,7 @@
 // Inventory EEPROM device access: the probe on bus 1, and byte-range reads and writes either
 // straight over /dev/i2c-1 (two address bytes before the data) or through the sysfs file of
 // the kernel's EEPROM driver when that driver owns the chip.
-#include "bsp_ctrl/e2prom.h"
+#include <bsp_ctrl/e2prom.h>
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
@@ -20,7 +20,11 @@
 static_assert(I2C_SLAVE == 0x0703, "slave-address request of the I2C character device");
 static_assert(I2C_SMBUS == 0x0720, "SMBus request of the I2C character device");
 
+extern "C" {
 BSP_API sem_t e2prom;
+}
+
+namespace bsp::e2prom {
 
 namespace {
 
@@ -47,18 +51,18 @@ pthread_once_t sem_once = PTHREAD_ONCE_INIT;
 // Two first callers in two threads must not both initialise the semaphore.
 void start_semaphore() {
     pthread_once(&sem_once, [] {
-        sem_init(&e2prom, 0, 1);
+        sem_init(&::e2prom, 0, 1);
         semInitialized.store(1);
     });
 }
 
 void sem_lock() {
-    while (sem_wait(&e2prom) != 0 && errno == EINTR) {
+    while (sem_wait(&::e2prom) != 0 && errno == EINTR) {
     }
 }
 
 void sem_unlock() {
-    sem_post(&e2prom);
+    sem_post(&::e2prom);
 }
 
 void bus_path(char (&path)[32]) {
@@ -255,6 +259,12 @@ bool prepare_access(UINT16 address, UINT16 *length) {
 
 }  // namespace
 
+}  // namespace bsp::e2prom
+
+using namespace bsp::e2prom;
+
+extern "C" {
+
 BSP_API INT e2prom_i2c_addr_find(void) {
     start_semaphore();
     UINT8 busy = 0;
@@ -328,3 +338,5 @@ BSP_API INT e2prom_reset(void) {
     std::free(buffer);
     return written == static_cast<INT>(kDeviceSize) ? 0 : -1;
 }
+
+}  // extern "C"

@@ -16,8 +16,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "bsp_ctrl/e2prom.h"
+#include <bsp_ctrl/e2prom.h>
 #include "common/be_pack.h"
+
+namespace bsp::e2prom {
 
 namespace {
 
@@ -344,6 +346,12 @@ INT e2prom_data_area_init(UINT16 size, UINT16 address) {
 
 }  // namespace
 
+}  // namespace bsp::e2prom
+
+using namespace bsp::e2prom;
+
+extern "C" {
+
 BSP_API INT e2prom_init(void) {
     return init_directory(kEepromHeader, 0, kAreaSpaceEnd);
 }
@@ -465,3 +473,5 @@ BSP_API INT e2prom_get_data_size(UINT8 area_id, UINT16 data_id, UINT16 *data_siz
     }
     return rc;
 }
+
+}  // extern "C"
