@@ -1,7 +1,7 @@
 // Flash access over the MTD character device: reads and writes at a flash offset, sector
 // erase, and the geometry of a flash with uniform sectors. Diagnostics go to the debug log at
 // level 1; every function returns 0 on success and 1 on failure.
-#include "bsp_ctrl/flash_api.h"
+#include <bsp_ctrl/flash_api.h>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -22,6 +22,8 @@
 static_assert(MEMGETINFO == 0x80204D01, "MTD geometry request");
 static_assert(MEMGETREGIONCOUNT == 0x80044D07, "MTD erase-region count request");
 static_assert(MEMERASE == 0x40084D02, "MTD erase request");
+
+namespace bsp::flash {
 
 namespace {
 
@@ -139,6 +141,12 @@ UINT32 transfer(const char *fn, UINT32 address, void *buf, UINT32 size, bool to_
 }
 
 }  // namespace
+
+}  // namespace bsp::flash
+
+using namespace bsp::flash;
+
+extern "C" {
 
 BSP_API UINT32 FlashInstall(void) {
     log_printf(DBG_FLASH_INDEX, kLevel,
@@ -279,3 +287,5 @@ BSP_API UINT32 FlashRetrieveInfo(UINT32 sysAddress, UINT32 *flashAddress, UINT32
     *sectorNumber = *flashAddress / flash_info.erasesize;
     return 0;
 }
+
+}  // extern "C"
