@@ -1,7 +1,7 @@
 // I2C device access: SFP PHY registers on bus 1 at 0x56, and block reads and writes of any
 // chip behind a 0-, 1- or 2-byte data address. Every operation opens the bus device, selects
 // the chip (forced), transfers and closes, all under the semaphore `i2cdev`.
-#include "bsp_ctrl/i2cdev.h"
+#include <bsp_ctrl/i2cdev.h>
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
@@ -20,7 +20,11 @@
 
 static_assert(I2C_SLAVE_FORCE == 0x0706, "forced slave-address request");
 
+extern "C" {
 BSP_API sem_t i2cdev;
+}
+
+namespace bsp::i2c {
 
 namespace {
 
@@ -159,6 +163,12 @@ void put_data_addr(UINT8 *out, unsigned addr_len, unsigned addr) {
 }
 
 }  // namespace
+
+}  // namespace bsp::i2c
+
+using namespace bsp::i2c;
+
+extern "C" {
 
 BSP_API int i2c_read_sfp_phy(int phyad, UINT8 regnum, UINT16 *val) {
     (void)phyad;
@@ -299,3 +309,5 @@ BSP_API int i2c_sem_post(void) {
     sem_post(&i2cdev);
     return 0;
 }
+
+}  // extern "C"
