@@ -1,6 +1,6 @@
 // DPDP channel over HDLC channel 0: dispatch on the first byte, the reserved 0 byte that
 // reconfigures the channel, and the channel-up token that pairs disables with enables.
-#include "bsp_ctrl/dpdp_api.h"
+#include <bsp_ctrl/dpdp_api.h>
 
 #include <bsp_ctrl/platform/bsp_board.h>
 #include <bsp_ctrl/platform/bsp_os.h>
@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cstdlib>
+
+namespace bsp::dpdp {
 
 namespace {
 
@@ -85,6 +87,10 @@ void DpdpRxHandler(UINT32 /*hdlc_id*/) {
 }
 
 }  // namespace
+
+}  // namespace bsp::dpdp
+
+using namespace bsp::dpdp;
 
 extern "C" {
 
