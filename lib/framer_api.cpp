@@ -2,7 +2,9 @@
 // the driver entry.
 #include <cstdlib>
 
-#include "bsp_ctrl/framer_api.h"
+#include <bsp_ctrl/framer_api.h>
+
+namespace bsp::framer {
 
 namespace {
 
@@ -19,6 +21,10 @@ UINT32 call_driver(int code, FRAMER_DRV_REQUEST *request) {
 }
 
 }  // namespace
+
+}  // namespace bsp::framer
+
+using namespace bsp::framer;
 
 extern "C" {
 

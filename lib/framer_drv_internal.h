@@ -18,7 +18,7 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "bsp_ctrl/framer_drv.h"
+#include <bsp_ctrl/framer_drv.h>
 
 namespace bsp::framer {
 
