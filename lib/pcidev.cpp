@@ -1,6 +1,6 @@
 // PCI dual-port-RAM channel: the transmit queue, the interrupt handler and the channel's
 // life cycle. Window layout and message copies are in pcidev_dpram.cpp.
-#include "bsp_ctrl/pcidev.h"
+#include <bsp_ctrl/pcidev.h>
 
 #include <bsp_ctrl/platform/bsp_board.h>
 #include <bsp_ctrl/platform/bsp_os.h>
@@ -14,9 +14,9 @@
 
 #include "pcidev_dpram.h"
 
-namespace {
+namespace bsp::pcidev {
 
-using namespace bsp::pcidev;
+namespace {
 
 constexpr UINT32 kQueueLen = 64;
 constexpr UINT32 kPhysicalBase = 0x18000000;
@@ -184,6 +184,10 @@ void forget_window() {
 }
 
 }  // namespace
+
+}  // namespace bsp::pcidev
+
+using namespace bsp::pcidev;
 
 extern "C" {
 
