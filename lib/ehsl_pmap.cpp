@@ -10,7 +10,11 @@
 
 #include "ehsl_pmap_internal.h"
 
+extern "C" {
 BSP_API sem_t ehsl_pmap_synce_init_sem;
+}
+
+namespace bsp::pmap {
 
 namespace {
 
@@ -79,14 +83,14 @@ void log_capability(const char *func, int hw_port, int stored) {
 
 }  // namespace
 
-namespace bsp {
-
 lan_eps_port_map pmap_entry(int hw_port) {
     return hw_port >= 0 && hw_port <= kLastHwPort ? portMap[static_cast<size_t>(hw_port)]
                                                   : lan_eps_port_map{};
 }
 
-}  // namespace bsp
+}  // namespace bsp::pmap
+
+using namespace bsp::pmap;
 
 extern "C" {
 

@@ -2,6 +2,8 @@
 #ifndef BSP_LIB_EHSL_PMAP_INTERNAL_H
 #define BSP_LIB_EHSL_PMAP_INTERNAL_H
 
+namespace bsp::pmap {
+
 struct lan_eps_port_map {
     int hwPortNum;        // equal to the entry's index in the map
     int epsPortNum;       // switch port mapped to the hardware port; -1 when unmapped
@@ -12,11 +14,9 @@ struct lan_eps_port_map {
     int llSpeed;
 };
 
-namespace bsp {
-
 // A copy of the entry of hardware port 0..3 (all zero before ehsl_pmap_init).
 lan_eps_port_map pmap_entry(int hw_port);
 
-}  // namespace bsp
+}  // namespace bsp::pmap
 
 #endif

@@ -4,6 +4,12 @@
 
 #include "ehsl_port_internal.h"
 
+extern "C" {
+BSP_API kvu_stub *kvu_info = nullptr;
+}
+
+namespace bsp::port {
+
 namespace {
 
 constexpr int kMtu = 1544;
@@ -25,7 +31,7 @@ int mii_address(int port) {
 
 // Class check for raw PHY access: only a copper module has a PHY to reach.
 int phy_class_result(int port) {
-    const ehsl_port_hw_t hw = bsp::port::ehsl_port_hw_get(port);
+    const ehsl_port_hw_t hw = ehsl_port_hw_get(port);
     if (hw == EHSL_PORT_SFP_COPPER) {
         return 0;
     }
@@ -39,23 +45,19 @@ int copper_link(int port, int *val) {
     if (r < 0) {
         return r;
     }
-    if ((status & bsp::port::kStatusLink) == 0) {
+    if ((status & kStatusLink) == 0) {
         r = ehsl_port_phy_get(port, MII_BMSR, &status);
         if (r < 0) {
             return r;
         }
     }
-    if ((status & bsp::port::kStatusLink) != 0) {
+    if ((status & kStatusLink) != 0) {
         *val = 1;
     }
     return 0;
 }
 
 }  // namespace
-
-BSP_API kvu_stub *kvu_info = nullptr;
-
-namespace bsp::port {
 
 ehsl_port_hw_t ehsl_port_hw_get(int port) {
     if (port <= 0 || port > kvu_hal_get()->lan_ports) {
@@ -80,6 +82,8 @@ const kvu_stub &stub_record() {
 }
 
 }  // namespace bsp::port
+
+using namespace bsp::port;
 
 extern "C" {
 
@@ -131,8 +135,8 @@ BSP_API int ehsl_port_link_status_get(int port, int *val) {
         return -1;
     }
     *val = 0;
-    const ehsl_port_hw_t hw = bsp::port::ehsl_port_hw_get(port);
-    if (const int c = bsp::port::class_result(hw); c != 0) {
+    const ehsl_port_hw_t hw = ehsl_port_hw_get(port);
+    if (const int c = class_result(hw); c != 0) {
         return c;
     }
     if (hw == EHSL_PORT_SFP_FIBER) {

@@ -201,12 +201,18 @@ int ehsl_port_master_config_get(int port, int *master) {
 
 }  // namespace bsp::port
 
-extern "C" BSP_API int ehsl_port_master_set(int port, int master) {
+using namespace bsp::port;
+
+extern "C" {
+
+BSP_API int ehsl_port_master_set(int port, int master) {
     log_printf(DBG_EHSL_PORT_INDEX, 2, "[KVU7A] EHSL_PORT: %s(%d, %d)\n", __func__, port, master);
-    const ehsl_port_hw_t hw = bsp::port::ehsl_port_hw_get(port);
-    if (const int c = bsp::port::class_result(hw); c != 0 || hw == EHSL_PORT_SFP_FIBER) {
+    const ehsl_port_hw_t hw = ehsl_port_hw_get(port);
+    if (const int c = class_result(hw); c != 0 || hw == EHSL_PORT_SFP_FIBER) {
         return c;
     }
     const int r = eth_ctrl_emac_sfp_master_set(port, master);
     return r != 0 ? r : 0;
 }
+
+}  // extern "C"

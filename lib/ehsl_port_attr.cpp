@@ -4,10 +4,9 @@
 
 #include "ehsl_port_internal.h"
 
-namespace {
+namespace bsp::port {
 
-using bsp::port::class_result;
-using bsp::port::ehsl_port_hw_get;
+namespace {
 
 constexpr int kFibreSpeed = 1000;
 
@@ -59,6 +58,10 @@ int write_if_changed(int (*get)(int, int *), int (*set)(int, int), int port, int
 
 }  // namespace
 
+}  // namespace bsp::port
+
+using namespace bsp::port;
+
 extern "C" {
 
 BSP_API int ehsl_port_speed_get(int port, int *speed) {
@@ -104,7 +107,7 @@ BSP_API int ehsl_port_adminstatus_get(int port, int *status) {
         if (const int r = ehsl_port_phy_get(port, MII_BMCR, &control); r < 0) {
             return r;
         }
-        constexpr int kDown = bsp::port::kCtrlPowerDown | bsp::port::kCtrlIsolate;
+        constexpr int kDown = kCtrlPowerDown | kCtrlIsolate;
         *status = (control & kDown) == kDown ? 0 : 1;
     }
     log_printf(DBG_EHSL_PORT_INDEX, 1, "[KVU7B] EHSL_PORT: %s(port %d, %d)\n", __func__, port,

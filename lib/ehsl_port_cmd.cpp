@@ -8,6 +8,8 @@
 #include "ehsl_pmap_internal.h"
 #include "ehsl_port_internal.h"
 
+namespace bsp::port {
+
 namespace {
 
 void print_stub_row(const char *label, const int (&field)[3]) {
@@ -131,9 +133,7 @@ void cmd_config_set(int port, int value) {
 
 // The operator's value: 0 automatic, 1 master, anything else slave.
 void cmd_master_set(int port, int value) {
-    const int code = value == 0   ? bsp::port::kMasterAuto
-                     : value == 1 ? bsp::port::kMasterMaster
-                                  : bsp::port::kMasterSlave;
+    const int code = value == 0 ? kMasterAuto : value == 1 ? kMasterMaster : kMasterSlave;
     report(ehsl_port_master_set(port, code), "Error in config set");
 }
 
@@ -190,6 +190,10 @@ constexpr CliCommand kCliCommands[] = {
 
 }  // namespace
 
+}  // namespace bsp::port
+
+using namespace bsp::port;
+
 extern "C" {
 
 BSP_API int kvu_hal_cmd(void) {
@@ -211,7 +215,7 @@ BSP_API int kvu_hal_cmd(void) {
 
 // Before ehsl_port_init the record has not been published yet; its values are shown anyway.
 BSP_API int kvu_stub_cmd(void) {
-    const kvu_stub &s = kvu_info != nullptr ? *kvu_info : bsp::port::stub_record();
+    const kvu_stub &s = kvu_info != nullptr ? *kvu_info : stub_record();
     std::puts("--------------------------------------");
     std::puts("|   INFO       | port_1    |  port_2   | ");
     std::puts("-------------------------------------");
@@ -229,8 +233,8 @@ BSP_API int kvu_stub_cmd(void) {
 }
 
 BSP_API int kvu_pmap_cmd(void) {
-    const lan_eps_port_map a = bsp::pmap_entry(1);
-    const lan_eps_port_map b = bsp::pmap_entry(2);
+    const bsp::pmap::lan_eps_port_map a = bsp::pmap::pmap_entry(1);
+    const bsp::pmap::lan_eps_port_map b = bsp::pmap::pmap_entry(2);
     std::puts("------------------------------------------");
     std::puts("|   INFO       | port_1      |    port_2  | ");
     std::puts("------------------------------------------");

@@ -1,9 +1,9 @@
 // The combined speed/duplex/master-slave configuration of a port and its speed status.
 #include "ehsl_port_internal.h"
 
-namespace {
+namespace bsp::port {
 
-using namespace bsp::port;
+namespace {
 
 // The forced targets of a configuration when autonegotiation is off.
 struct ForcedTarget {
@@ -113,6 +113,10 @@ ehsl_port_speed_t speed_status_of_1000(int master, bool *known) {
 }
 
 }  // namespace
+
+}  // namespace bsp::port
+
+using namespace bsp::port;
 
 extern "C" {
 

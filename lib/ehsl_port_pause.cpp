@@ -6,9 +6,9 @@
 
 #include "ehsl_port_internal.h"
 
-namespace {
+namespace bsp::port {
 
-using namespace bsp::port;
+namespace {
 
 constexpr int kAdvPauseBits = ADVERTISE_PAUSE_CAP | ADVERTISE_PAUSE_ASYM;
 
@@ -64,6 +64,10 @@ class DriverLockGuard {
 };
 
 }  // namespace
+
+}  // namespace bsp::port
+
+using namespace bsp::port;
 
 extern "C" {
 
