@@ -108,7 +108,9 @@ void print_status(TextOut &out) {
 
 using namespace bsp::seis;
 
-extern "C" BSP_API int seis_cmd(int argc, char **argv, int res_length, char *res) {
+extern "C" {
+
+BSP_API int seis_cmd(int argc, char **argv, int res_length, char *res) {
     bsp::TextOut out(res, res_length > 0 ? static_cast<size_t>(res_length) : 0);
     Options o = parse(argc, argv);
     if (o.usage) {
@@ -125,3 +127,5 @@ extern "C" BSP_API int seis_cmd(int argc, char **argv, int res_length, char *res
     }
     return 0;
 }
+
+}  // extern "C"
