@@ -14,7 +14,7 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "bsp_ctrl/ti_socket_drv.h"
+#include <bsp_ctrl/ti_socket_drv.h>
 
 namespace bsp::tisock {
 
