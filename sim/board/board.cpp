@@ -7,6 +7,7 @@
 
 #include "bsp_sim/state.h"
 #include "bsp_sim/unit.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -20,8 +21,7 @@ struct Board {
 };
 
 Board &board_state() {
-    static Board *b = new Board;
-    return *b;
+    return immortal<Board>();
 }
 
 kvu_hal_board_t no_sfp_board() {
@@ -130,9 +130,13 @@ void set_reset_type(uint32_t type) {
     }
 }
 
-uint32_t reset_type() { return board_state().reset_type; }
+uint32_t reset_type() {
+    return board_state().reset_type;
+}
 
-unsigned restart_log_calls() { return board_state().restart_log_calls; }
+unsigned restart_log_calls() {
+    return board_state().restart_log_calls;
+}
 
 }  // namespace bsp::sim
 
@@ -140,7 +144,9 @@ using namespace bsp::sim;
 
 extern "C" {
 
-const kvu_hal_board_t *kvu_hal_get(void) { return &board_state().record; }
+const kvu_hal_board_t *kvu_hal_get(void) {
+    return &board_state().record;
+}
 
 int RLBSP_get_reset_type(UINT32 *type) {
     *type = reset_type();

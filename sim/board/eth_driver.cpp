@@ -8,6 +8,7 @@
 #include "bsp_sim/board.h"
 #include "bsp_sim/unit.h"
 #include "eth_model.h"
+#include "immortal.h"
 
 namespace bsp::sim::eth {
 
@@ -141,8 +142,7 @@ struct DriverLock {
 };
 
 DriverLock &driver_lock() {
-    static DriverLock *l = new DriverLock;
-    return *l;
+    return immortal<DriverLock>();
 }
 
 void reset_driver_lock() {

@@ -6,6 +6,7 @@
 
 #include "bsp_sim/unit.h"
 #include "eth_model.h"
+#include "immortal.h"
 
 namespace bsp::sim::eth {
 
@@ -23,8 +24,7 @@ struct Events {
 };
 
 Events &events() {
-    static Events *e = new Events;
-    return *e;
+    return immortal<Events>();
 }
 
 void deliver_forever() {

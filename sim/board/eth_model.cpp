@@ -3,6 +3,7 @@
 
 #include "bsp_sim/board.h"
 #include "bsp_sim/unit.h"
+#include "immortal.h"
 
 namespace bsp::sim::eth {
 
@@ -33,8 +34,7 @@ const ResetHook reset_hook{reset_model};
 }  // namespace
 
 Model &model() {
-    static Model *m = new Model;
-    return *m;
+    return immortal<Model>();
 }
 
 LinkState current_link(const Model &m) {

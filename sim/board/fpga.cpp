@@ -11,6 +11,7 @@
 
 #include "bsp_sim/state.h"
 #include "bsp_sim/unit.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -33,8 +34,7 @@ struct Fpga {
 };
 
 Fpga &fpga() {
-    static Fpga *f = new Fpga;
-    return *f;
+    return immortal<Fpga>();
 }
 
 bool in_range(const HookRange &r, FpgaWidth w, uint32_t a) {

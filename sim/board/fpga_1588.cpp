@@ -5,6 +5,7 @@
 #include "bsp_sim/fpga.h"
 #include "bsp_sim/sync.h"
 #include "bsp_sim/unit.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -21,8 +22,7 @@ struct Model {
 };
 
 Model &model() {
-    static Model *m = new Model;
-    return *m;
+    return immortal<Model>();
 }
 
 // One register behind both access widths: a write through either shows through the other.

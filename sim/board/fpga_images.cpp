@@ -13,6 +13,7 @@
 #include "bsp_sim/state.h"
 #include "bsp_sim/sync.h"
 #include "bsp_sim/unit.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -77,13 +78,11 @@ const char *const kImageNameFile = "fpga-image";
 const char *const kRegistersFile = "fpga-registers";
 
 std::mutex &current_mutex() {
-    static std::mutex *m = new std::mutex;
-    return *m;
+    return immortal<std::mutex, struct CurrentMutexTag>();
 }
 
 std::string &current() {
-    static std::string *s = new std::string;
-    return *s;
+    return immortal<std::string, struct CurrentTag>();
 }
 
 void put_version(VersionBlock block, std::string_view text) {

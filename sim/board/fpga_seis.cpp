@@ -7,6 +7,7 @@
 #include "bsp_sim/fpga.h"
 #include "bsp_sim/sync.h"
 #include "bsp_sim/unit.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -34,8 +35,7 @@ struct Model {
 };
 
 Model &model() {
-    static Model *m = new Model;
-    return *m;
+    return immortal<Model>();
 }
 
 uint32_t link_reg(int link, uint32_t offset) {

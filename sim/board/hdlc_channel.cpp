@@ -9,6 +9,7 @@
 #include "bsp_sim/fault_plan.h"
 #include "bsp_sim/hdlc.h"
 #include "bsp_sim/unit.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -27,8 +28,7 @@ struct Channel {
 };
 
 Channel &channel() {
-    static Channel *c = new Channel;
-    return *c;
+    return immortal<Channel>();
 }
 
 void reset_channel() {

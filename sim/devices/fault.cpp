@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bsp_sim/unit.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -24,8 +25,7 @@ struct Faults {
 };
 
 Faults &faults() {
-    static Faults *f = new Faults;
-    return *f;
+    return immortal<Faults>();
 }
 
 void reset_faults() {
@@ -79,6 +79,8 @@ bool fault_hit(FaultOp op, const std::string &path, int *error, long *short_leng
     return false;
 }
 
-bool fault_hit(FaultOp op) { return fault_hit(op, std::string(), nullptr, nullptr); }
+bool fault_hit(FaultOp op) {
+    return fault_hit(op, std::string(), nullptr, nullptr);
+}
 
 }  // namespace bsp::sim

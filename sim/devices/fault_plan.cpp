@@ -12,6 +12,7 @@
 #include <random>
 
 #include "bsp_sim/unit.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -21,9 +22,9 @@ constexpr size_t kKinds = static_cast<size_t>(BusFault::Count);
 constexpr std::chrono::microseconds kDefaultBusy{50000};
 
 constexpr std::array<const char *, kKinds> kNames = {
-    "eeprom-tear", "eeprom-busy",   "flash-tear",      "flash-erase-tear", "serial-drop",
-    "serial-flip", "doorbell-lost", "doorbell-repeat", "hdlc-drop",   "doorbell-out-lost",
-    "doorbell-out-repeat", "hdlc-out-drop",
+    "eeprom-tear", "eeprom-busy",       "flash-tear",          "flash-erase-tear",
+    "serial-drop", "serial-flip",       "doorbell-lost",       "doorbell-repeat",
+    "hdlc-drop",   "doorbell-out-lost", "doorbell-out-repeat", "hdlc-out-drop",
 };
 static_assert(kNames.back() != nullptr, "every kind has a name");
 
@@ -43,8 +44,7 @@ struct Plan {
 };
 
 Plan &plan() {
-    static Plan *p = new Plan;
-    return *p;
+    return immortal<Plan>();
 }
 
 // Spreads the seed over the kinds so that their generators are independent.

@@ -14,6 +14,7 @@
 #include "bsp_sim/devices.h"
 #include "bsp_sim/i2c.h"
 #include "devices/i2c_bus.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -35,8 +36,7 @@ struct Buses {
 };
 
 Buses &buses() {
-    static Buses *b = new Buses;  // never destroyed: descriptors may close during exit
-    return *b;
+    return immortal<Buses>();  // descriptors may close during exit
 }
 
 std::string bus_path(int bus) {

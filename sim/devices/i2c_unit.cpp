@@ -11,6 +11,7 @@
 #include "devices/i2c_bus.h"
 #include "devices/image_file.h"
 #include "devices/interpose.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -31,8 +32,7 @@ struct DefaultChips {
 };
 
 DefaultChips &chips() {
-    static DefaultChips *c = new DefaultChips;
-    return *c;
+    return immortal<DefaultChips>();
 }
 
 std::shared_ptr<EepromChip> make_eeprom() {

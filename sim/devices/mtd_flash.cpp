@@ -21,6 +21,7 @@
 #include "bsp_sim/unit.h"
 #include "devices/image_file.h"
 #include "devices/interpose.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -37,8 +38,7 @@ struct Flash {
 };
 
 Flash &flash() {
-    static Flash *f = new Flash;  // never destroyed: descriptors may close during exit
-    return *f;
+    return immortal<Flash>();  // descriptors may close during exit
 }
 
 void record(const char *what, uint32_t offset, size_t length) {

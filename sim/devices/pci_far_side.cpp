@@ -7,6 +7,7 @@
 
 #include "bsp_sim/fault_plan.h"
 #include "devices/pci_model.h"
+#include "immortal.h"
 
 namespace bsp::sim::pci {
 
@@ -30,8 +31,7 @@ struct FarSide {
 };
 
 FarSide &far() {
-    static FarSide *f = new FarSide;
-    return *f;
+    return immortal<FarSide>();
 }
 
 alignas(64) uint16_t g_window[kPciWindowLength / 2];

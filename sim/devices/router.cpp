@@ -17,6 +17,7 @@
 #include "bsp_sim/unit.h"
 #include "devices/interpose.h"
 #include "devices/library_text.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -35,8 +36,7 @@ struct Router {
 };
 
 Router &router() {
-    static Router *r = new Router;  // never destroyed: descriptors close during exit too
-    return *r;
+    return immortal<Router>();  // descriptors close during exit too
 }
 
 void flag_routed(int fd, bool routed) {
@@ -62,7 +62,9 @@ const ResetHook reset_hook{reset_router, kCorePhase};
 
 }  // namespace
 
-ssize_t OpenFile::read(void *buf, size_t count) { return real_libc().read(fd_, buf, count); }
+ssize_t OpenFile::read(void *buf, size_t count) {
+    return real_libc().read(fd_, buf, count);
+}
 
 ssize_t OpenFile::write(const void *buf, size_t count) {
     return real_libc().write(fd_, buf, count);
@@ -97,7 +99,9 @@ size_t open_device_files() {
     return router().files.size();
 }
 
-int reserve_fd() { return make_memfd("bsp-sim-device", 0); }
+int reserve_fd() {
+    return make_memfd("bsp-sim-device", 0);
+}
 
 int make_memfd(const char *name, size_t size) {
     int fd = ::memfd_create(name, MFD_CLOEXEC);

@@ -12,6 +12,7 @@
 #include "bsp_sim/serial.h"
 #include "devices/interpose.h"
 #include "devices/serial_pty.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -25,8 +26,7 @@ struct Link {
 };
 
 Link &link() {
-    static Link *l = new Link;
-    return *l;
+    return immortal<Link>();
 }
 
 // Moves what `from` has to `to`; a line nobody reads drops bytes rather than stall.

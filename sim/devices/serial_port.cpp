@@ -18,6 +18,7 @@
 #include "bsp_sim/unit.h"
 #include "devices/interpose.h"
 #include "devices/serial_pty.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -33,8 +34,7 @@ struct SerialPort {
 };
 
 SerialPort &port() {
-    static SerialPort *p = new SerialPort;  // never destroyed: descriptors close during exit
-    return *p;
+    return immortal<SerialPort>();  // descriptors close during exit
 }
 
 class SerialFile : public OpenFile {

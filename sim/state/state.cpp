@@ -1,5 +1,6 @@
 // The state folder of the shell: named images kept between runs.
 #include "bsp_sim/state.h"
+#include "immortal.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -15,8 +16,7 @@ namespace bsp::sim {
 namespace {
 
 std::string &dir() {
-    static std::string *d = new std::string;
-    return *d;
+    return immortal<std::string, struct DirTag>();
 }
 
 // The lock on the folder in use: held for as long as the process keeps the folder.
@@ -74,9 +74,13 @@ bool set_state_dir(const std::string &d, std::string *why) {
     return true;
 }
 
-const std::string &state_dir() { return dir(); }
+const std::string &state_dir() {
+    return dir();
+}
 
-bool persistent() { return !dir().empty(); }
+bool persistent() {
+    return !dir().empty();
+}
 
 std::string state_path(const std::string &name) {
     return persistent() ? dir() + "/" + name : std::string();
