@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "capture.h"
+#include "immortal.h"
 
 namespace bsp::shell {
 
@@ -47,8 +48,7 @@ struct Server {
 };
 
 Server &server() {
-    static Server *s = new Server;  // outlives every thread that may still use it at exit
-    return *s;
+    return sim::immortal<Server>();  // outlives every thread that may still use it at exit
 }
 
 bool send_all(int fd, const std::string &text) {
@@ -244,13 +244,12 @@ int listen_on(const std::string &path, std::string *why) {
 
 bool reads_as_status(const std::string &line) {
     size_t text = line.find_first_not_of(' ');
-    return text != std::string::npos &&
-           (line.compare(text, std::string::npos, "ok") == 0 || line.compare(text, 6, "error:") == 0);
+    return text != std::string::npos && (line.compare(text, std::string::npos, "ok") == 0 ||
+                                         line.compare(text, 6, "error:") == 0);
 }
 
 std::mutex &unit_mutex() {
-    static std::mutex *m = new std::mutex;
-    return *m;
+    return sim::immortal<std::mutex, struct UnitMutexTag>();
 }
 
 std::string run_captured(const std::string &line, Session &session, Next *next) {
@@ -338,4 +337,6 @@ extern "C" int bsp_sim_console_start(const char *path) {
     return 0;
 }
 
-extern "C" void bsp_sim_console_stop(void) { bsp::shell::console_stop(); }
+extern "C" void bsp_sim_console_stop(void) {
+    bsp::shell::console_stop();
+}
