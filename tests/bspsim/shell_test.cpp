@@ -113,7 +113,8 @@ TEST_F(ShellTest, StateFolderBelongsToOneUnitAndSurvivesSigterm) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::string out = dir_ + "/out";
     std::string unit = std::string(BSPSIM_EXE) + " " + state() + " " + fifo;
-    std::string cmd = std::string(BSP_EMULATOR) + " " + unit + " >" + out + " 2>&1";
+    // exec: the shell popen starts becomes the unit, so that pclose waits for the unit itself
+    std::string cmd = "exec " + std::string(BSP_EMULATOR) + " " + unit + " >" + out + " 2>&1";
     std::thread first([cmd] { pclose(popen(cmd.c_str(), "r")); });
     std::ofstream in(fifo);
     in << "fpga-write 32 0x104 0xbeef\necho done\n" << std::flush;
