@@ -1,31 +1,20 @@
-// The simulated clock and timer service. Tests use the manual clock and advance it; the
-// shell uses real time. Every timer routine of both families runs in one timer-service
-// thread (the "timer context").
+// The simulated unit's clock and timer service are the host layer's.
 #ifndef BSP_SIM_CLOCK_H
 #define BSP_SIM_CLOCK_H
 
-#include <cstddef>
-#include <cstdint>
+#include <bsp_host/clock.h>
 
 namespace bsp::sim {
 
-constexpr uint32_t kTickMs = 10;  // one OS tick
-
-void use_manual_clock();
-void use_real_clock();
-
-// Milliseconds since the unit was reset.
-uint64_t clock_ms();
-
-// Manual clock only: moves time forward, firing every timer that falls due on the way in
-// the timer thread, and returns when all those routines have returned.
-void advance_clock_ms(uint64_t ms);
-
-// Number of timers of either family that are currently enabled.
-size_t enabled_timers();
-
-// True when the calling thread is the timer-service thread.
-bool in_timer_context();
+using bsp::host::advance_clock_ms;
+using bsp::host::clock_ms;
+using bsp::host::ClockMode;
+using bsp::host::enabled_timers;
+using bsp::host::in_timer_context;
+using bsp::host::kTickMs;
+using bsp::host::reset_timers;
+using bsp::host::use_manual_clock;
+using bsp::host::use_real_clock;
 
 }  // namespace bsp::sim
 

@@ -1,43 +1,22 @@
-// The simulated debug log: per-module levels decide what is printed to standard error;
-// every message is also captured, whatever its level, for tests to assert on.
+// The simulated unit's debug log is the host layer's; the unit captures every message.
 #ifndef BSP_SIM_LOG_H
 #define BSP_SIM_LOG_H
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <bsp_host/log.h>
 
 namespace bsp::sim {
 
-struct LogRecord {
-    uint32_t module;  // value of the DBG_*_INDEX variable; kNpuLogModule for npu_log_printf
-    uint32_t level;
-    std::string text;
-};
-
-constexpr uint32_t kNpuLogModule = 0;
-
-struct LogModule {
-    const char *name;  // "1588", "DPDP", "EHSL_PMAP", ...
-    uint32_t index;
-};
-
-// The modules known to the log, for the shell.
-const std::vector<LogModule> &log_modules();
-
-// Messages of `module` with a level <= `level` are printed; -1 prints none.
-void set_log_level(uint32_t module, int level);
-int log_level(uint32_t module);
-void set_all_log_levels(int level);
-
-// Whether printed messages go to standard error (the shell) or nowhere (tests).
-void set_log_printing(bool on);
-
-std::vector<LogRecord> log_records();
-// All captured texts of one module (or of every module) joined in order.
-std::string log_text();
-std::string log_text(uint32_t module);
-void clear_log();
+using bsp::host::clear_log;
+using bsp::host::kNpuLogModule;
+using bsp::host::log_level;
+using bsp::host::log_modules;
+using bsp::host::log_records;
+using bsp::host::log_text;
+using bsp::host::LogModule;
+using bsp::host::LogRecord;
+using bsp::host::set_all_log_levels;
+using bsp::host::set_log_level;
+using bsp::host::set_log_printing;
 
 }  // namespace bsp::sim
 

@@ -1,37 +1,17 @@
-// Inspection of the simulated OS service layer: semaphores and tasks.
+// The simulated unit's OS service layer is the host layer's: semaphores and tasks.
 #ifndef BSP_SIM_OS_H
 #define BSP_SIM_OS_H
 
-#include <bsp_ctrl/platform/bsp_os.h>
-
-#include <chrono>
-#include <string>
-#include <vector>
+#include <bsp_host/os.h>
 
 namespace bsp::sim {
 
-struct SemaphoreInfo {
-    std::string name;
-    const NU_SEMAPHORE *block;
-    int count;    // current count
-    int initial;  // count given at creation
-    int waiters;  // threads suspended in OS_Obtain_Semaphore
-};
-
-// Every semaphore created and not deleted.
-std::vector<SemaphoreInfo> semaphores();
-
-// Semaphores whose count is below their initial count (held by someone).
-std::vector<SemaphoreInfo> held_semaphores();
-
-// Tasks created and still running.
-size_t running_tasks();
-
-// Waits until every task has returned from its entry (joins them); false on time-out.
-bool join_tasks(std::chrono::milliseconds deadline);
-
-// True when the calling thread is one of the tasks started through OS_Create_Task.
-bool in_task_context();
+using bsp::host::held_semaphores;
+using bsp::host::in_task_context;
+using bsp::host::join_tasks;
+using bsp::host::running_tasks;
+using bsp::host::SemaphoreInfo;
+using bsp::host::semaphores;
 
 }  // namespace bsp::sim
 

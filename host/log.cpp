@@ -6,9 +6,8 @@
 #include <map>
 #include <mutex>
 
-#include "bsp_sim/clock.h"
-#include "bsp_sim/log.h"
-#include "bsp_sim/unit.h"
+#include "bsp_host/clock.h"
+#include "bsp_host/log.h"
 
 // The module indices the library reads; each selects one module's settings.
 extern "C" {
@@ -22,7 +21,7 @@ UINT32 DBG_SEIS_INDEX = 7;
 UINT32 DBG_SFP_INDEX = 8;
 }
 
-namespace bsp::sim {
+namespace bsp::host {
 
 namespace {
 
@@ -32,20 +31,14 @@ struct Log {
     std::mutex mutex;
     std::vector<LogRecord> records;
     std::map<uint32_t, int> levels;
-    bool printing = false;
+    bool printing = true;
+    bool capturing = false;
 };
 
 Log &log() {
     static Log *l = new Log;
     return *l;
 }
-
-void reset_log() {
-    std::lock_guard lock(log().mutex);
-    log().records.clear();
-}
-
-const ResetHook reset_hook{reset_log, kCorePhase};
 
 void record(uint32_t module, uint32_t level, const char *format, va_list args) {
     char small[512];
@@ -67,17 +60,23 @@ void record(uint32_t module, uint32_t level, const char *format, va_list args) {
     if (log().printing && static_cast<int>(level) <= allowed) {
         std::fputs(text.c_str(), stderr);
     }
-    log().records.push_back({module, level, std::move(text)});
+    if (log().capturing) {
+        log().records.push_back({module, level, std::move(text)});
+    }
 }
 
 }  // namespace
 
 const std::vector<LogModule> &log_modules() {
     static const std::vector<LogModule> modules = {
-        {"1588", DBG_1588_INDEX},           {"DPDP", DBG_DPDP_INDEX},
-        {"EHSL_PMAP", DBG_EHSL_PMAP_INDEX}, {"EHSL_PORT", DBG_EHSL_PORT_INDEX},
-        {"FLASH", DBG_FLASH_INDEX},         {"PCI", DBG_PCI_INDEX},
-        {"SEIS", DBG_SEIS_INDEX},           {"SFP", DBG_SFP_INDEX},
+        {"1588", DBG_1588_INDEX},
+        {"DPDP", DBG_DPDP_INDEX},
+        {"EHSL_PMAP", DBG_EHSL_PMAP_INDEX},
+        {"EHSL_PORT", DBG_EHSL_PORT_INDEX},
+        {"FLASH", DBG_FLASH_INDEX},
+        {"PCI", DBG_PCI_INDEX},
+        {"SEIS", DBG_SEIS_INDEX},
+        {"SFP", DBG_SFP_INDEX},
         {"NPU", kNpuLogModule},
     };
     return modules;
@@ -128,16 +127,24 @@ std::string log_text(uint32_t module) {
     return out;
 }
 
-void clear_log() { reset_log(); }
+void set_log_capture(bool on) {
+    std::lock_guard lock(log().mutex);
+    log().capturing = on;
+}
 
-}  // namespace bsp::sim
+void clear_log() {
+    std::lock_guard lock(log().mutex);
+    log().records.clear();
+}
+
+}  // namespace bsp::host
 
 extern "C" {
 
 int log_printf(UINT32 index, UINT32 level, const char *format, ...) {
     va_list args;
     va_start(args, format);
-    bsp::sim::record(index, level, format, args);
+    bsp::host::record(index, level, format, args);
     va_end(args);
     return 0;
 }
@@ -145,11 +152,13 @@ int log_printf(UINT32 index, UINT32 level, const char *format, ...) {
 int npu_log_printf(const char *format, ...) {
     va_list args;
     va_start(args, format);
-    bsp::sim::record(bsp::sim::kNpuLogModule, 0, format, args);
+    bsp::host::record(bsp::host::kNpuLogModule, 0, format, args);
     va_end(args);
     return 0;
 }
 
-UINT32 get_system_time(INT) { return static_cast<UINT32>(bsp::sim::clock_ms()); }
+UINT32 get_system_time(INT) {
+    return static_cast<UINT32>(bsp::host::clock_ms());
+}
 
 }  // extern "C"

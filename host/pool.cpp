@@ -13,9 +13,9 @@
 
 #include <cstdint>
 
-#include "bsp_sim/fault.h"
+#include "bsp_host/refusal.h"
 
-namespace bsp::sim {
+namespace bsp::host {
 
 namespace {
 
@@ -24,13 +24,19 @@ constexpr uint32_t kAlign = 4;
 constexpr STATUS kNoMemory = -32;
 constexpr STATUS kInvalid = -1;
 
-bool fits32(const void *p) { return reinterpret_cast<uintptr_t>(p) <= UINT32_MAX; }
-uint32_t addr(const void *p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+bool fits32(const void *p) {
+    return reinterpret_cast<uintptr_t>(p) <= UINT32_MAX;
+}
+uint32_t addr(const void *p) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+}
 MEM_HEADER *header_at(uint32_t a) {
     return reinterpret_cast<MEM_HEADER *>(static_cast<uintptr_t>(a));
 }
 
-uint32_t round_up(uint32_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
+uint32_t round_up(uint32_t n) {
+    return (n + kAlign - 1) & ~(kAlign - 1);
+}
 
 uint32_t data_size(const MEM_POOL *pool, uint32_t block) {
     uint32_t end = header_at(block)->memory_next ? header_at(block)->memory_next
@@ -116,16 +122,16 @@ uint32_t search_start(const MEM_POOL *pool) {
 
 }  // namespace
 
-}  // namespace bsp::sim
+}  // namespace bsp::host
 
-using namespace bsp::sim;
+using namespace bsp::host;
 
 extern "C" {
 
 STATUS MEM_Create_Pool(MEM_POOL *pool, void *start, UNSIGNED size, UNSIGNED min_allocation) {
     uintptr_t s = reinterpret_cast<uintptr_t>(start);
     if (pool == nullptr || start == nullptr || !fits32(pool) || s % kAlign != 0 ||
-        s + size - 1 > UINT32_MAX || size < 2 * kHeader || fault_hit(FaultOp::PoolCreate)) {
+        s + size - 1 > UINT32_MAX || size < 2 * kHeader || refused(ServiceCall::PoolCreate)) {
         return kInvalid;
     }
     uint32_t usable = size & ~(kAlign - 1);
@@ -147,7 +153,7 @@ STATUS MEM_Allocate(MEM_POOL *pool, void **block, UNSIGNED size) {
     if (pool == nullptr || block == nullptr || size > pool->pool_size || !record_sound(pool)) {
         return kInvalid;
     }
-    if (fault_hit(FaultOp::PoolAllocate)) {
+    if (refused(ServiceCall::PoolAllocate)) {
         return kNoMemory;
     }
     uint32_t want = round_up(size < pool->pool_min_allocation ? pool->pool_min_allocation : size);

@@ -8,10 +8,10 @@
 #include <string>
 #include <thread>
 
-#include "bsp_sim/fault.h"
-#include "bsp_sim/os.h"
+#include "bsp_host/os.h"
+#include "bsp_host/refusal.h"
 
-namespace bsp::sim {
+namespace bsp::host {
 
 namespace {
 
@@ -80,14 +80,16 @@ bool join_tasks(std::chrono::milliseconds deadline) {
     return all;
 }
 
-bool in_task_context() { return t_in_task; }
+bool in_task_context() {
+    return t_in_task;
+}
 
-}  // namespace bsp::sim
+}  // namespace bsp::host
 
 extern "C" STATUS OS_Create_Task(NU_TASK *task, CHAR *name, OS_TASK_ENTRY entry, UNSIGNED argc,
                                  void *argv) {
-    using namespace bsp::sim;
-    if (task == nullptr || entry == nullptr || fault_hit(FaultOp::TaskCreate)) {
+    using namespace bsp::host;
+    if (task == nullptr || entry == nullptr || refused(ServiceCall::TaskCreate)) {
         return -1;
     }
     static const bool joined_at_exit = std::atexit(join_finished_at_exit) == 0;

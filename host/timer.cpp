@@ -12,11 +12,10 @@
 #include <optional>
 #include <thread>
 
-#include "bsp_sim/clock.h"
-#include "bsp_sim/fault.h"
-#include "bsp_sim/unit.h"
+#include "bsp_host/clock.h"
+#include "bsp_host/refusal.h"
 
-namespace bsp::sim {
+namespace bsp::host {
 
 namespace {
 
@@ -25,7 +24,7 @@ using Steady = std::chrono::steady_clock;
 struct Timer {
     OS_TIMER_ROUTINE os_routine = nullptr;  // one of the two routines is set
     TIMER_ROUTINE svc_routine = nullptr;
-    UINT32 id = 0;                          // argument passed to the routine
+    UINT32 id = 0;  // argument passed to the routine
     uint64_t initial_ms = 0;
     uint64_t period_ms = 0;
     bool enabled = false;
@@ -35,12 +34,12 @@ struct Timer {
 struct Service {
     std::mutex mutex;
     std::condition_variable cv;
-    bool manual = true;
-    uint64_t now_ms = 0;          // manual clock
-    uint64_t target_ms = 0;       // manual clock: where advance_clock_ms is heading
+    bool manual = false;
+    uint64_t now_ms = 0;     // manual clock
+    uint64_t target_ms = 0;  // manual clock: where advance_clock_ms is heading
     Steady::time_point epoch = Steady::now();
     bool firing = false;
-    uint64_t generation = 0;      // bumped by reset: stale firings are dropped
+    uint64_t generation = 0;            // bumped by reset: stale firings are dropped
     std::map<uintptr_t, Timer> timers;  // key: OS control block address or service timer id
     UINT32 next_svc_id = 1;
     std::thread thread;
@@ -142,19 +141,17 @@ void ensure_thread_locked() {
     std::atexit(stop_service);
 }
 
-void reset_service() {
+void reset_service(bool manual) {
     Service &s = svc();
     std::unique_lock lock(s.mutex);
     s.cv.wait(lock, [&] { return !s.firing || t_in_timer; });
     s.timers.clear();
-    s.manual = true;
+    s.manual = manual;
     s.now_ms = s.target_ms = 0;
     s.epoch = Steady::now();
     s.next_svc_id = 1;
     ensure_thread_locked();
 }
-
-const ResetHook reset_timers{reset_service, kCorePhase};
 
 void arm_locked(Timer &t, uint64_t initial_ms) {
     t.enabled = true;
@@ -163,6 +160,10 @@ void arm_locked(Timer &t, uint64_t initial_ms) {
 }
 
 }  // namespace
+
+void reset_timers(ClockMode mode) {
+    reset_service(mode == ClockMode::Manual);
+}
 
 void use_manual_clock() {
     std::lock_guard lock(svc().mutex);
@@ -206,29 +207,32 @@ size_t enabled_timers() {
                                              [](const auto &kv) { return kv.second.enabled; }));
 }
 
-bool in_timer_context() { return t_in_timer; }
+bool in_timer_context() {
+    return t_in_timer;
+}
 
-}  // namespace bsp::sim
+}  // namespace bsp::host
 
-using bsp::sim::svc;
+using bsp::host::refused;
+using bsp::host::ServiceCall;
+using bsp::host::svc;
 
 extern "C" {
 
 STATUS OS_Create_Timer(NU_TIMER *timer, CHAR *, OS_TIMER_ROUTINE routine, UNSIGNED id,
                        UNSIGNED initial_time, UNSIGNED reschedule_time, OPTION enable) {
-    if (timer == nullptr || routine == nullptr ||
-        bsp::sim::fault_hit(bsp::sim::FaultOp::TimerCreate)) {
+    if (timer == nullptr || routine == nullptr || refused(ServiceCall::TimerCreate)) {
         return -1;
     }
     std::lock_guard lock(svc().mutex);
-    bsp::sim::Timer &t = svc().timers[reinterpret_cast<uintptr_t>(timer)];
+    bsp::host::Timer &t = svc().timers[reinterpret_cast<uintptr_t>(timer)];
     t = {};
     t.os_routine = routine;
     t.id = id;
-    t.initial_ms = uint64_t{initial_time} * bsp::sim::kTickMs;
-    t.period_ms = uint64_t{reschedule_time} * bsp::sim::kTickMs;
+    t.initial_ms = uint64_t{initial_time} * bsp::host::kTickMs;
+    t.period_ms = uint64_t{reschedule_time} * bsp::host::kTickMs;
     if (enable == NU_ENABLE_TIMER) {
-        bsp::sim::arm_locked(t, t.initial_ms);
+        bsp::host::arm_locked(t, t.initial_ms);
     }
     return NU_SUCCESS;
 }
@@ -240,7 +244,7 @@ STATUS OS_Control_Timer(NU_TIMER *timer, OPTION enable) {
         return -1;
     }
     if (enable == NU_ENABLE_TIMER) {
-        bsp::sim::arm_locked(it->second, it->second.initial_ms);
+        bsp::host::arm_locked(it->second, it->second.initial_ms);
     } else {
         it->second.enabled = false;
     }
@@ -254,28 +258,27 @@ STATUS OS_Reset_Timer(NU_TIMER *timer, OS_TIMER_ROUTINE routine, UNSIGNED initia
     if (it == svc().timers.end() || routine == nullptr) {
         return -1;
     }
-    bsp::sim::Timer &t = it->second;
+    bsp::host::Timer &t = it->second;
     t.os_routine = routine;
-    t.initial_ms = uint64_t{initial_time} * bsp::sim::kTickMs;
-    t.period_ms = uint64_t{reschedule_time} * bsp::sim::kTickMs;
+    t.initial_ms = uint64_t{initial_time} * bsp::host::kTickMs;
+    t.period_ms = uint64_t{reschedule_time} * bsp::host::kTickMs;
     t.enabled = false;
     if (enable == NU_ENABLE_TIMER) {
-        bsp::sim::arm_locked(t, t.initial_ms);
+        bsp::host::arm_locked(t, t.initial_ms);
     }
     return NU_SUCCESS;
 }
 
 // Service timers are created stopped; TimerEnable starts them from a full period.
-STATUS TimerCreate(UINT32, UINT32 *timer_id, TIMER_ROUTINE routine, UINT32,
-                   UINT32 initial_time, UINT32 period, UINT32) {
-    if (timer_id == nullptr || routine == nullptr ||
-        bsp::sim::fault_hit(bsp::sim::FaultOp::TimerCreate)) {
+STATUS TimerCreate(UINT32, UINT32 *timer_id, TIMER_ROUTINE routine, UINT32, UINT32 initial_time,
+                   UINT32 period, UINT32) {
+    if (timer_id == nullptr || routine == nullptr || refused(ServiceCall::TimerCreate)) {
         return -1;
     }
     std::lock_guard lock(svc().mutex);
     UINT32 id = svc().next_svc_id++;
     // Service timer keys live above every OS control-block address of the process.
-    bsp::sim::Timer &t = svc().timers[~uintptr_t{0} - id];
+    bsp::host::Timer &t = svc().timers[~uintptr_t{0} - id];
     t = {};
     t.svc_routine = routine;
     t.id = id;
@@ -292,8 +295,8 @@ STATUS TimerEnable(UINT32 timer_id) {
         return -1;
     }
     it->second.due_ms = 0;
-    bsp::sim::arm_locked(it->second, it->second.period_ms ? it->second.period_ms
-                                                           : it->second.initial_ms);
+    bsp::host::arm_locked(it->second,
+                          it->second.period_ms ? it->second.period_ms : it->second.initial_ms);
     return NU_SUCCESS;
 }
 
@@ -308,7 +311,7 @@ STATUS TimerDisable(UINT32 timer_id) {
 }
 
 UNSIGNED OS_Retrieve_Clock(void) {
-    return static_cast<UNSIGNED>(bsp::sim::clock_ms() / bsp::sim::kTickMs);
+    return static_cast<UNSIGNED>(bsp::host::clock_ms() / bsp::host::kTickMs);
 }
 
 }  // extern "C"

@@ -8,12 +8,11 @@
 #include <mutex>
 #include <string>
 
-#include "bsp_sim/clock.h"
-#include "bsp_sim/fault.h"
-#include "bsp_sim/os.h"
-#include "bsp_sim/unit.h"
+#include "bsp_host/clock.h"
+#include "bsp_host/os.h"
+#include "bsp_host/refusal.h"
 
-namespace bsp::sim {
+namespace bsp::host {
 
 namespace {
 
@@ -50,14 +49,16 @@ void wake_and_forget_all() {
     table().sems.clear();
 }
 
-const ResetHook reset_semaphores{wake_and_forget_all, kCorePhase};
-
 constexpr STATUS kFailure = -1;
 constexpr STATUS kTimeout = -50;
 constexpr STATUS kUnavailable = -26;
 constexpr STATUS kDeleted = -31;
 
 }  // namespace
+
+void reset_semaphores() {
+    wake_and_forget_all();
+}
 
 std::vector<SemaphoreInfo> semaphores() {
     std::lock_guard lock(table().mutex);
@@ -78,18 +79,19 @@ std::vector<SemaphoreInfo> held_semaphores() {
     return out;
 }
 
-}  // namespace bsp::sim
+}  // namespace bsp::host
 
-using bsp::sim::table;
+using bsp::host::refused;
+using bsp::host::ServiceCall;
+using bsp::host::table;
 
 extern "C" {
 
-STATUS OS_Create_Semaphore(NU_SEMAPHORE *semaphore, CHAR *name, UNSIGNED initial_count,
-                           OPTION) {
-    if (semaphore == nullptr || bsp::sim::fault_hit(bsp::sim::FaultOp::SemCreate)) {
-        return bsp::sim::kFailure;
+STATUS OS_Create_Semaphore(NU_SEMAPHORE *semaphore, CHAR *name, UNSIGNED initial_count, OPTION) {
+    if (semaphore == nullptr || refused(ServiceCall::SemCreate)) {
+        return bsp::host::kFailure;
     }
-    auto sem = std::make_shared<bsp::sim::Semaphore>();
+    auto sem = std::make_shared<bsp::host::Semaphore>();
     sem->name = name ? name : "";
     sem->count = sem->initial = static_cast<int>(initial_count);
     std::lock_guard lock(table().mutex);
@@ -98,16 +100,16 @@ STATUS OS_Create_Semaphore(NU_SEMAPHORE *semaphore, CHAR *name, UNSIGNED initial
 }
 
 STATUS OS_Obtain_Semaphore(NU_SEMAPHORE *semaphore, UNSIGNED suspend) {
-    if (bsp::sim::fault_hit(bsp::sim::FaultOp::SemObtain)) {
-        return bsp::sim::kFailure;
+    if (refused(ServiceCall::SemObtain)) {
+        return bsp::host::kFailure;
     }
     std::unique_lock lock(table().mutex);
-    auto sem = bsp::sim::find(semaphore);
+    auto sem = bsp::host::find(semaphore);
     if (!sem) {
-        return bsp::sim::kFailure;
+        return bsp::host::kFailure;
     }
     if (sem->count == 0 && suspend == NU_NO_SUSPEND) {
-        return bsp::sim::kUnavailable;
+        return bsp::host::kUnavailable;
     }
     ++sem->waiters;
     auto ready = [&] { return sem->count > 0 || sem->deleted; };
@@ -115,28 +117,28 @@ STATUS OS_Obtain_Semaphore(NU_SEMAPHORE *semaphore, UNSIGNED suspend) {
     if (suspend == NU_SUSPEND) {
         sem->cv.wait(lock, ready);
     } else {
-        auto limit = std::chrono::milliseconds(uint64_t{suspend} * bsp::sim::kTickMs);
+        auto limit = std::chrono::milliseconds(uint64_t{suspend} * bsp::host::kTickMs);
         got = sem->cv.wait_for(lock, limit, ready);
     }
     --sem->waiters;
     if (sem->deleted) {
-        return bsp::sim::kDeleted;
+        return bsp::host::kDeleted;
     }
     if (!got) {
-        return bsp::sim::kTimeout;
+        return bsp::host::kTimeout;
     }
     --sem->count;
     return NU_SUCCESS;
 }
 
 STATUS OS_Release_Semaphore(NU_SEMAPHORE *semaphore) {
-    if (bsp::sim::fault_hit(bsp::sim::FaultOp::SemRelease)) {
-        return bsp::sim::kFailure;
+    if (refused(ServiceCall::SemRelease)) {
+        return bsp::host::kFailure;
     }
     std::lock_guard lock(table().mutex);
-    auto sem = bsp::sim::find(semaphore);
+    auto sem = bsp::host::find(semaphore);
     if (!sem) {
-        return bsp::sim::kFailure;
+        return bsp::host::kFailure;
     }
     ++sem->count;
     sem->cv.notify_one();
@@ -144,13 +146,13 @@ STATUS OS_Release_Semaphore(NU_SEMAPHORE *semaphore) {
 }
 
 STATUS OS_Delete_Semaphore(NU_SEMAPHORE *semaphore) {
-    if (bsp::sim::fault_hit(bsp::sim::FaultOp::SemDelete)) {
-        return bsp::sim::kFailure;
+    if (refused(ServiceCall::SemDelete)) {
+        return bsp::host::kFailure;
     }
     std::lock_guard lock(table().mutex);
-    auto sem = bsp::sim::find(semaphore);
+    auto sem = bsp::host::find(semaphore);
     if (!sem) {
-        return bsp::sim::kFailure;
+        return bsp::host::kFailure;
     }
     sem->deleted = true;
     sem->cv.notify_all();
