@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""Boots the guest image on the emulated board, once with both EEPROMs and once with only the
+driver-bound one, counts the guest's check lines and checks the backing files after
+power-off. Ends with "N passed, M failed"; exits non-zero on a failure or an unfinished guest.
+Usage: boot_and_check.py DIR (holding vmlinuz, board.dtb, initrd.gz)."""
+import os
+import subprocess
+import sys
+import time
+
+EEPROM_SIZE = 0x4000
+FLASH_SIZE = 2 << 20
+BOOT_LIMIT_S = 240
+
+passed = failed = 0
+
+
+def check(ok, what):
+    global passed, failed
+    passed, failed = passed + bool(ok), failed + (not ok)
+    print(("PASS" if ok else "FAIL") + ": host: " + what, flush=True)
+
+
+def pattern(salt):
+    return bytes((i * salt + 3) & 0xFF for i in range(EEPROM_SIZE))
+
+
+def fill(n, seed):
+    return bytes((i * 31 + seed) & 0xFF for i in range(n))
+
+
+def boot(name, checks, eeproms):
+    """One power cycle; returns the console text. `eeproms` maps address to backing file."""
+    console = f"{name}.console"
+    open(console, "wb").close()
+    cmd = ["qemu-system-arm", "-M", "sabrelite", "-smp", "1", "-m", "512M", "-no-reboot",
+           "-kernel", "vmlinuz", "-dtb", "board.dtb", "-initrd", "initrd.gz",
+           "-append", f"console=ttymxc1,115200 rdinit=/init loglevel=4 checks={checks}",
+           "-display", "none", "-monitor", "none", "-serial", "null",
+           "-serial", f"file:{console}", "-nic", "user",
+           "-drive", "if=mtd,format=raw,file=flash.bin"]
+    for addr, path in eeproms.items():
+        cmd += ["-drive", f"if=none,id=ee{addr:x},format=raw,file={path}",
+                "-device", f"at24c-eeprom,bus=i2c-bus.1,address={addr:#x},rom-size={EEPROM_SIZE},"
+                f"drive=ee{addr:x}"]
+    start = time.monotonic()
+    try:
+        subprocess.run(cmd, stdin=subprocess.DEVNULL, timeout=BOOT_LIMIT_S, check=False,
+                       stdout=open(f"{name}.qemu", "wb"), stderr=subprocess.STDOUT)
+    except subprocess.TimeoutExpired:
+        pass
+    text = open(console, errors="replace").read()
+    print(f"== boot {name}: {time.monotonic() - start:.1f} s", flush=True)
+    return text
+
+
+def count_guest_lines(name, text):
+    global passed, failed
+    for line in text.splitlines():
+        if line.startswith(("PASS:", "FAIL:", "RATE:", "  ", "==", "group ")):
+            print(line)
+        passed += line.startswith("PASS:")
+        failed += line.startswith("FAIL:")
+    check("GUEST-DONE" in text, f"the guest of boot {name} finished its checks")
+
+
+def directory(image, at, id_len, field_len, first_entry, read_len):
+    """Decodes one directory of the EEPROM layout (header or area header): a zero marker, a
+    size field, entries (id, size, place), a zero terminator, a byte-sum check byte."""
+    b = image[at:at + read_len]
+    entries, off = {}, first_entry
+    while off + id_len <= read_len and int.from_bytes(b[off:off + id_len], "big") != 0:
+        f = off + id_len
+        entries[int.from_bytes(b[off:f], "big")] = (
+            int.from_bytes(b[f:f + field_len], "big"),
+            int.from_bytes(b[f + field_len:f + 2 * field_len], "big"))
+        off = f + 2 * field_len
+    end = off + id_len
+    sound = (int.from_bytes(b[:id_len], "big") == 0 and end < read_len
+             and sum(b[:end]) & 0xFF == b[end])
+    return sound, int.from_bytes(b[id_len:id_len + field_len], "big"), entries, end + 1
+
+
+def check_layout(image):
+    """The chip after e2prom_reset, e2prom_init, area 3 of 1 KiB and item 0x1234 of 20 bytes."""
+    sound, space, areas, header_end = directory(image, 0, 1, 4, 5, 64)
+    check(sound and space == 0x3E00 and areas == {3: (0x400, 0x40)},
+          "EEPROM header: marker, space 0x3E00, area 3 at 0x40 of 0x400, check byte")
+    sound, size, items, area_end = directory(image, 0x40, 2, 2, 4, 256)
+    check(sound and size == 0x400 and items == {0x1234: (21, 0x100)},
+          "area header: marker, size 0x400, item 0x1234 of 20+1 bytes at 0x100, check byte")
+    item = image[0x140:0x155]
+    check(item[:20] == fill(20, 0x40) and sum(item[:20]) & 0xFF == item[20],
+          "item 0x1234: its bytes and their check byte")
+    written = set(range(header_end)) | set(range(0x40, 0x40 + area_end)) | set(range(0x140, 0x155))
+    check(all(image[i] == 0xFF for i in range(EEPROM_SIZE) if i not in written),
+          "every other byte is erased (0xFF) by e2prom_reset")
+
+
+def expect_bytes(image, base, changes, what):
+    want = bytearray(base)
+    for at, data in changes:
+        want[at:at + len(data)] = data
+    check(image == bytes(want), what)
+
+
+def main():
+    os.chdir(sys.argv[1])
+    for name, data in (("ee57.bin", pattern(7)), ("ee53.bin", pattern(13)),
+                       ("ee53-alone.bin", pattern(13)), ("flash.bin", b"\xff" * FLASH_SIZE)):
+        open(name, "wb").write(data)
+    text = boot("main", "eeprom,i2c,flash,db-first,db-second",
+                {0x57: "ee57.bin", 0x53: "ee53.bin"})
+    count_guest_lines("main", text)
+    check_layout(open("ee57.bin", "rb").read())
+    expect_bytes(open("ee53.bin", "rb").read(), pattern(13),
+                 [(0x100, fill(32, 0x11)), (0x40, b"\x77")],
+                 "0x53 after power-off: the forced block and register writes, nothing else")
+    first = bytearray(fill(1000, 0x21))
+    first[0] &= 0x0F
+    expect_bytes(open("flash.bin", "rb").read(), b"\xff" * FLASH_SIZE,
+                 [(0x3000, first), (0x100000, fill(65536, 0x44)), (0x110000, fill(65536, 0x44))],
+                 "flash after power-off: the round trip, the cleared bits, the two 64 KiB writes")
+    text = boot("sysfs", "eeprom-sysfs", {0x53: "ee53-alone.bin"})
+    count_guest_lines("sysfs", text)
+    expect_bytes(open("ee53-alone.bin", "rb").read(), pattern(13), [(0x0FE2, fill(100, 0x5A))],
+                 "0x53 after power-off: the 100 bytes written through the driver's file")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
