@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "bsp_host/clock.h"
+#include "bsp_host/immortal.h"
 #include "bsp_host/log.h"
 
 // The module indices the library reads; each selects one module's settings.
@@ -36,8 +37,7 @@ struct Log {
 };
 
 Log &log() {
-    static Log *l = new Log;
-    return *l;
+    return immortal<Log>();
 }
 
 void record(uint32_t module, uint32_t level, const char *format, va_list args) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bsp_host/clock.h"
+#include "bsp_host/immortal.h"
 #include "bsp_host/os.h"
 #include "bsp_host/refusal.h"
 
@@ -31,8 +32,7 @@ struct Table {
 };
 
 Table &table() {
-    static Table *t = new Table;
-    return *t;
+    return immortal<Table>();
 }
 
 std::shared_ptr<Semaphore> find(const NU_SEMAPHORE *block) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "bsp_host/immortal.h"
 #include "bsp_host/os.h"
 #include "bsp_host/refusal.h"
 
@@ -28,8 +29,7 @@ struct Tasks {
 };
 
 Tasks &tasks() {
-    static Tasks *t = new Tasks;
-    return *t;
+    return immortal<Tasks>();
 }
 
 thread_local bool t_in_task = false;

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "bsp_host/clock.h"
+#include "bsp_host/immortal.h"
 #include "bsp_host/refusal.h"
 
 namespace bsp::host {
@@ -47,8 +48,7 @@ struct Service {
 };
 
 Service &svc() {
-    static Service *s = new Service;
-    return *s;
+    return immortal<Service>();
 }
 
 thread_local bool t_in_timer = false;

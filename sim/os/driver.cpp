@@ -1,6 +1,7 @@
 // OS_Init_Driver: device windows from registered backends, and interrupt lines whose entry
 // runs in an interrupt thread while the line is unmasked.
 #include "bsp_sim/driver.h"
+#include "immortal.h"
 
 #include <fcntl.h>
 
@@ -25,8 +26,7 @@ struct Drivers {
 };
 
 Drivers &drivers() {
-    static Drivers *d = new Drivers;
-    return *d;
+    return immortal<Drivers>();
 }
 
 void reset_drivers() {

@@ -12,6 +12,7 @@
 
 #include "bsp_sim/unit.h"
 #include "devices/interpose.h"
+#include "immortal.h"
 
 namespace bsp::sim {
 
@@ -23,8 +24,7 @@ struct Hooks {
 };
 
 Hooks &hooks() {
-    static Hooks *h = new Hooks;  // never destroyed: hooks may run during exit
-    return *h;
+    return immortal<Hooks>();
 }
 
 }  // namespace
