@@ -1,4 +1,4 @@
-// The EEPROM fixture (in a *_test.cpp file so that the test executable links it).
+// The EEPROM fixture: the definitions behind e2prom_fixture.h.
 #include "e2prom_fixture.h"
 
 namespace bsp::test {

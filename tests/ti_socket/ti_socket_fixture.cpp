@@ -1,4 +1,4 @@
-// Support of the TCP frame socket tests (compiled with them; holds no test case).
+// Support of the TCP frame socket tests: the definitions behind ti_socket_fixture.h.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>

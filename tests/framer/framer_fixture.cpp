@@ -1,4 +1,4 @@
-// Support of the framer tests (compiled with them; holds no test case).
+// Support of the framer tests: the definitions behind framer_fixture.h.
 #include <bsp_sim/sim.h>
 
 #include <cstdlib>
