@@ -15,7 +15,9 @@
 
 namespace {
 
-void take_message(UINT8 *msg) { std::free(msg); }
+void take_message(UINT8 *msg) {
+    std::free(msg);
+}
 
 // Waits (briefly) until the receive task has read everything sent so far.
 void let_task_read(uint64_t sent) {

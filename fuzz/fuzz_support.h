@@ -12,7 +12,7 @@ void fresh_unit();
 
 // Reads fuzz input as a sequence of small values.
 class Input {
-public:
+  public:
     Input(const uint8_t *data, size_t size) : data_(data), size_(size) {}
     bool empty() const { return pos_ >= size_; }
     uint8_t byte() { return empty() ? 0 : data_[pos_++]; }
@@ -21,7 +21,7 @@ public:
     size_t take(uint8_t *out, size_t max);
     size_t remaining() const { return size_ - pos_; }
 
-private:
+  private:
     const uint8_t *data_;
     size_t size_;
     size_t pos_ = 0;

@@ -28,7 +28,8 @@ void load_registers(bsp::fuzz::Input &in) {
 // Runs an output function into an exact-size heap buffer (ASan catches any overrun).
 template <typename F>
 void bounded(int length, F produce) {
-    std::vector<char> *buf = length > 0 ? new std::vector<char>(static_cast<size_t>(length)) : nullptr;
+    std::vector<char> *buf =
+        length > 0 ? new std::vector<char>(static_cast<size_t>(length)) : nullptr;
     produce(length, buf ? buf->data() : nullptr);
     if (buf && std::memchr(buf->data(), '\0', buf->size()) == nullptr) {
         std::abort();  // the text must end inside the buffer

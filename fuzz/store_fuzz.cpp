@@ -22,10 +22,9 @@ constexpr uintptr_t kRegionAddress = 0x32000000;
 constexpr uint32_t kRegionSize = 2048;
 
 uint8_t *region() {
-    static auto *r = static_cast<uint8_t *>(::mmap(reinterpret_cast<void *>(kRegionAddress),
-                                                   kRegionSize, PROT_READ | PROT_WRITE,
-                                                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE,
-                                                   -1, 0));
+    static auto *r = static_cast<uint8_t *>(
+        ::mmap(reinterpret_cast<void *>(kRegionAddress), kRegionSize, PROT_READ | PROT_WRITE,
+               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0));
     if (reinterpret_cast<uintptr_t>(r) != kRegionAddress) {
         std::abort();
     }
@@ -39,18 +38,18 @@ void run_operations(UINT32 id, bsp::fuzz::Input &in) {
         UINT8 key[4] = {0, 0, 0, static_cast<UINT8>(in.byte() & 7)};
         uint32_t size = in.byte();
         switch (op % 4) {
-        case 0:
-            st_put_obj(id, key, data, size);
-            break;
-        case 1:
-            st_set_obj(id, key, data, size);
-            break;
-        case 2:
-            st_get_obj(id, key, data, size);
-            break;
-        default:
-            st_del_obj(id, key);
-            break;
+            case 0:
+                st_put_obj(id, key, data, size);
+                break;
+            case 1:
+                st_set_obj(id, key, data, size);
+                break;
+            case 2:
+                st_get_obj(id, key, data, size);
+                break;
+            default:
+                st_del_obj(id, key);
+                break;
         }
     }
 }

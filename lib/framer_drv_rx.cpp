@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/task_handover.h"
 #include "common/immortal.h"
+#include "common/task_handover.h"
 #include "common/wake_fd.h"
 #include "framer_drv_internal.h"
 
@@ -239,11 +239,17 @@ void task_finished(FRAMER *f) {
 
 }  // namespace
 
-void start_task_handshake(FRAMER *f) { handover.post(f); }
+void start_task_handshake(FRAMER *f) {
+    handover.post(f);
+}
 
-void cancel_task_handshake() { handover.cancel(); }
+void cancel_task_handshake() {
+    handover.cancel();
+}
 
-void wait_task_started() { handover.wait_taken(); }
+void wait_task_started() {
+    handover.wait_taken();
+}
 
 void rx_reset() {
     std::lock_guard lock(state_mutex());

@@ -134,11 +134,17 @@ void task_finished(FRAMER *f) {
 
 }  // namespace
 
-void start_task_handshake(FRAMER *f) { handover.post(f); }
+void start_task_handshake(FRAMER *f) {
+    handover.post(f);
+}
 
-void wait_task_started() { handover.wait_taken(); }
+void wait_task_started() {
+    handover.wait_taken();
+}
 
-void cancel_task_handshake() { handover.cancel(); }
+void cancel_task_handshake() {
+    handover.cancel();
+}
 
 void framer_hisr_rx_handler(UNSIGNED, void *) {
     UINT8 *buffer = nullptr;

@@ -116,8 +116,7 @@ typedef void (*OS_TASK_ENTRY)(UNSIGNED argc, void *argv);
  * with the caller (the library passes argc 0 and no argv).
  * @return 0 when created.
  */
-STATUS OS_Create_Task(NU_TASK *task, CHAR *name, OS_TASK_ENTRY entry, UNSIGNED argc,
-                      void *argv);
+STATUS OS_Create_Task(NU_TASK *task, CHAR *name, OS_TASK_ENTRY entry, UNSIGNED argc, void *argv);
 
 /* ---- OS timers, in ticks of 10 ms; routines run in timer context ---- */
 

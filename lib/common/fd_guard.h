@@ -7,7 +7,7 @@
 namespace bsp {
 
 class FdGuard {
-public:
+  public:
     explicit FdGuard(int fd = -1) : fd_(fd) {}
     ~FdGuard() { reset(); }
     FdGuard(const FdGuard &) = delete;
@@ -31,7 +31,7 @@ public:
         return rc;
     }
 
-private:
+  private:
     int fd_;
 };
 

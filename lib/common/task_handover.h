@@ -12,7 +12,7 @@ namespace bsp {
 
 template <typename Block>
 class TaskHandover {
-public:
+  public:
     constexpr TaskHandover(std::mutex &(*mutex)(), std::condition_variable &(*cv)())
         : mutex_(mutex), cv_(cv) {}
 
@@ -34,7 +34,7 @@ public:
         return block;
     }
 
-private:
+  private:
     std::mutex &(*mutex_)();
     std::condition_variable &(*cv_)();
     Block *pending_ = nullptr;

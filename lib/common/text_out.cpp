@@ -34,6 +34,8 @@ void TextOut::printf(const char *format, ...) {
     va_end(args);
 }
 
-void TextOut::puts(const char *text) { printf("%s", text); }
+void TextOut::puts(const char *text) {
+    printf("%s", text);
+}
 
 }  // namespace bsp

@@ -9,7 +9,7 @@
 namespace bsp {
 
 class TextOut {
-public:
+  public:
     // `buf` may be null only when `cap` is 0.
     TextOut(char *buf, size_t cap);
 
@@ -18,11 +18,11 @@ public:
     void vprintf(const char *format, va_list args);
     void puts(const char *text);
 
-    size_t length() const { return len_; }    // characters stored, without the terminator
+    size_t length() const { return len_; }  // characters stored, without the terminator
     bool truncated() const { return truncated_; }
     size_t room() const { return cap_ > len_ + 1 ? cap_ - len_ - 1 : 0; }
 
-private:
+  private:
     char *buf_;
     size_t cap_;
     size_t len_ = 0;

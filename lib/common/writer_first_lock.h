@@ -10,7 +10,7 @@
 namespace bsp {
 
 class WriterFirstLock {
-public:
+  public:
     WriterFirstLock() {
         pthread_rwlockattr_t attr;
         pthread_rwlockattr_init(&attr);
@@ -27,7 +27,7 @@ public:
     void lock_shared() { pthread_rwlock_rdlock(&lock_); }
     void unlock_shared() { pthread_rwlock_unlock(&lock_); }
 
-private:
+  private:
     pthread_rwlock_t lock_;
 };
 

@@ -202,7 +202,9 @@ int __openat64_2(int dirfd, const char *path, int flags) {
     return do_openat(dirfd, path, flags | O_LARGEFILE, 0, __builtin_return_address(0));
 }
 
-ssize_t read(int fd, void *buf, size_t count) { return do_read(fd, buf, count); }
+ssize_t read(int fd, void *buf, size_t count) {
+    return do_read(fd, buf, count);
+}
 
 ssize_t __read_chk(int fd, void *buf, size_t count, size_t buflen) {
     if (count > buflen) {

@@ -26,7 +26,8 @@ extern "C" void bsp_sim_start(const char *state_dir) {
     const char *console = std::getenv("BSP_SIM_CONSOLE");
     if (console != nullptr && *console != '\0') {
         if (bsp_sim_console_start == nullptr) {
-            std::fprintf(stderr, "bsp_sim: BSP_SIM_CONSOLE is set but this program has no console\n");
+            std::fprintf(stderr,
+                         "bsp_sim: BSP_SIM_CONSOLE is set but this program has no console\n");
             std::exit(2);
         }
         if (bsp_sim_console_start(console) != 0) {

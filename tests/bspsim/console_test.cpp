@@ -79,12 +79,11 @@ class ConsoleTest : public ShellTest {
     }
     // A unit serving its console, started as a person does from another terminal.
     void serve(const std::string &extra = "") {
-        std::string cmd = "exec " + std::string(BSP_EMULATOR) + " " + BSPSIM_EXE + " " +
-                          state() + extra + " --serve " + sock_ + " >" + dir_ + "/unit.out 2>&1";
+        std::string cmd = "exec " + std::string(BSP_EMULATOR) + " " + BSPSIM_EXE + " " + state() +
+                          extra + " --serve " + sock_ + " >" + dir_ + "/unit.out 2>&1";
         const char *argv[] = {"/bin/sh", "-c", cmd.c_str(), nullptr};
-        ASSERT_EQ(posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char **>(argv),
-                              environ),
-                  0);
+        ASSERT_EQ(
+            posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char **>(argv), environ), 0);
         for (int i = 0; i < 1000 && !Client(sock_).connected(); ++i) {
             std::this_thread::sleep_for(10ms);
         }

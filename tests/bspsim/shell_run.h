@@ -36,7 +36,9 @@ inline ShellRun bspsim_with_env(const std::string &env, const std::string &args)
     return r;
 }
 
-inline ShellRun bspsim(const std::string &args) { return bspsim_with_env("", args); }
+inline ShellRun bspsim(const std::string &args) {
+    return bspsim_with_env("", args);
+}
 
 class ShellTest : public ::testing::Test {
   protected:

@@ -94,7 +94,8 @@ TEST_F(ShellTest, CommentsQuotesAndQuitEndLinesAsInAShell) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "one\ntwo # words x#y\n");
     std::string script = dir_ + "/script.txt";
-    std::ofstream(script) << "# a comment\necho one\n\necho two words  # said twice\nexit\necho x\n";
+    std::ofstream(script)
+        << "# a comment\necho one\n\necho two words  # said twice\nexit\necho x\n";
     r = bspsim(state() + " " + script);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "one\ntwo words\n");
@@ -210,7 +211,8 @@ class TerminalShell {
             screen_.append(buf, static_cast<size_t>(n > 0 ? n : 0));
         }
         size_t at = screen_.find(want, seen_);
-        std::string shown = screen_.substr(seen_, at == std::string::npos ? at : at + want.size() - seen_);
+        std::string shown =
+            screen_.substr(seen_, at == std::string::npos ? at : at + want.size() - seen_);
         seen_ = at == std::string::npos ? screen_.size() : at + want.size();
         return shown;
     }

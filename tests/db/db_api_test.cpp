@@ -58,7 +58,7 @@ TEST_F(DbTest, OpenWithModeWCreatesOrEmptiesAndRPlusKeeps) {
 
 struct ModeCase {
     const char *mode;
-    bool accepted;  // on a stored object
+    bool accepted;      // on a stored object
     bool read = false;  // what the handle then allows
     bool write = false;
 };
@@ -83,16 +83,13 @@ TEST_P(OpenModeTest, ModeStringIsComparedOverTwoCharactersAndRulesReadAndWrite) 
     expect_nothing_open();
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, OpenModeTest,
-                         ::testing::Values(ModeCase{"r", true, true, false},
-                                           ModeCase{"w", true, false, true},
-                                           ModeCase{"r+", true, true, true},
-                                           ModeCase{"w+", true, true, true},
-                                           ModeCase{"r+b", true, true, true},
-                                           ModeCase{"w+x", true, true, true},
-                                           ModeCase{"rb", false}, ModeCase{"wb", false},
-                                           ModeCase{"a", false}, ModeCase{"", false},
-                                           ModeCase{"+", false}, ModeCase{"R", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Modes, OpenModeTest,
+    ::testing::Values(ModeCase{"r", true, true, false}, ModeCase{"w", true, false, true},
+                      ModeCase{"r+", true, true, true}, ModeCase{"w+", true, true, true},
+                      ModeCase{"r+b", true, true, true}, ModeCase{"w+x", true, true, true},
+                      ModeCase{"rb", false}, ModeCase{"wb", false}, ModeCase{"a", false},
+                      ModeCase{"", false}, ModeCase{"+", false}, ModeCase{"R", false}));
 
 TEST_F(DbTest, ReadOpenOfMissingNameFailsAndChangesNothing) {
     auto before = snapshot();

@@ -170,7 +170,6 @@ class DbTest : public StoreTest {
         EXPECT_EQ(DbDelete(0), 0u) << "no object stays open";
         ASSERT_EQ(DbCreate(0, base(), kRegionSize), 0u);
     }
-
 };
 
 }  // namespace bsp::test

@@ -59,10 +59,9 @@ TEST_F(LayoutTest, AreaInitWritesEntryTerminatorCheckAndAreaHeader) {
     EXPECT_EQ(chip(5, 11), (std::vector<uint8_t>{0x01, 0x00, 0x00, 0x03, 0xe8, 0x00, 0x00, 0x00,
                                                  0x40, 0x00, 0x6a}));
     EXPECT_EQ(chip(0x40, 7), (std::vector<uint8_t>{0x00, 0x00, 0x03, 0xe8, 0x00, 0x00, 0xeb}));
-    EXPECT_EQ(writes(), (std::vector<std::string>{
-                            "W 57: 00 05 01 00 00 03 e8 00 00 00 40",
-                            "W 57: 00 05 01 00 00 03 e8 00 00 00 40 00 6a",
-                            "W 57: 00 40 00 00 03 e8 00 00 eb"}));
+    EXPECT_EQ(writes(), (std::vector<std::string>{"W 57: 00 05 01 00 00 03 e8 00 00 00 40",
+                                                  "W 57: 00 05 01 00 00 03 e8 00 00 00 40 00 6a",
+                                                  "W 57: 00 40 00 00 03 e8 00 00 eb"}));
     EXPECT_EQ(e2prom_area_init(2, 100), 0);
     EXPECT_EQ(chip(14, 9), (std::vector<uint8_t>{0x02, 0, 0, 0, 100, 0x00, 0x00, 0x04, 0x28}));
     UINT16 size = 0;
@@ -139,8 +138,7 @@ TEST_F(LayoutTest, RewriteWithTheSameSizeOverwritesInPlace) {
     make_item();
     uint8_t other[] = {'w', 'o', 'r', 'l', 'd'};
     EXPECT_EQ(e2prom_data_write(1, 7, 5, other), 0);
-    EXPECT_EQ(writes(),
-              (std::vector<std::string>{"W 57: 01 40 77 6f 72 6c 64", "W 57: 01 45 28"}));
+    EXPECT_EQ(writes(), (std::vector<std::string>{"W 57: 01 40 77 6f 72 6c 64", "W 57: 01 45 28"}));
     uint8_t four[4] = {};
     EXPECT_EQ(e2prom_data_write(1, 7, 4, four), -15);
 }

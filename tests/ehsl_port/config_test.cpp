@@ -112,8 +112,9 @@ TEST_F(PortTest, AutodetectWithAutonegOffAsksForAutomaticMasterWhenItDiffers) {
     ASSERT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_AUTODETECT), 0);
     EXPECT_EQ(driver_writes(), (Texts{"mdio_write(0,4,0x0141)=0", "mdio_write(0,9,0x0200)=0",
                                       "speed_set(3,0)=0", "master_set(3,3)=0"}));
-    EXPECT_TRUE(bsp::test::port_logged("1:[KVU7A] EHSL_PORT_E:(3) ehsl_port_config_set: "
-                                       "autodetect not allowed when autoneg is off\n"));
+    EXPECT_TRUE(
+        bsp::test::port_logged("1:[KVU7A] EHSL_PORT_E:(3) ehsl_port_config_set: "
+                               "autodetect not allowed when autoneg is off\n"));
 }
 
 TEST_F(PortTest, ForcedSequenceStopsAtTheFirstFailure) {

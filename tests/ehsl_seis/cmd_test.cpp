@@ -73,10 +73,10 @@ TEST_F(SeisCmd, RawRegisters) {
             kRawHeader +
             " 3  0x00000005  0x0000000f       0x00000000        0x00000004        0x0000000b\n"
             " 2  0x00000020  0x00000006       0x00000000        0x00000006        0x0000000b\n");
-    EXPECT_THAT(accessed(), ::testing::ElementsAre(
-                                0x30100u, 0x30120u, 0x30124u, 0x30128u, 0x3012cu, 0x32000u,
-                                0x32010u, 0x32014u, 0x32018u, 0x32020u, 0x32100u, 0x32110u,
-                                0x32114u, 0x32118u, 0x32120u));
+    EXPECT_THAT(accessed(),
+                ::testing::ElementsAre(0x30100u, 0x30120u, 0x30124u, 0x30128u, 0x3012cu, 0x32000u,
+                                       0x32010u, 0x32014u, 0x32018u, 0x32020u, 0x32100u, 0x32110u,
+                                       0x32114u, 0x32118u, 0x32120u));
 }
 
 struct OptionCase {

@@ -23,7 +23,7 @@ using bsp::sim::FaultOp;
 
 // A register device: ioctl 0x42 stores the argument's int; reads return it as text.
 class RegisterFile : public bsp::sim::OpenFile {
-public:
+  public:
     RegisterFile(int fd, std::vector<std::string> *events) : OpenFile(fd), events_(events) {}
     ssize_t read(void *buf, size_t count) override {
         std::string text = std::to_string(value_);
@@ -44,13 +44,13 @@ public:
     }
     void closing() override { events_->push_back("closed"); }
 
-private:
+  private:
     std::vector<std::string> *events_;
     int value_ = 0;
 };
 
 class RegisterDevice : public bsp::sim::Device {
-public:
+  public:
     std::shared_ptr<bsp::sim::OpenFile> open(int) override {
         return std::make_shared<RegisterFile>(bsp::sim::reserve_fd(), &events);
     }
@@ -58,7 +58,7 @@ public:
 };
 
 class DevicesTest : public bsp::test::SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         dev_ = std::make_shared<RegisterDevice>();
@@ -130,7 +130,7 @@ TEST_F(DevicesTest, FaultsHitTheNamedCallOnTheNamedPath) {
 
 TEST_F(DevicesTest, MemfdBackedFileReadsWritesAndSeeksNatively) {
     class Image : public bsp::sim::Device {
-    public:
+      public:
         std::shared_ptr<bsp::sim::OpenFile> open(int) override {
             int fd = bsp::sim::make_memfd("image", 32);
             return std::make_shared<bsp::sim::OpenFile>(fd);

@@ -31,11 +31,21 @@ void call_any(int worker, uint32_t seq) {
             }
             break;
         }
-        case 1: FlashRead(0, buf, sizeof buf); break;
-        case 2: pci_send(buf, 1 + seq % 64, 1); break;
-        case 3: FramerWrite(buf, 1 + seq % 64); break;
-        case 4: ti_socket_write(reinterpret_cast<char *>(buf), 1 + seq % 64); break;
-        default: DpdpSend(buf, 1 + seq % 64); break;
+        case 1:
+            FlashRead(0, buf, sizeof buf);
+            break;
+        case 2:
+            pci_send(buf, 1 + seq % 64, 1);
+            break;
+        case 3:
+            FramerWrite(buf, 1 + seq % 64);
+            break;
+        case 4:
+            ti_socket_write(reinterpret_cast<char *>(buf), 1 + seq % 64);
+            break;
+        default:
+            DpdpSend(buf, 1 + seq % 64);
+            break;
     }
 }
 

@@ -14,8 +14,7 @@ void StressTest::run_workers(std::chrono::milliseconds duration) {
     for (int w = 0; w < kWorkers; ++w) {
         workers.emplace_back([this, w, end] {
             for (uint32_t seq = 0; std::chrono::steady_clock::now() < end; ++seq) {
-                hammer(w, static_cast<int>((seq + static_cast<uint32_t>(w) * 3) % kFamilies),
-                       seq);
+                hammer(w, static_cast<int>((seq + static_cast<uint32_t>(w) * 3) % kFamilies), seq);
             }
         });
     }

@@ -91,7 +91,8 @@ void hammer_e2prom(int worker, uint32_t seq, uint32_t *last_seq) {
     auto address = static_cast<UINT16>(kE2promBase + worker * kE2promBytes);
     std::vector<uint8_t> bytes = own_bytes(worker, seq, kE2promBytes);
     if (seq % 4 == 0) {
-        ASSERT_EQ(e2prom_write(address, bytes.data(), kE2promBytes), static_cast<INT>(kE2promBytes));
+        ASSERT_EQ(e2prom_write(address, bytes.data(), kE2promBytes),
+                  static_cast<INT>(kE2promBytes));
         *last_seq = seq;
     }
     std::vector<uint8_t> back(kE2promBytes);
@@ -129,7 +130,7 @@ void hammer_i2c(uint32_t seq) {
     UINT16 v = 0;
     EXPECT_EQ(i2c_read_sfp_phy(0, static_cast<UINT8>(seq % 4), &v), 0);
     EXPECT_EQ(i2c_read_buf(9, 0x50, 0, 1, buf, sizeof buf, 0), -1);  // no such bus
-    EXPECT_LT(i2c_read_buf(1, 0x33, 0, 1, buf, sizeof buf, 0), 0);  // no such chip
+    EXPECT_LT(i2c_read_buf(1, 0x33, 0, 1, buf, sizeof buf, 0), 0);   // no such chip
     EXPECT_EQ(i2c_read_sfp_phy(0, 1, nullptr), -EFAULT);
 }
 
@@ -213,8 +214,8 @@ void hammer_seis(uint32_t seq) {
     char *argv[] = {cmd.data(), arg.data()};
     int argc = arg.empty() ? 1 : 2;
     std::vector<char> res(seq % 700, '\x7f');
-    EXPECT_EQ(seis_cmd(argc, argv, static_cast<int>(res.size()), res.empty() ? nullptr : res.data()),
-              0);
+    EXPECT_EQ(
+        seis_cmd(argc, argv, static_cast<int>(res.size()), res.empty() ? nullptr : res.data()), 0);
     if (!res.empty()) {
         EXPECT_NE(std::memchr(res.data(), 0, res.size()), nullptr);
     }
@@ -234,8 +235,8 @@ std::vector<uint8_t> own_bytes(int worker, uint32_t seq, size_t size) {
 std::vector<uint8_t> shared_record(int worker, uint32_t seq) {
     size_t payload = 8 + seq % 100;
     std::vector<uint8_t> out = {static_cast<uint8_t>(1 + worker), static_cast<uint8_t>(seq),
-                                static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq >> 16),
-                                static_cast<uint8_t>(seq >> 24), static_cast<uint8_t>(payload)};
+                                static_cast<uint8_t>(seq >> 8),   static_cast<uint8_t>(seq >> 16),
+                                static_cast<uint8_t>(seq >> 24),  static_cast<uint8_t>(payload)};
     std::vector<uint8_t> body = own_bytes(worker, seq, payload);
     out.insert(out.end(), body.begin(), body.end());
     out.push_back(sum_of(out.data(), out.size()));
@@ -247,7 +248,8 @@ bool consistent_record(const std::vector<uint8_t> &bytes) {
         return false;
     }
     int worker = bytes[0] - 1;
-    uint32_t seq = bytes[1] | bytes[2] << 8 | bytes[3] << 16 | static_cast<uint32_t>(bytes[4]) << 24;
+    uint32_t seq =
+        bytes[1] | bytes[2] << 8 | bytes[3] << 16 | static_cast<uint32_t>(bytes[4]) << 24;
     std::vector<uint8_t> expect = shared_record(worker, seq);
     return bytes.size() >= expect.size() && std::equal(expect.begin(), expect.end(), bytes.begin());
 }
@@ -255,19 +257,45 @@ bool consistent_record(const std::vector<uint8_t> &bytes) {
 void StressTest::hammer(int worker, int family, uint32_t seq) {
     ++stress_counters().calls;
     switch (family) {
-        case 0: hammer_db_own(worker, seq, &last_own_[worker]); break;
-        case 1: hammer_db_shared(worker, seq); break;
-        case 2: hammer_e2prom(worker, seq, &last_e2prom_seq_[worker]); break;
-        case 3: hammer_flash(worker, seq, flash_sectors_, flash_size_, &last_flash_seq_[worker]); break;
-        case 4: hammer_i2c(seq); break;
-        case 5: hammer_pci(seq); break;
-        case 6: hammer_framer(seq); break;
-        case 7: hammer_socket(seq); break;
-        case 8: hammer_dpdp(seq); break;
-        case 9: hammer_port(seq); break;
-        case 10: hammer_ecps(seq); break;
-        case 11: hammer_seis(seq); break;
-        default: ADD_FAILURE() << "no family " << family; break;
+        case 0:
+            hammer_db_own(worker, seq, &last_own_[worker]);
+            break;
+        case 1:
+            hammer_db_shared(worker, seq);
+            break;
+        case 2:
+            hammer_e2prom(worker, seq, &last_e2prom_seq_[worker]);
+            break;
+        case 3:
+            hammer_flash(worker, seq, flash_sectors_, flash_size_, &last_flash_seq_[worker]);
+            break;
+        case 4:
+            hammer_i2c(seq);
+            break;
+        case 5:
+            hammer_pci(seq);
+            break;
+        case 6:
+            hammer_framer(seq);
+            break;
+        case 7:
+            hammer_socket(seq);
+            break;
+        case 8:
+            hammer_dpdp(seq);
+            break;
+        case 9:
+            hammer_port(seq);
+            break;
+        case 10:
+            hammer_ecps(seq);
+            break;
+        case 11:
+            hammer_seis(seq);
+            break;
+        default:
+            ADD_FAILURE() << "no family " << family;
+            break;
     }
 }
 
@@ -284,7 +312,8 @@ void StressTest::check_owned_contents() {
         if (last_e2prom_seq_[w] != UINT32_MAX) {
             std::vector<uint8_t> back(kE2promBytes);
             auto address = static_cast<UINT16>(kE2promBase + w * kE2promBytes);
-            EXPECT_EQ(e2prom_read(address, back.data(), kE2promBytes), static_cast<INT>(kE2promBytes));
+            EXPECT_EQ(e2prom_read(address, back.data(), kE2promBytes),
+                      static_cast<INT>(kE2promBytes));
             EXPECT_EQ(back, own_bytes(w, last_e2prom_seq_[w], kE2promBytes));
         }
     }

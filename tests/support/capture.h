@@ -8,7 +8,7 @@
 namespace bsp::test {
 
 class FdCapture {
-public:
+  public:
     explicit FdCapture(int fd);
     ~FdCapture();
     FdCapture(const FdCapture &) = delete;
@@ -17,19 +17,19 @@ public:
     // Everything written so far (flushes C stdio first); capture goes on.
     std::string text();
 
-private:
+  private:
     int fd_;
     int saved_;
     int file_;
 };
 
 class StdoutCapture : public FdCapture {
-public:
+  public:
     StdoutCapture() : FdCapture(1) {}
 };
 
 class StderrCapture : public FdCapture {
-public:
+  public:
     StderrCapture() : FdCapture(2) {}
 };
 

@@ -6,7 +6,9 @@
 
 namespace bsp::test {
 
-void SimTest::SetUp() { bsp::sim::reset_unit(); }
+void SimTest::SetUp() {
+    bsp::sim::reset_unit();
+}
 
 void SimTest::TearDown() {}
 

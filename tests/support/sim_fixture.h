@@ -13,7 +13,7 @@
 namespace bsp::test {
 
 class SimTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 };

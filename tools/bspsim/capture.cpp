@@ -40,7 +40,9 @@ OutputCapture::OutputCapture() {
     }
 }
 
-OutputCapture::~OutputCapture() { finish(); }
+OutputCapture::~OutputCapture() {
+    finish();
+}
 
 std::string OutputCapture::finish() {
     if (file_ < 0) {

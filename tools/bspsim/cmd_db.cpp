@@ -112,18 +112,20 @@ int cmd_db_create(const Args &args) {
     }
     uint32_t kept = g_regions[db].base == nullptr ? kept_size(db) : 0;
     if (size != 0 && kept != 0 && size != kept) {
-        return fail("database %u keeps a region of %u bytes in the state folder, not %u: "
-                    "db-create %u without a size adopts it with its objects",
-                    db, kept, size, db);
+        return fail(
+            "database %u keeps a region of %u bytes in the state folder, not %u: "
+            "db-create %u without a size adopts it with its objects",
+            db, kept, size, db);
     }
     if (!map_region(db, size)) {
         return 1;
     }
     if (DbCreate(db, region_address(db), g_regions[db].size) != 0) {
-        return fail("DbCreate = 1: database %u is in use with open objects, or its region "
-                    "holds no store that can be adopted (db-wipe %u lays it out anew, "
-                    "losing what it holds)",
-                    db, db);
+        return fail(
+            "DbCreate = 1: database %u is in use with open objects, or its region "
+            "holds no store that can be adopted (db-wipe %u lays it out anew, "
+            "losing what it holds)",
+            db, db);
     }
     std::printf("database %u: region 0x%08x, %u bytes\n", db, region_address(db),
                 g_regions[db].size);
@@ -246,8 +248,8 @@ int print_info_json(UINT32 region) {
     char name[16] = {}, version[16] = {}, address[16] = {};
     unsigned long size = 0, avail = 0;
     if (rc != 0 || row == std::string::npos ||
-        std::sscanf(text.c_str() + row + 1, "%15s %15s %15s %lu %lu", name, version, address,
-                    &size, &avail) != 5) {
+        std::sscanf(text.c_str() + row + 1, "%15s %15s %15s %lu %lu", name, version, address, &size,
+                    &avail) != 5) {
         return 1;
     }
     char region_text[16];

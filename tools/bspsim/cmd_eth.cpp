@@ -79,8 +79,9 @@ int run_cli(const Args &args) {
     }
     const std::string name = kCliCommands[I].name;
     if (name == "supported_speeds" && capability_phase_open()) {
-        return fail("the port map's SyncE capability phase has not ended and the query "
-                    "would wait (run pmap-init and synce-finish, or seis-init)");
+        return fail(
+            "the port map's SyncE capability phase has not ended and the query "
+            "would wait (run pmap-init and synce-finish, or seis-init)");
     }
     return cli_cmd(0, port, const_cast<char *>(name.c_str()), value);
 }
@@ -187,7 +188,9 @@ void print_eth_status_json(const sim::LinkState &s, const sim::LinkPartner &p) {
     JsonObject link;
     link.flag("up", s.up);
     if (s.up) {
-        link.num("speed", s.speed).flag("full_duplex", s.full_duplex).num("tx_pause", s.tx_pause)
+        link.num("speed", s.speed)
+            .flag("full_duplex", s.full_duplex)
+            .num("tx_pause", s.tx_pause)
             .num("rx_pause", s.rx_pause);
         if (s.speed == 1000) {
             link.flag("master", s.master);

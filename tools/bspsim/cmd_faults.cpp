@@ -226,5 +226,4 @@ std::span<const Command> faults_commands() {
     return kCommands;
 }
 
-
 }  // namespace bsp::shell

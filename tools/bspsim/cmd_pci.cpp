@@ -111,10 +111,11 @@ int call_may_wait(const char *call, std::function<int()> fn) {
     std::unique_lock lock(c->mutex);
     if (!c->cv.wait_for(lock, std::chrono::milliseconds(500), [&] { return c->done; })) {
         c->left = true;  // said under the call's lock, so that its result comes after this
-        std::printf("%s waits: the transmit queue is full and the far side holds its "
-                    "acknowledgements; pci-ack or pci-hold off releases it (its result "
-                    "follows)\n",
-                    call);
+        std::printf(
+            "%s waits: the transmit queue is full and the far side holds its "
+            "acknowledgements; pci-ack or pci-hold off releases it (its result "
+            "follows)\n",
+            call);
         std::fflush(stdout);
         lock.unlock();
         static bool hooked = false;
@@ -348,8 +349,7 @@ constexpr Command kCommands[] = {
     {"pci-open", 0, 1, "[VERSION]", "attach the PCI device (first time) and open the channel",
      cmd_pci_open},
     {"pci-send", 2, 2, "DEV BYTES", "send a message to the far side", cmd_pci_send},
-    {"pci-inject", 2, 2, "DEV BYTES", "the far side sends a message (DEV 0..255)",
-     cmd_pci_inject},
+    {"pci-inject", 2, 2, "DEV BYTES", "the far side sends a message (DEV 0..255)", cmd_pci_inject},
     {"pci-hold", 1, 1, "on|off", "far side holds its acknowledgements back", cmd_pci_hold},
     {"pci-ack", 0, 1, "[N]", "release held acknowledgements (N 1..65)", cmd_pci_ack},
     {"pci-far", 0, 0, "", "show what the far side took and its window view", cmd_pci_far},

@@ -207,8 +207,8 @@ int cmd_serial_status(const Args &) {
 }
 
 constexpr Command kCommands[] = {
-    {"serial-open", 0, 1, "[RATE]", "create and open the serial framer (2400..115200, default 115200)",
-     cmd_serial_open},
+    {"serial-open", 0, 1, "[RATE]",
+     "create and open the serial framer (2400..115200, default 115200)", cmd_serial_open},
     {"serial-write", 1, 1, "BYTES", "send a message; show the frame the far end got",
      cmd_serial_write},
     {"serial-inject", 1, 1, "BYTES", "the far end sends a message in a frame", cmd_serial_inject},

@@ -39,7 +39,9 @@ int cmd_help(const Args &args) {
 }
 
 // Leaving is the reader's business (run_line tells it); listed here so that help shows it.
-int cmd_quit(const Args &) { return 0; }
+int cmd_quit(const Args &) {
+    return 0;
+}
 
 int cmd_json(const Args &args) {
     if (!args.empty()) {
@@ -67,6 +69,8 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
-std::span<const Command> session_commands() { return kCommands; }
+std::span<const Command> session_commands() {
+    return kCommands;
+}
 
 }  // namespace bsp::shell

@@ -131,8 +131,8 @@ int cmd_log_level(const Args &args) {
     if (args.size() < 2) {
         return fail("usage: log MODULE|all LEVEL");
     }
-    if (!parse_range(args[1], -1, 2, "the log level (-1 silent, 0 and 1 errors and events, 2 tracing)",
-                     &level)) {
+    if (!parse_range(args[1], -1, 2,
+                     "the log level (-1 silent, 0 and 1 errors and events, 2 tracing)", &level)) {
         return 1;
     }
     if (args[0] == "all") {
@@ -203,6 +203,8 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
-std::span<const Command> sim_commands() { return kCommands; }
+std::span<const Command> sim_commands() {
+    return kCommands;
+}
 
 }  // namespace bsp::shell

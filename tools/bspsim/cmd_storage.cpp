@@ -104,8 +104,8 @@ int cmd_e2prom_sizes(const Args &args) {
     }
     JsonObject j;
     UINT16 size = 0;
-    bool ok = show_size("header size", "e2prom_get_header_size",
-                        size, e2prom_get_header_size(&size), &j);
+    bool ok =
+        show_size("header size", "e2prom_get_header_size", size, e2prom_get_header_size(&size), &j);
     if (ok && !args.empty()) {
         ok = show_size("area header size", "e2prom_get_area_header_size", size,
                        e2prom_get_area_header_size(area, &size), &j);
@@ -145,8 +145,9 @@ int cmd_e2prom_write(const Args &args) {
     }
     INT n = e2prom_write(address, bytes.data(), static_cast<UINT16>(bytes.size()));
     std::printf("%d bytes written\n", n);
-    return n == static_cast<INT>(bytes.size()) ? 0
-                                               : fail("e2prom_write = %d of %zu bytes", n, bytes.size());
+    return n == static_cast<INT>(bytes.size())
+               ? 0
+               : fail("e2prom_write = %d of %zu bytes", n, bytes.size());
 }
 
 int cmd_e2prom_dump(const Args &args) {
@@ -183,8 +184,12 @@ int cmd_flash_info(const Args &) {
         return fail("FlashGetInfo or FlashGetSectorInfo = 1");
     }
     if (json()) {
-        JsonObject().num("base", base).num("size", size).num("sectors", sectors)
-            .num("sector_size", sector_size).print();
+        JsonObject()
+            .num("base", base)
+            .num("size", size)
+            .num("sectors", sectors)
+            .num("sector_size", sector_size)
+            .print();
         return 0;
     }
     std::printf("base 0x%08x size %u sectors %u of %u bytes\n", base, size, sectors, sector_size);
@@ -289,7 +294,8 @@ int cmd_i2c_write(const Args &args) {
 int cmd_i2c_reg_read(const Args &args) {
     int bus = 0, chip = 0;
     UINT8 reg = 0, addr_len = 1;
-    if (!parse_int(args[0], &bus) || !parse_int(args[1], &chip) || !parse_as(args[2], "REG", &reg) ||
+    if (!parse_int(args[0], &bus) || !parse_int(args[1], &chip) ||
+        !parse_as(args[2], "REG", &reg) ||
         (args.size() > 3 && !parse_as(args[3], "DLEN", &addr_len))) {
         return 1;
     }
@@ -300,8 +306,8 @@ int cmd_i2c_reg_read(const Args &args) {
 int cmd_i2c_reg_write(const Args &args) {
     int bus = 0, chip = 0;
     UINT8 reg = 0, value = 0, addr_len = 1;
-    if (!parse_int(args[0], &bus) || !parse_int(args[1], &chip) || !parse_as(args[2], "REG", &reg) ||
-        !parse_as(args[3], "VALUE", &value) ||
+    if (!parse_int(args[0], &bus) || !parse_int(args[1], &chip) ||
+        !parse_as(args[2], "REG", &reg) || !parse_as(args[3], "VALUE", &value) ||
         (args.size() > 4 && !parse_as(args[4], "DLEN", &addr_len))) {
         return 1;
     }
@@ -380,8 +386,7 @@ constexpr Command kCommands[] = {
     {"flash-write", 2, 2, "ADDR BYTES", "write flash bytes (NOR: clears bits only)",
      cmd_flash_write},
     {"flash-erase", 1, 1, "SECTOR", "erase one flash sector", cmd_flash_erase},
-    {"flash-dump", 1, 2, "ADDR [LEN]", "hex dump of the flash chip (LEN <= 65536)",
-     cmd_flash_dump},
+    {"flash-dump", 1, 2, "ADDR [LEN]", "hex dump of the flash chip (LEN <= 65536)", cmd_flash_dump},
     {"i2c-read", 5, 6, "BUS CHIP DADDR DLEN LEN [BLOCK]", "read a chip's buffer", cmd_i2c_read},
     {"i2c-write", 5, 6, "BUS CHIP DADDR DLEN BYTES [BLOCK]", "write a chip's buffer",
      cmd_i2c_write},

@@ -55,7 +55,9 @@ JsonObject &JsonObject::flag(const char *key, bool value) {
     return raw(key, value ? "true" : "false");
 }
 
-void JsonObject::print() const { std::printf("%s\n", text().c_str()); }
+void JsonObject::print() const {
+    std::printf("%s\n", text().c_str());
+}
 
 std::string json_array(const std::vector<std::string> &items) {
     std::string out;

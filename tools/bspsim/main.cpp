@@ -35,20 +35,21 @@ struct Options {
 };
 
 void usage(FILE *to) {
-    std::fprintf(to,
-                 "usage: bspsim [-s DIR] [--json] [--console PATH] [-c COMMAND]... [SCRIPT]\n"
-                 "       bspsim [-s DIR] [--json] --serve PATH\n"
-                 "       bspsim [--json] --attach PATH [-c COMMAND]... [SCRIPT]\n"
-                 "  -s, --state DIR   folder that keeps the board between runs (default "
-                 "./bspsim-state)\n"
-                 "  -c COMMAND        run one command line (repeatable), then exit\n"
-                 "  SCRIPT            run the command lines of a file, then exit\n"
-                 "  --console PATH    also serve the commands on a Unix socket\n"
-                 "  --serve PATH      serve the commands on a Unix socket only, until SIGINT,\n"
-                 "                    SIGTERM or the console command \"shutdown\"\n"
-                 "  --attach PATH     run the shell against the unit serving PATH\n"
-                 "  --json            status commands answer with one JSON object\n"
-                 "Without -c or SCRIPT, commands are read from standard input; \"help\" lists them.\n");
+    std::fprintf(
+        to,
+        "usage: bspsim [-s DIR] [--json] [--console PATH] [-c COMMAND]... [SCRIPT]\n"
+        "       bspsim [-s DIR] [--json] --serve PATH\n"
+        "       bspsim [--json] --attach PATH [-c COMMAND]... [SCRIPT]\n"
+        "  -s, --state DIR   folder that keeps the board between runs (default "
+        "./bspsim-state)\n"
+        "  -c COMMAND        run one command line (repeatable), then exit\n"
+        "  SCRIPT            run the command lines of a file, then exit\n"
+        "  --console PATH    also serve the commands on a Unix socket\n"
+        "  --serve PATH      serve the commands on a Unix socket only, until SIGINT,\n"
+        "                    SIGTERM or the console command \"shutdown\"\n"
+        "  --attach PATH     run the shell against the unit serving PATH\n"
+        "  --json            status commands answer with one JSON object\n"
+        "Without -c or SCRIPT, commands are read from standard input; \"help\" lists them.\n");
 }
 
 bool take_value(int argc, char **argv, int *i, std::string *value) {

@@ -37,7 +37,8 @@ const Command *find_command(const std::string &name) {
 }
 
 bool arg_count_fits(const Command &c, size_t n) {
-    return static_cast<int>(n) >= c.min_args && (c.max_args < 0 || static_cast<int>(n) <= c.max_args);
+    return static_cast<int>(n) >= c.min_args &&
+           (c.max_args < 0 || static_cast<int>(n) <= c.max_args);
 }
 
 std::string vformat(const char *format, va_list args) {
@@ -132,11 +133,17 @@ bool refuse(const char *format, ...) {
     return false;
 }
 
-bool json() { return session().json; }
+bool json() {
+    return session().json;
+}
 
-void set_interrupted(bool on) { g_interrupted = on; }
+void set_interrupted(bool on) {
+    g_interrupted = on;
+}
 
-bool interrupted() { return g_interrupted; }
+bool interrupted() {
+    return g_interrupted;
+}
 
 bool pause_ms(uint32_t ms) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

@@ -18,9 +18,9 @@ using Args = std::vector<std::string>;  // the words after the command name
 struct Command {
     const char *name;
     int min_args;
-    int max_args;  // -1: no upper limit
-    const char *usage;  // argument synopsis, e.g. "ADDR [COUNT]"
-    const char *help;   // one line
+    int max_args;                  // -1: no upper limit
+    const char *usage;             // argument synopsis, e.g. "ADDR [COUNT]"
+    const char *help;              // one line
     int (*run)(const Args &args);  // 0 on success; otherwise fail() has said why
 };
 
@@ -45,9 +45,9 @@ enum class Next { Go, Quit };
 // One reader of the shell: the interactive shell, a script, or a console client. Commands run
 // with the session of the one who typed them.
 struct Session {
-    bool json = false;      // status commands answer with one JSON object
-    bool console = false;   // a console client: every reply ends with "ok" or "error: ..."
-    std::string error;      // why the running command failed
+    bool json = false;     // status commands answer with one JSON object
+    bool console = false;  // a console client: every reply ends with "ok" or "error: ..."
+    std::string error;     // why the running command failed
 };
 
 // Runs one command line in `session`. The command's output goes to standard output; its

@@ -46,7 +46,9 @@ void install_signal_handlers(bool interrupt_only) {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
-int signal_fd() { return g_pipe[0]; }
+int signal_fd() {
+    return g_pipe[0];
+}
 
 void clear_signal_fd() {
     char buf[64];
@@ -54,7 +56,9 @@ void clear_signal_fd() {
     }
 }
 
-bool end_requested() { return g_end; }
+bool end_requested() {
+    return g_end;
+}
 
 void request_end() {
     g_end = true;

@@ -18,7 +18,7 @@ namespace bsp::sim {
 // unique and select/termios work where the device is a real pty); the default operations
 // act natively on it, so a memfd-backed file reads, writes and seeks like a plain file.
 class OpenFile {
-public:
+  public:
     explicit OpenFile(int fd) : fd_(fd) {}
     virtual ~OpenFile() = default;
     OpenFile(const OpenFile &) = delete;
@@ -35,12 +35,12 @@ public:
     // Called once when the descriptor is closed, before the real descriptor is.
     virtual void closing() {}
 
-private:
+  private:
     int fd_;
 };
 
 class Device {
-public:
+  public:
     virtual ~Device() = default;
     // Opens the node: an open file owning a fresh real descriptor, or null with errno set.
     virtual std::shared_ptr<OpenFile> open(int flags) = 0;

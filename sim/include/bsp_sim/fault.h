@@ -30,10 +30,10 @@ enum class FaultOp {
 
 struct FaultRule {
     FaultOp op;
-    unsigned nth = 1;         // 1 = the next matching call; 0 = every matching call
-    int error = EIO;          // errno of a failed device operation
-    long short_length = -1;   // >= 0: a read or write transfers at most this many bytes
-    std::string path = {};    // device operations: only this device path (empty: any)
+    unsigned nth = 1;        // 1 = the next matching call; 0 = every matching call
+    int error = EIO;         // errno of a failed device operation
+    long short_length = -1;  // >= 0: a read or write transfers at most this many bytes
+    std::string path = {};   // device operations: only this device path (empty: any)
 };
 
 void inject_fault(const FaultRule &rule);

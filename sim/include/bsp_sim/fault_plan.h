@@ -18,15 +18,15 @@
 namespace bsp::sim {
 
 enum class BusFault {
-    EepromTear,      // a page write keeps its first N data bytes and nothing after them
-    EepromBusy,      // after a write the EEPROM acknowledges nothing for fault_plan_busy_time
-    FlashTear,       // a write programs N bytes, byte N partly, and fails with EIO
-    FlashEraseTear,  // an erase sets N bytes, byte N partly, and fails with EIO
-    SerialDrop,      // a byte from the peer or the terminal link never reaches the port
-    SerialFlip,      // such a byte reaches the port with bit N inverted
-    DoorbellLost,    // the PCI far side takes a message but raises no acknowledgement
-    DoorbellRepeat,  // the PCI far side raises an acknowledgement twice
-    HdlcDrop,        // a frame the HDLC far end sends is lost on the line
+    EepromTear,         // a page write keeps its first N data bytes and nothing after them
+    EepromBusy,         // after a write the EEPROM acknowledges nothing for fault_plan_busy_time
+    FlashTear,          // a write programs N bytes, byte N partly, and fails with EIO
+    FlashEraseTear,     // an erase sets N bytes, byte N partly, and fails with EIO
+    SerialDrop,         // a byte from the peer or the terminal link never reaches the port
+    SerialFlip,         // such a byte reaches the port with bit N inverted
+    DoorbellLost,       // the PCI far side takes a message but raises no acknowledgement
+    DoorbellRepeat,     // the PCI far side raises an acknowledgement twice
+    HdlcDrop,           // a frame the HDLC far end sends is lost on the line
     DoorbellOutLost,    // the PCI far side never sees a doorbell the library rang
     DoorbellOutRepeat,  // the PCI far side sees a doorbell the library rang twice
     HdlcOutDrop,        // a frame the library puts is accepted but lost on the line

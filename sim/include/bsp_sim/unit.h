@@ -20,7 +20,7 @@ constexpr int kCorePhase = 0;
 constexpr int kModelPhase = 1;
 
 class ResetHook {
-public:
+  public:
     explicit ResetHook(void (*reset)(), int phase = kModelPhase);
 };
 
