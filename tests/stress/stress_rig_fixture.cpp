@@ -1,4 +1,4 @@
-// The stress rig's start, peers and stop (compiled with the tests; holds no test case).
+// The stress rig's start, peers and stop (the fixture of the stress tests).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>

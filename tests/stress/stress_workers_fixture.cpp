@@ -1,5 +1,5 @@
-// The stress workers' calls, family by family, valid and invalid (compiled with the tests;
-// holds no test case).
+// The stress workers' calls, family by family, valid and invalid (part of the stress tests'
+// fixture).
 #include <bsp_ctrl/db_api.h>
 #include <bsp_ctrl/dpdp_api.h>
 #include <bsp_ctrl/e2prom.h>
