@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "console.h"
+#include "fd_io.h"
 
 namespace bsp::shell {
 
@@ -59,8 +60,7 @@ bool AttachRunner::read_reply_line(std::string *line) {
 
 Next AttachRunner::run(const std::string &line, bool *failed) {
     *failed = true;
-    std::string out = line + "\n";
-    if (::send(fd_, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) {
+    if (!write_all(fd_, line + "\n")) {
         std::fprintf(stderr, "bspsim: the unit has gone\n");
         return Next::Quit;
     }

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "capture.h"
+#include "fd_io.h"
 #include "immortal.h"
 
 namespace bsp::shell {
@@ -49,21 +50,6 @@ struct Server {
 
 Server &server() {
     return sim::immortal<Server>();  // outlives every thread that may still use it at exit
-}
-
-bool send_all(int fd, const std::string &text) {
-    size_t sent = 0;
-    while (sent < text.size()) {
-        ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        sent += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Control bytes would reach the commands' messages and the client's terminal as they are.
@@ -128,10 +114,10 @@ void serve_client(Client *client) {
                 line.pop_back();
             }
             Next next = Next::Go;
-            open = send_all(client->fd, reply_to(line, session, &next)) && next == Next::Go;
+            open = write_all(client->fd, reply_to(line, session, &next)) && next == Next::Go;
         }
         if (open && pending.size() > kMaxLine) {
-            send_all(client->fd, "error: line longer than 65536 bytes; client dropped\n");
+            write_all(client->fd, "error: line longer than 65536 bytes; client dropped\n");
             open = false;
         }
     }

@@ -9,26 +9,12 @@
 
 #include "capture.h"
 #include "console.h"
+#include "fd_io.h"
 #include "front.h"
 #include "line_reader.h"
 #include "signals.h"
 
 namespace bsp::shell {
-
-namespace {
-
-void write_all(int fd, const std::string &text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) {
-            return;
-        }
-        done += static_cast<size_t>(n);
-    }
-}
-
-}  // namespace
 
 Next LocalRunner::run(const std::string &line, bool *failed) {
     std::string status;

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "fd_io.h"
 #include "front.h"
 #include "line_reader.h"
 #include "signals.h"
@@ -23,17 +24,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr const char kPrompt[] = "bsp> ";
-
-void put(int fd, const char *data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n <= 0) {
-            return;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-}
 
 class Pump {
   public:
@@ -70,7 +60,7 @@ class Pump {
         settle();
         std::lock_guard lock(mutex_);
         fresh_line();
-        put(out(), kPrompt, sizeof kPrompt - 1);
+        write_all(out(), kPrompt, sizeof kPrompt - 1);
         prompt_shown_ = true;
         prompt_wanted_ = true;
         at_line_start_ = false;
@@ -80,7 +70,7 @@ class Pump {
     void line_taken(bool echo_newline) {
         std::lock_guard lock(mutex_);
         if (echo_newline) {
-            put(out(), "\n", 1);
+            write_all(out(), "\n", 1);
         }
         prompt_wanted_ = false;
         prompt_shown_ = false;
@@ -100,7 +90,7 @@ class Pump {
 
     void fresh_line() {
         if (!at_line_start_) {
-            put(out(), "\n", 1);
+            write_all(out(), "\n", 1);
             at_line_start_ = true;
         }
     }
@@ -145,10 +135,10 @@ class Pump {
                 return;
             }
             if (prompt_shown_) {
-                put(out(), "\n", 1);
+                write_all(out(), "\n", 1);
                 prompt_shown_ = false;
             }
-            put(out(), buf, static_cast<size_t>(n));
+            write_all(out(), buf, static_cast<size_t>(n));
             at_line_start_ = buf[n - 1] == '\n';
             redraw_ = prompt_wanted_;
         }
@@ -157,7 +147,7 @@ class Pump {
     void redraw_prompt() {
         if (redraw_ && prompt_wanted_) {
             fresh_line();
-            put(out(), kPrompt, sizeof kPrompt - 1);
+            write_all(out(), kPrompt, sizeof kPrompt - 1);
             prompt_shown_ = true;
             at_line_start_ = false;
         }
