@@ -153,7 +153,10 @@ void reset_service(bool manual) {
     ensure_thread_locked();
 }
 
+// Arming starts the timer thread: a unit that never resets the service still gets its
+// timers fired.
 void arm_locked(Timer &t, uint64_t initial_ms) {
+    ensure_thread_locked();
     t.enabled = true;
     t.due_ms = now_locked(svc()) + initial_ms;
     svc().cv.notify_all();

@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """Boots the guest image on the emulated board, once with both EEPROMs and once with only the
 driver-bound one, counts the guest's check lines and checks the backing files after
-power-off. Ends with "N passed, M failed"; exits non-zero on a failure or an unfinished guest.
+power-off. During the first boot it plays the far end of the guest's UART and a TCP client of
+the guest's frame socket, and checks the bytes the library put on both. Ends with "N passed, M failed"; exits non-zero on a failure or an unfinished guest.
 Usage: boot_and_check.py DIR (holding vmlinuz, board.dtb, initrd.gz)."""
 import os
+import socket
+import struct
 import subprocess
 import sys
+import threading
 import time
 
 EEPROM_SIZE = 0x4000
@@ -29,15 +33,114 @@ def fill(n, seed):
     return bytes((i * 31 + seed) & 0xFF for i in range(n))
 
 
-def boot(name, checks, eeproms):
-    """One power cycle; returns the console text. `eeproms` maps address to backing file."""
+START, STOP = b"\x5a\xa5\xc3\x3c", b"\xa5\x5a\x3c\xc3"
+
+
+def serial_frame(msg):
+    return START + struct.pack(">I", len(msg) + 12) + msg + STOP
+
+
+def tcp_frame(msg):
+    return START + struct.pack(">I", 600) + msg + bytes(588 - len(msg)) + STOP
+
+
+def connect_unix(path, until):
+    while time.monotonic() < until:
+        try:
+            s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            s.connect(path)
+            return s
+        except OSError:
+            time.sleep(0.1)
+    return None
+
+
+class SerialPeer(threading.Thread):
+    """The far end of the guest's UART: echoes each frame, except that "resync" is answered
+    with the head of a frame, a silence beyond the byte time-out and a whole frame, and
+    "console" with two carriage returns. Keeps every byte the guest sent."""
+
+    def __init__(self, path):
+        super().__init__(daemon=True)
+        self.path, self.seen = path, b""
+
+    def frames(self, sock):
+        buf = b""
+        while True:
+            while len(buf) < 8 or len(buf) < struct.unpack(">I", buf[4:8])[0]:
+                data = sock.recv(4096)
+                if not data:
+                    return
+                buf += data
+                self.seen += data
+            size = struct.unpack(">I", buf[4:8])[0]
+            yield buf[8:size - 4]
+            buf = buf[size:]
+
+    def run(self):
+        sock = connect_unix(self.path, time.monotonic() + 30)
+        if sock is None:
+            return
+        for msg in self.frames(sock):
+            if msg == b"resync":
+                sock.sendall(START + struct.pack(">I", 112) + bytes(range(10)))
+                time.sleep(3)
+                sock.sendall(serial_frame(b"after the silence"))
+            elif msg == b"console":
+                sock.sendall(b"\r\r")
+            else:
+                sock.sendall(serial_frame(msg))
+
+
+class TcpClient(threading.Thread):
+    """A client of the guest's frame socket (through QEMU's port forward): sends one frame,
+    keeps the 1200 bytes of the two frames the guest answers with, then sends "done". The
+    forward accepts before the guest listens, so a closed connection means: try again."""
+
+    def __init__(self, port):
+        super().__init__(daemon=True)
+        self.port, self.got = port, b""
+
+    def run(self):
+        until = time.monotonic() + 300
+        while time.monotonic() < until and len(self.got) < 1200:
+            self.got = b""
+            try:
+                with socket.create_connection(("127.0.0.1", self.port), timeout=60) as s:
+                    s.sendall(tcp_frame(b"hello from the host"))
+                    while len(self.got) < 1200:
+                        data = s.recv(1200 - len(self.got))
+                        if not data:
+                            break
+                        self.got += data
+                    if len(self.got) == 1200:
+                        s.sendall(tcp_frame(b"done"))
+                        time.sleep(1)
+            except OSError:
+                pass
+            time.sleep(0.5)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def boot(name, checks, eeproms, tcp_port=0):
+    """One power cycle; returns the console text. `eeproms` maps address to backing file; the
+    guest's UART is the Unix socket NAME.uart, its port 5555 forwarded from `tcp_port`."""
     console = f"{name}.console"
     open(console, "wb").close()
+    if os.path.exists(f"{name}.uart"):
+        os.unlink(f"{name}.uart")
+    nic = f"user,hostfwd=tcp:127.0.0.1:{tcp_port}-:5555" if tcp_port else "user"
     cmd = ["qemu-system-arm", "-M", "sabrelite", "-smp", "1", "-m", "512M", "-no-reboot",
            "-kernel", "vmlinuz", "-dtb", "board.dtb", "-initrd", "initrd.gz",
            "-append", f"console=ttymxc1,115200 rdinit=/init loglevel=4 checks={checks}",
-           "-display", "none", "-monitor", "none", "-serial", "null",
-           "-serial", f"file:{console}", "-nic", "user",
+           "-display", "none", "-monitor", "none",
+           "-chardev", f"socket,id=uart,path={name}.uart,server=on,wait=off",
+           "-serial", "chardev:uart", "-serial", f"file:{console}", "-nic", nic,
            "-drive", "if=mtd,format=raw,file=flash.bin"]
     for addr, path in eeproms.items():
         cmd += ["-drive", f"if=none,id=ee{addr:x},format=raw,file={path}",
@@ -109,9 +212,20 @@ def main():
     for name, data in (("ee57.bin", pattern(7)), ("ee53.bin", pattern(13)),
                        ("ee53-alone.bin", pattern(13)), ("flash.bin", b"\xff" * FLASH_SIZE)):
         open(name, "wb").write(data)
-    text = boot("main", "eeprom,i2c,flash,db-first,db-second",
-                {0x57: "ee57.bin", 0x53: "ee53.bin"})
+    port = free_port()
+    peer, client = SerialPeer("main.uart"), TcpClient(port)
+    peer.start()
+    client.start()
+    text = boot("main", "eeprom,i2c,flash,db-first,db-second,serial,tcp",
+                {0x57: "ee57.bin", 0x53: "ee53.bin"}, port)
     count_guest_lines("main", text)
+    sent = [bytes((i * 31 + 0x30 + k) & 0xFF for i in range(n)) for k, n in enumerate((1, 300, 588))]
+    want = b"".join(serial_frame(m) for m in sent + [b"resync", b"console"])
+    check(peer.seen.startswith(want) and b"login: " in peer.seen[len(want):],
+          "the guest's UART sent exactly the five frames, then getty's login prompt")
+    check(client.got == tcp_frame(b"\x01\x02\x03") + tcp_frame(bytes((i * 31 + 0x77) & 0xFF
+                                                                       for i in range(588))),
+          "the guest's frame socket sent two 600-byte frames, byte for byte")
     check_layout(open("ee57.bin", "rb").read())
     expect_bytes(open("ee53.bin", "rb").read(), pattern(13),
                  [(0x100, fill(32, 0x11)), (0x40, b"\x77")],

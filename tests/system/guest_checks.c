@@ -5,25 +5,33 @@
  *
  * The board: /dev/i2c-1 with two 16 KiB EEPROMs, 0x57 (raw) and 0x53 (bound to the at24
  * driver), both preloaded by the host with a pattern of their own; /dev/mtd0, a 2 MiB NOR
- * flash of 4 KiB sectors. Where the emulated board differs from real hardware, the check
- * says so. */
+ * flash of 4 KiB sectors; /dev/ttyS0 (the UART ttymxc0) wired to a peer on the host that
+ * echoes frames and plays the far side of the resynchronisation and console checks; guest
+ * port 5555 forwarded from a client on the host. Where the emulated board differs from real
+ * hardware, the check says so. */
 #define _GNU_SOURCE
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 #include <mtd/mtd-user.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <bsp_ctrl/db_api.h>
 #include <bsp_ctrl/e2prom.h>
 #include <bsp_ctrl/flash_api.h>
+#include <bsp_ctrl/framer_api.h>
 #include <bsp_ctrl/i2cdev.h>
+#include <bsp_ctrl/ti_socket_drv.h>
 
 enum { kEepromSize = 0x4000, kFlashSize = 2 << 20, kSector = 4096 };
 
@@ -245,12 +253,168 @@ static void db_second_start(void) {
     DbObjClose(id);
 }
 
+/* Messages handed to a receive callback, in order of arrival (the callbacks run on the
+ * library's receive tasks). */
+enum { kMaxArrivals = 8, kArrivalSize = 600 };
+static struct {
+    pthread_mutex_t lock;
+    pthread_cond_t changed;
+    unsigned count;
+    unsigned char data[kMaxArrivals][kArrivalSize];
+} arrivals = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, 0, {{0}}};
+
+static void keep_arrival(void *msg, size_t size) {
+    pthread_mutex_lock(&arrivals.lock);
+    if (arrivals.count < kMaxArrivals) {
+        memcpy(arrivals.data[arrivals.count], msg, size);
+    }
+    arrivals.count++;
+    pthread_cond_broadcast(&arrivals.changed);
+    pthread_mutex_unlock(&arrivals.lock);
+    free(msg);
+}
+
+static void on_serial_frame(UINT8 *msg) {
+    keep_arrival(msg, 588);
+}
+
+static int on_tcp_block(void *msg) {
+    keep_arrival(msg, 600);
+    return 0;
+}
+
+/* Waits until `count` messages have arrived or `seconds` have passed; the count reached. */
+static unsigned wait_arrivals(unsigned count, int seconds) {
+    struct timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += seconds;
+    pthread_mutex_lock(&arrivals.lock);
+    while (arrivals.count < count &&
+           pthread_cond_timedwait(&arrivals.changed, &arrivals.lock, &until) == 0) {
+    }
+    unsigned reached = arrivals.count;
+    pthread_mutex_unlock(&arrivals.lock);
+    return reached;
+}
+
+/* Arrival `i` holds `msg` followed by zero bytes up to `size`. */
+static int arrived(unsigned i, const void *msg, size_t n, size_t size) {
+    const unsigned char *a = arrivals.data[i];
+    int ok = i < kMaxArrivals && memcmp(a, msg, n) == 0;
+    for (size_t k = n; ok && k < size; k++) {
+        ok = a[k] == 0;
+    }
+    return ok;
+}
+
+static int port_is_raw_8n1(void) {
+    struct termios t;
+    int fd = open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int ok = fd >= 0 && tcgetattr(fd, &t) == 0 && t.c_iflag == IGNPAR && t.c_oflag == 0 &&
+             t.c_lflag == 0 &&
+             (t.c_cflag & (CSIZE | PARENB | CSTOPB | CREAD | CLOCAL)) == (CS8 | CREAD | CLOCAL) &&
+             t.c_cc[VMIN] == 1 && t.c_cc[VTIME] == 0 && cfgetospeed(&t) == B115200 &&
+             cfgetispeed(&t) == B115200;
+    if (fd >= 0) {
+        close(fd);
+    }
+    return ok;
+}
+
+/* The pid of a process whose command line starts with `argv` (NUL-separated), waiting up to
+ * `seconds` for it to appear; 0 if none did. */
+static int find_process(const char *argv, size_t len, int seconds) {
+    for (int tenth = 0; tenth < seconds * 10; tenth++) {
+        DIR *proc = opendir("/proc");
+        struct dirent *e;
+        int found = 0;
+        while (proc != NULL && !found && (e = readdir(proc)) != NULL) {
+            char path[300], got[128];
+            snprintf(path, sizeof path, "/proc/%s/cmdline", e->d_name);
+            int fd = e->d_name[0] >= '1' && e->d_name[0] <= '9' ? open(path, O_RDONLY) : -1;
+            ssize_t n = fd < 0 ? -1 : read(fd, got, sizeof got);
+            if (fd >= 0) {
+                close(fd);
+            }
+            if (n >= (ssize_t)len && memcmp(got, argv, len) == 0) {
+                found = atoi(e->d_name);
+            }
+        }
+        if (proc != NULL) {
+            closedir(proc);
+        }
+        if (found) {
+            return found;
+        }
+        usleep(100000);
+    }
+    return 0;
+}
+
+/* The host peer echoes every frame except the two words "resync" and "console". After
+ * "resync" it sends the head of a frame, stays silent for longer than the byte time-out
+ * (1 s) and sends a whole frame "after the silence"; after "console" it sends two carriage
+ * returns, and getty answers it with a login prompt. */
+static void serial_framer(void) {
+    static const unsigned sizes[] = {1, 300, 588};
+    static const char after[] = "after the silence";
+    unsigned char msg[588];
+    check(FramerCreate(0) == 0 && FramerOpen(on_serial_frame, 115200) == 0,
+          "FramerCreate(0) and FramerOpen at 115200 on the i.MX UART");
+    check(port_is_raw_8n1(), "the port is raw 8N1 at 115200 with VMIN 1, VTIME 0");
+    for (unsigned i = 0; i < 3; i++) {
+        char what[96];
+        fill(msg, sizes[i], 0x30 + i);
+        snprintf(what, sizeof what, "a frame of %u bytes crosses the UART and comes back intact",
+                 sizes[i]);
+        check(FramerWrite(msg, sizes[i]) == 0 && wait_arrivals(i + 1, 20) == i + 1 &&
+                  arrived(i, msg, sizes[i], 588),
+              what);
+    }
+    check(FramerWrite((UINT8 *)"resync", 6) == 0 && wait_arrivals(4, 40) == 4 &&
+              arrived(3, after, sizeof after - 1, 588) && wait_arrivals(5, 2) == 4,
+          "after a frame cut short and a silence beyond the byte time-out, the next frame "
+          "arrives intact and once");
+    /* The shell that system() starts runs getty in its own place (busybox execs a lone
+     * command), so the command line seen is getty's. */
+    static const char getty[] =
+        "getty\0-L\0ttyS0\0"
+        "115200\0vt100";
+    check(FramerWrite((UINT8 *)"console", 7) == 0, "FramerWrite of the frame \"console\"");
+    int pid = find_process(getty, sizeof getty, 20);
+    check(pid > 0, "two carriage returns hand the port to getty -L ttyS0 115200 vt100");
+    if (pid > 0) {
+        kill(pid, SIGTERM); /* its login prompt is checked on the host side */
+    }
+}
+
+/* The host client sends one 600-byte frame with the message "hello from the host", reads the
+ * two frames the guest answers with, and then sends a frame "done". */
+static void tcp_socket(void) {
+    static const char hello[] = "hello from the host";
+    static const unsigned char stop[4] = {0xa5, 0x5a, 0x3c, 0xc3};
+    static const unsigned char three[3] = {1, 2, 3};
+    unsigned char msg[588], want[592] = {0};
+    memcpy(want, hello, sizeof hello - 1);
+    memcpy(want + 588, stop, sizeof stop);
+    fill(msg, sizeof msg, 0x77);
+    check(ti_socket_init(5555) == 0 && ti_socket_open(on_tcp_block) == 0,
+          "ti_socket_init(5555) and ti_socket_open listen in the guest");
+    check(wait_arrivals(1, 120) >= 1 && arrived(0, want, sizeof want, 600),
+          "the host's 600-byte frame reaches the callback from its offset 8 on");
+    check(ti_socket_write((char *)three, 3) == 0 && ti_socket_write((char *)msg, 588) == 0,
+          "ti_socket_write of 3 and of 588 bytes to the host client");
+    check(wait_arrivals(2, 60) >= 2, "the host client read both frames and said done");
+}
+
 static const struct {
     const char *name;
     void (*run)(void);
 } kGroups[] = {
-    {"eeprom", eeprom_direct}, {"eeprom-sysfs", eeprom_sysfs}, {"i2c", i2c_forced},
-    {"flash", flash},          {"db-first", db_first_start},   {"db-second", db_second_start},
+    {"eeprom", eeprom_direct},    {"eeprom-sysfs", eeprom_sysfs},
+    {"i2c", i2c_forced},          {"flash", flash},
+    {"db-first", db_first_start}, {"db-second", db_second_start},
+    {"serial", serial_framer},    {"tcp", tcp_socket},
 };
 
 int main(int argc, char **argv) {
