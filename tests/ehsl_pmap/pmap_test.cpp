@@ -1,21 +1,25 @@
-// The port map: initialisation, mapping in both directions, updates and the link-state flag.
+// The port map: initialisation, mapping in both directions, updates, the link-state flag, and
+// the SyncE capability table with its initialisation phase.
 #include <bsp_ctrl/ehsl_pmap.h>
 #include <bsp_ctrl/platform/bsp_os.h>
 
-#include <utility>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "support/sim_fixture.h"
 
 namespace {
 
-using Lines = std::vector<std::pair<uint32_t, std::string>>;
+using namespace std::chrono_literals;
+using Texts = std::vector<std::string>;
 
-Lines pmap_log() {
-    Lines out;
+// The port map's messages as "level:text".
+Texts pmap_log() {
+    Texts out;
     for (const auto &r : bsp::sim::log_records()) {
         if (r.module == DBG_EHSL_PMAP_INDEX) {
-            out.emplace_back(r.level, r.text);
+            out.push_back(std::to_string(r.level) + ":" + r.text);
         }
     }
     return out;
@@ -34,15 +38,16 @@ int report_of(int hw) {
     return report;
 }
 
+int cap_of(int hw) {
+    int cap = 12345;
+    EXPECT_EQ(ehsl_pmap_synce_cap_get(hw, &cap), 0);
+    return cap;
+}
+
 class PmapTest : public bsp::test::SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        kvu_hal_board_t b = bsp::sim::default_board();
-        b.cp_num_of_entry[0] = 7;
-        b.cp_num_of_entry[1] = 8;
-        b.cp_num_of_entry[2] = 9;
-        bsp::sim::set_board(b);
         ehsl_pmap_init();
         bsp::sim::clear_log();
     }
@@ -53,136 +58,92 @@ TEST_F(PmapTest, InitLogsEachPortAndLeavesEveryPortUnmapped) {
     ASSERT_EQ(ehsl_pmap_link_state_event_set(2, 1), 0);
     bsp::sim::clear_log();
     ehsl_pmap_init();
-    EXPECT_EQ(pmap_log(), (Lines{{1, "EHSL_PMAP_D:ehsl_pmap_init: i = 1\n"},
-                                 {1, "EHSL_PMAP_D:ehsl_pmap_init: i = 2\n"},
-                                 {1, "EHSL_PMAP_D:ehsl_pmap_init: i = 3\n"}}));
+    EXPECT_EQ(pmap_log(), (Texts{"1:EHSL_PMAP_D:ehsl_pmap_init: i = 1\n",
+                                 "1:EHSL_PMAP_D:ehsl_pmap_init: i = 2\n",
+                                 "1:EHSL_PMAP_D:ehsl_pmap_init: i = 3\n"}));
     for (int p = 1; p <= 3; ++p) {
         EXPECT_EQ(eps_of(p), -1);
         EXPECT_EQ(report_of(p), 0);
     }
 }
 
-TEST_F(PmapTest, HwToEpsLogsAndWritesTheMapping) {
-    ASSERT_EQ(ehsl_pmap_update(3, 21, 99), 0);
-    bsp::sim::clear_log();
-    int eps = 0;
-    ASSERT_EQ(ehsl_pmap_hw_to_eps(3, &eps), 0);
-    EXPECT_EQ(eps, 21);
-    EXPECT_EQ(pmap_log(),
-              (Lines{{1, "EHSL_PMAP_KVU: ehsl_pmap_hw_to_eps  hw_port =3 epsPortNum =21...\n"}}));
-}
-
-TEST_F(PmapTest, EpsToHwWalksThePortsAndTheLowestPortWins) {
+TEST_F(PmapTest, MappingBothWaysAndTheLowestPortWins) {
     ASSERT_EQ(ehsl_pmap_update(2, 5, 0), 0);
-    ASSERT_EQ(ehsl_pmap_update(3, 5, 0), 0);
+    ASSERT_EQ(ehsl_pmap_update(3, 5, 99), 0);
     bsp::sim::clear_log();
+    EXPECT_EQ(eps_of(3), 5);
     int hw = 0;
     ASSERT_EQ(ehsl_pmap_eps_to_hw(5, &hw), 0);
     EXPECT_EQ(hw, 2);
-    EXPECT_EQ(pmap_log(), (Lines{{2, "EHSL_PMAP_D eps_port arrived 5 \n"},
-                                 {2, "EHSL_PMAP_D port 1 epsPortNum -1 \n"},
-                                 {2, "EHSL_PMAP_D port 2 epsPortNum 5 \n"},
-                                 {2, "EHSL_PMAP_D *hw_port setting \n"}}));
-}
-
-TEST_F(PmapTest, EpsToHwOfMinusOneFindsTheFirstUnmappedPort) {
-    int hw = 0;
-    ASSERT_EQ(ehsl_pmap_eps_to_hw(-1, &hw), 0);
+    EXPECT_EQ(pmap_log(),
+              (Texts{"1:EHSL_PMAP_KVU: ehsl_pmap_hw_to_eps  hw_port =3 epsPortNum =5...\n",
+                     "2:EHSL_PMAP_D eps_port arrived 5 \n", "2:EHSL_PMAP_D port 1 epsPortNum -1 \n",
+                     "2:EHSL_PMAP_D port 2 epsPortNum 5 \n", "2:EHSL_PMAP_D *hw_port setting \n"}));
+    ASSERT_EQ(ehsl_pmap_eps_to_hw(-1, &hw), 0);  // the first unmapped port
     EXPECT_EQ(hw, 1);
-}
-
-TEST_F(PmapTest, EpsToHwReportsAMissingSwitchPortAndWritesNothing) {
-    int hw = 77;
+    hw = 77;
+    bsp::sim::clear_log();
     EXPECT_EQ(ehsl_pmap_eps_to_hw(9, &hw), -1);
     EXPECT_EQ(hw, 77);
-    Lines log = pmap_log();
+    const Texts log = pmap_log();
     ASSERT_EQ(log.size(), 5u);
     EXPECT_EQ(log.back(),
-              (std::pair<uint32_t, std::string>{
-                  1,
-                  "EHSL_PMAP_D:ehsl_pmap_eps_to_hw: Couldn't find hw-port that corresponds to "
-                  "eps-port: 9\n"}));
+              "1:EHSL_PMAP_D:ehsl_pmap_eps_to_hw: Couldn't find hw-port that corresponds to "
+              "eps-port: 9\n");
 }
 
-TEST_F(PmapTest, UpdateMapsAndLogs) {
+// Mapping leaves the flag as it was, zero changes nothing, unmapping switches reporting off.
+TEST_F(PmapTest, UpdatesMapUnmapAndLog) {
     ASSERT_EQ(ehsl_pmap_link_state_event_set(1, 1), 0);
     bsp::sim::clear_log();
     ASSERT_EQ(ehsl_pmap_update(1, 12, 3), 0);
+    ASSERT_EQ(ehsl_pmap_update(1, 0, 0), 0);
     EXPECT_EQ(pmap_log(),
-              (Lines{{1, "[EHSL_PMAP_KVU] eps_port = 12 and hw_port = 1\n"},
-                     {2, "EHSL_PMAP_D:ehsl_pmap_update: Created for port:1 - 12, 0x0001\n"},
-                     {2, "EHSL_PMAP_KVU: ehsl_pmap_update ...\n"}}));
-    EXPECT_EQ(report_of(1), 1);  // mapping leaves the flag as it was
-}
-
-TEST_F(PmapTest, UnmappingSwitchesReportingOff) {
-    ASSERT_EQ(ehsl_pmap_update(1, 12, 0), 0);
-    ASSERT_EQ(ehsl_pmap_link_state_event_set(1, 1), 0);
+              (Texts{"1:[EHSL_PMAP_KVU] eps_port = 12 and hw_port = 1\n",
+                     "2:EHSL_PMAP_D:ehsl_pmap_update: Created for port:1 - 12, 0x0001\n",
+                     "2:EHSL_PMAP_KVU: ehsl_pmap_update ...\n",
+                     "2:EHSL_PMAP_D:ehsl_pmap_update: Created for port:1 - 12, 0x0001\n",
+                     "2:EHSL_PMAP_KVU: ehsl_pmap_update ...\n"}));
+    EXPECT_EQ(eps_of(1), 12);
+    EXPECT_EQ(report_of(1), 1);
     bsp::sim::clear_log();
     ASSERT_EQ(ehsl_pmap_update(1, -4, 0), 0);
+    EXPECT_EQ(pmap_log().at(0),
+              "2:EHSL_PMAP_D:ehsl_pmap_update: Created for port:1 - -1, 0x0000\n");
     EXPECT_EQ(eps_of(1), -1);
     EXPECT_EQ(report_of(1), 0);
-    EXPECT_EQ(pmap_log().at(0),
-              (std::pair<uint32_t, std::string>{
-                  2, "EHSL_PMAP_D:ehsl_pmap_update: Created for port:1 - -1, 0x0000\n"}));
-}
-
-TEST_F(PmapTest, UpdateWithZeroChangesNothingButLogs) {
-    ASSERT_EQ(ehsl_pmap_update(2, 6, 0), 0);
-    ASSERT_EQ(ehsl_pmap_link_state_event_set(2, 1), 0);
-    bsp::sim::clear_log();
-    ASSERT_EQ(ehsl_pmap_update(2, 0, 0), 0);
-    EXPECT_EQ(pmap_log(),
-              (Lines{{2, "EHSL_PMAP_D:ehsl_pmap_update: Created for port:2 - 6, 0x0001\n"},
-                     {2, "EHSL_PMAP_KVU: ehsl_pmap_update ...\n"}}));
-    EXPECT_EQ(eps_of(2), 6);
-}
-
-TEST_F(PmapTest, UpdateRefusesAnInvalidHwPortWithItsOwnMessage) {
-    EXPECT_EQ(ehsl_pmap_update(4, 3, 0), -1);
-    EXPECT_EQ(ehsl_pmap_update(0, 3, 0), -1);
-    EXPECT_EQ(pmap_log(),
-              (Lines{{1, "[EHSL_PMAP_KVU]Invalid hw port eps_port = 3 and hw_port = 4\n"},
-                     {1, "[EHSL_PMAP_KVU]Invalid hw port eps_port = 3 and hw_port = 0\n"}}));
-}
-
-TEST_F(PmapTest, LinkStateSetStoresOneForAnyNonZeroValue) {
     ASSERT_EQ(ehsl_pmap_link_state_event_set(3, 5), 0);
     EXPECT_EQ(report_of(3), 1);
     ASSERT_EQ(ehsl_pmap_link_state_event_set(3, 0), 0);
     EXPECT_EQ(report_of(3), 0);
 }
 
-TEST_F(PmapTest, LinkStateOperationsLogBeforeRefusingThePort) {
-    int report = 9;
-    EXPECT_EQ(ehsl_pmap_link_state_event_get(0, &report), -1);
-    EXPECT_EQ(ehsl_pmap_link_state_event_set(4, 1), -1);
-    EXPECT_EQ(report, 9);
-    EXPECT_EQ(pmap_log(),
-              (Lines{{2, "EHSL_PMAP_KVU: ehsl_pmap_link_state_event_get ...\n"},
-                     {1, "EHSL_PMAP_D:ehsl_pmap_link_state_event_get: Invalid hw port: 0\n"},
-                     {2, "EHSL_PMAP_KVU: ehsl_pmap_link_state_event_set ...\n"},
-                     {1, "EHSL_PMAP_D:ehsl_pmap_link_state_event_set: Invalid hw port: 4\n"}}));
-}
-
 class PmapInvalidPort : public PmapTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(PmapInvalidPort, EveryEntryOperationRefusesIt) {
+TEST_P(PmapInvalidPort, EveryEntryOperationLogsAndRefusesIt) {
     const int p = GetParam();
     int out = 1234;
     EXPECT_EQ(ehsl_pmap_hw_to_eps(p, &out), -1);
     EXPECT_EQ(ehsl_pmap_synce_cap_init(p, 1), -1);
     EXPECT_EQ(ehsl_pmap_synce_cap_get(p, &out), -1);
-    EXPECT_EQ(ehsl_pmap_synce_cap_set(p, 8), -1);
+    EXPECT_EQ(ehsl_pmap_synce_cap_set(p, 2), -1);  // the port is tested before the value
     EXPECT_EQ(ehsl_pmap_synce_cap_clear(p, 8), -1);
+    EXPECT_EQ(ehsl_pmap_link_state_event_get(p, &out), -1);
+    EXPECT_EQ(ehsl_pmap_link_state_event_set(p, 1), -1);
+    EXPECT_EQ(ehsl_pmap_update(p, 3, 0), -1);
     EXPECT_EQ(out, 1234);
     const std::string n = std::to_string(p);
     EXPECT_EQ(pmap_log(),
-              (Lines{{1, "EHSL_PMAP_D:ehsl_pmap_hw_to_eps: Invalid hw port: " + n + "\n"},
-                     {1, "EHSL_PMAP_D:ehsl_pmap_synce_cap_init: Invalid hw port: " + n + "\n"},
-                     {1, "EHSL_PMAP_D:ehsl_pmap_synce_cap_get: Invalid hw port: " + n + "\n"},
-                     {1, "EHSL_PMAP_D:ehsl_pmap_synce_cap_set: Invalid hw port: " + n + "\n"},
-                     {1, "EHSL_PMAP_D:ehsl_pmap_synce_cap_clear: Invalid hw port: " + n + "\n"}}));
+              (Texts{"1:EHSL_PMAP_D:ehsl_pmap_hw_to_eps: Invalid hw port: " + n + "\n",
+                     "1:EHSL_PMAP_D:ehsl_pmap_synce_cap_init: Invalid hw port: " + n + "\n",
+                     "1:EHSL_PMAP_D:ehsl_pmap_synce_cap_get: Invalid hw port: " + n + "\n",
+                     "1:EHSL_PMAP_D:ehsl_pmap_synce_cap_set: Invalid hw port: " + n + "\n",
+                     "1:EHSL_PMAP_D:ehsl_pmap_synce_cap_clear: Invalid hw port: " + n + "\n",
+                     "2:EHSL_PMAP_KVU: ehsl_pmap_link_state_event_get ...\n",
+                     "1:EHSL_PMAP_D:ehsl_pmap_link_state_event_get: Invalid hw port: " + n + "\n",
+                     "2:EHSL_PMAP_KVU: ehsl_pmap_link_state_event_set ...\n",
+                     "1:EHSL_PMAP_D:ehsl_pmap_link_state_event_set: Invalid hw port: " + n + "\n",
+                     "1:[EHSL_PMAP_KVU]Invalid hw port eps_port = 3 and hw_port = " + n + "\n"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ports, PmapInvalidPort, ::testing::Values(0, 4, -1));
@@ -198,7 +159,165 @@ TEST_F(PmapTest, UnsupportedQueriesFailSilentlyAndWriteNothing) {
     EXPECT_EQ(bridge, 5u);
     EXPECT_EQ(mac[0], 1);
     EXPECT_EQ(speed, 7);
-    EXPECT_EQ(pmap_log(), (Lines{{1, "EHSL_PMAP_KVU: ehsl_pmap_hw_to_bridgeport ...\n"}}));
+    EXPECT_EQ(pmap_log(), (Texts{"1:EHSL_PMAP_KVU: ehsl_pmap_hw_to_bridgeport ...\n"}));
+}
+
+// ---- the SyncE capabilities while the initialisation phase is open ----
+
+// The phase ends for good in a process; tests that need it open run first in their own
+// process under CTest and are skipped when an earlier test of the same process ended it.
+bool phase_ended_in_this_process = false;
+
+void end_phase() {
+    phase_ended_in_this_process = true;
+    ASSERT_EQ(ehsl_pmap_synce_cap_init_finished(), 0);
+}
+
+class SyncePhaseTest : public PmapTest {
+  protected:
+    void SetUp() override {
+        if (phase_ended_in_this_process) {
+            GTEST_SKIP() << "the capability phase already ended in this process";
+        }
+        PmapTest::SetUp();
+    }
+};
+
+// Init writes at once and replaces the stored value; a reader waits for the phase's end and
+// sees what was stored while it waited.
+TEST_F(SyncePhaseTest, EarlyGetReturnsOnlyAfterTheInitialisationEnds) {
+    ASSERT_EQ(ehsl_pmap_synce_cap_init(3, 0x1), 0);
+    std::atomic<bool> done{false};
+    int cap = -1;
+    std::thread reader([&] {
+        EXPECT_EQ(ehsl_pmap_synce_cap_get(3, &cap), 0);
+        done = true;
+    });
+    EXPECT_FALSE(bsp::test::wait_until([&] { return done.load(); }, 300ms));
+    ASSERT_EQ(ehsl_pmap_synce_cap_init(3, 0x7), 0);
+    EXPECT_EQ(pmap_log().at(1),
+              "1:ehsl_pmap_synce_capability:ehsl_pmap_synce_cap_init - hw_port = 3 -  "
+              "capability = 0x7 \n");
+    end_phase();
+    EXPECT_TRUE(bsp::test::wait_until([&] { return done.load(); }));
+    reader.join();
+    EXPECT_EQ(cap, 0x6);
+}
+
+TEST_F(SyncePhaseTest, EarlyCallersPassTheTokenOnAndAllProceed) {
+    ASSERT_EQ(ehsl_pmap_synce_cap_init(2, 0x1), 0);
+    std::atomic<int> finished{0};
+    std::vector<std::thread> callers;
+    callers.emplace_back([&] {
+        EXPECT_EQ(ehsl_pmap_synce_cap_set(2, 8), 0);
+        ++finished;
+    });
+    callers.emplace_back([&] {
+        int cap = 0;
+        EXPECT_EQ(ehsl_pmap_synce_cap_get(1, &cap), 0);
+        ++finished;
+    });
+    callers.emplace_back([&] {
+        EXPECT_EQ(ehsl_pmap_synce_cap_clear(3, 8), 0);
+        ++finished;
+    });
+    EXPECT_FALSE(bsp::test::wait_until([&] { return finished.load() > 0; }, 300ms));
+    end_phase();
+    EXPECT_TRUE(bsp::test::wait_until([&] { return finished.load() == 3; }));
+    for (auto &t : callers) {
+        t.join();
+    }
+    int value = 0;
+    ASSERT_EQ(sem_getvalue(&ehsl_pmap_synce_init_sem, &value), 0);
+    EXPECT_EQ(value, 1);  // the one token is back
+    EXPECT_EQ(cap_of(2), 0x8);
+}
+
+// ---- after the initialisation phase ----
+
+class SynceReadyTest : public PmapTest {
+  protected:
+    void SetUp() override {
+        PmapTest::SetUp();
+        if (!phase_ended_in_this_process) {
+            end_phase();
+        }
+        for (int p = 1; p <= 3; ++p) {
+            ASSERT_EQ(ehsl_pmap_synce_cap_init(p, 0), 0);
+        }
+        bsp::sim::clear_log();
+    }
+};
+
+// The port map's start keeps the capabilities and empties the semaphore: an access that
+// took the token would hang here.
+TEST_F(SynceReadyTest, AccessAfterThePhaseTakesNoTokenAndSurvivesThePortMapInit) {
+    ASSERT_EQ(ehsl_pmap_synce_cap_init(3, 0x5), 0);
+    ehsl_pmap_init();
+    EXPECT_EQ(cap_of(3), 0x4);
+    EXPECT_EQ(ehsl_pmap_synce_cap_set(3, 8), 0);
+    EXPECT_EQ(ehsl_pmap_synce_cap_clear(3, 0), 0);
+}
+
+struct EffectiveCase {
+    int stored;
+    int reported;
+};
+
+class SynceEffective : public SynceReadyTest,
+                       public ::testing::WithParamInterface<EffectiveCase> {};
+
+// Bit 3 can only come from set; bits 0..2 from init.
+TEST_P(SynceEffective, GetReportsBitsOneToThreeOnlyWithHardwareSupport) {
+    const EffectiveCase c = GetParam();
+    ASSERT_EQ(ehsl_pmap_synce_cap_init(2, c.stored & 0x7), 0);
+    ASSERT_EQ(ehsl_pmap_synce_cap_set(2, c.stored & 0x8), 0);
+    bsp::sim::clear_log();
+    EXPECT_EQ(cap_of(2), c.reported);
+    char expected[96];
+    std::snprintf(expected, sizeof expected,
+                  "1:ehsl_pmap_synce_cap_get:  hw_port = 2 -  capability = 0x%x \n", c.stored);
+    EXPECT_EQ(pmap_log(), Texts{expected});
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SynceEffective,
+                         ::testing::Values(EffectiveCase{0xE, 0}, EffectiveCase{0xF, 0xE},
+                                           EffectiveCase{0x1, 0}, EffectiveCase{0x0, 0},
+                                           EffectiveCase{0x7, 0x6}, EffectiveCase{0x9, 0x8}));
+
+// Set and clear change only the run-time bit; values out of range are refused unstored.
+TEST_F(SynceReadyTest, SetAndClearChangeOnlyTheRuntimeBitAndLogTheNewValue) {
+    ASSERT_EQ(ehsl_pmap_synce_cap_init(1, 0x5), 0);
+    bsp::sim::clear_log();
+    ASSERT_EQ(ehsl_pmap_synce_cap_set(1, 8), 0);
+    ASSERT_EQ(ehsl_pmap_synce_cap_set(1, 0), 0);
+    ASSERT_EQ(ehsl_pmap_synce_cap_clear(1, 8), 0);
+    EXPECT_EQ(ehsl_pmap_synce_cap_init(1, 8), -1);
+    EXPECT_EQ(ehsl_pmap_synce_cap_set(1, 2), -1);
+    EXPECT_EQ(ehsl_pmap_synce_cap_clear(1, 9), -1);
+    EXPECT_EQ(pmap_log(),
+              (Texts{"1:ehsl_pmap_synce_cap_set:  hw_port = 1 -  capability = 0xd \n",
+                     "1:ehsl_pmap_synce_cap_set:  hw_port = 1 -  capability = 0xd \n",
+                     "1:ehsl_pmap_synce_cap_clear:  hw_port = 1 -  capability = 0x5 \n",
+                     "1:EHSL_PMAP_D:ehsl_pmap_synce_cap_init: Invalid SyncE capability 0x8 for "
+                     "hw port: 1\n",
+                     "1:EHSL_PMAP_D:ehsl_pmap_synce_cap_set: Invalid SyncE capability 0x2 for hw "
+                     "port: 1\n",
+                     "1:EHSL_PMAP_D:ehsl_pmap_synce_cap_clear: Invalid SyncE capability 0x9 for "
+                     "hw port: 1\n"}));
+    EXPECT_EQ(cap_of(1), 0x4);
+}
+
+TEST_F(SynceReadyTest, EveryInitEmptiesTheSemaphoreAndEveryFinishPostsItOnce) {
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        int value = -1;
+        ehsl_pmap_init();
+        ASSERT_EQ(sem_getvalue(&ehsl_pmap_synce_init_sem, &value), 0);
+        EXPECT_EQ(value, 0) << "cycle " << cycle;
+        ASSERT_EQ(ehsl_pmap_synce_cap_init_finished(), 0);
+        ASSERT_EQ(sem_getvalue(&ehsl_pmap_synce_init_sem, &value), 0);
+        EXPECT_EQ(value, 1) << "cycle " << cycle;
+    }
 }
 
 }  // namespace

@@ -1,14 +1,124 @@
-// SEIS link handling: detection, cold and warm starts, and the port handlers.
+// SEIS link handling (detection, cold and warm starts, the port handlers) and the "seis"
+// debug-shell command (status table, raw form, usage text, bounded output).
+#include <bsp_ctrl/ehsl_pmap.h>
+#include <bsp_ctrl/ehsl_seis.h>
+#include <bsp_ctrl/platform/bsp_board.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 #include <gmock/gmock.h>
 
-#include "seis_fixture.h"
+#include <cstring>
+#include <memory>
+
+#include "support/sim_fixture.h"
 
 namespace bsp::test {
 namespace {
 
+using sim::FpgaAccess;
+using sim::FpgaWidth;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using Args = std::vector<std::string>;
+
+FpgaAccess w16(uint32_t address, uint32_t value) {
+    return {FpgaAccess::Write, FpgaWidth::W16, address, value, 0xFFFF};
+}
+
+std::vector<std::string> log_lines(uint32_t module = DBG_SEIS_INDEX) {
+    std::vector<std::string> lines;
+    for (const sim::LogRecord &r : sim::log_records()) {
+        if (r.module == module) {
+            lines.push_back(r.text);
+        }
+    }
+    return lines;
+}
+
+bool logged_seis(const std::string &text, uint32_t level) {
+    for (const sim::LogRecord &r : sim::log_records()) {
+        if (r.module == DBG_SEIS_INDEX && r.text == text && r.level == level) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The addresses of the register accesses since the last clear (reads only: `reads_only`).
+std::vector<uint32_t> accessed(bool reads_only = false) {
+    std::vector<uint32_t> out;
+    for (const FpgaAccess &a : sim::fpga_log()) {
+        if (!reads_only || a.kind == FpgaAccess::Read) {
+            out.push_back(a.address);
+        }
+    }
+    return out;
+}
+
+// Runs seis_cmd with the command name and `args` into `out` of `len` bytes; returns its result.
+int run_seis(const Args &args, int len, char *out, const char *name = "seis") {
+    Args words{name};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &w : words) {
+        argv.push_back(w.data());
+    }
+    return seis_cmd(static_cast<int>(argv.size()), argv.data(), len, out);
+}
+
+std::string seis(const Args &args, const char *name = "seis") {
+    std::vector<char> out(2048, '\x7f');
+    EXPECT_EQ(run_seis(args, static_cast<int>(out.size()), out.data(), name), 0);
+    return out.data();
+}
+
+std::string usage(const std::string &name) {
+    return "Usage: " + name +
+           " [-h] [-r] [-v]\nDisplay SEIS status.\n\nOptions:\n  -h  Print this help text.\n"
+           "  -r  Raw output (register values in hexadecimal notation).\n  -v  Verbose "
+           "output.\n";
+}
+
+const char *const kStatusHeader =
+    "SEIS Status:\n"
+    "HW-  |        |Ingress              |Egress               |PHY    |\n"
+    "port |Enabled |SSM                  |SSM                  |Mode   |\n"
+    "-------------------------------------------------------------------\n";
+const char *const kNoSeis = "ERROR: No SEIS module in the FPGA.\n";
+
+class SeisTest : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        ehsl_pmap_init();
+        sim::clear_log();
+    }
+    // Starts the family on the given image and reset type, then forgets the start's
+    // accesses and log.
+    void start(const char *image, uint32_t reset_type = BSP_RESET_TYPE_COLD) {
+        ASSERT_TRUE(sim::fpga_load_image(image));
+        sim::set_reset_type(reset_type);
+        ASSERT_EQ(init_seis(), 0);
+        clear();
+    }
+    static void clear() {
+        sim::fpga_clear_log();
+        sim::clear_log();
+    }
+    static void poke16(uint32_t address, uint32_t v) { sim::fpga_poke(FpgaWidth::W16, address, v); }
+    // Two SyncE links: port 3 (link 0) a master, enabled and up, its far end sending
+    // QL-SSU-A; port 2 (link 1) a slave, not enabled.
+    void two_links() {
+        ASSERT_TRUE(sim::load_board_preset("two-sfp"));
+        start(sim::kImage1588Seis2);
+        ASSERT_EQ(seis_handle_set_eth_mode(3, 1, 0), 0);
+        ASSERT_EQ(seis_handle_enable_port(3), 0);
+        ASSERT_EQ(seis_handle_set_eth_mode(2, 0, 1), 0);
+        sim::seis_set_far_end_ql(0, 4);
+        sim::raise_port_link_event(3, true, 1000);
+        sim::wait_link_events_delivered();
+    }
+};
 
 TEST_F(SeisTest, ColdStartDetectsTheLinkAndInitialisesIt) {
     sim::set_reset_type(BSP_RESET_TYPE_COLD);
@@ -18,7 +128,7 @@ TEST_F(SeisTest, ColdStartDetectsTheLinkAndInitialisesIt) {
                                                 w16(0x32010, 0x0006), w16(0x3201c, 0x002f)));
     EXPECT_THAT(accessed(true), ElementsAre(0x30100u, 0x32000u, 0x3201cu, 0x32010u));
     EXPECT_EQ(sim::fpga_log()[0].mask, 0x3fu);
-    EXPECT_THAT(log_lines(DBG_SEIS_INDEX),
+    EXPECT_THAT(log_lines(),
                 ElementsAre("SEIS: Found module supporting 1 links\n",
                             "SEIS: seis_detect_modules - hw_port = 3 is  PMAP_SYNCE_HW_SUPPORT \n",
                             "SEIS: Main process successfully started.\n"));
@@ -29,6 +139,10 @@ TEST_F(SeisTest, ColdStartDetectsTheLinkAndInitialisesIt) {
     int cap = 0;
     ASSERT_EQ(ehsl_pmap_synce_cap_get(3, &cap), 0);
     EXPECT_EQ(cap, 8);
+    clear();
+    EXPECT_EQ(seis({}), std::string(kStatusHeader) +
+                            " 3    no       QL-FAILED             dnu=0 QL-SEC           Bi-dir\n");
+    EXPECT_THAT(accessed(), ElementsAre(0x32020u, 0x32014u, 0x3201cu, 0x32000u));
 }
 
 // The second link serves the copper port 2 on this board: it is not set up, yet its
@@ -39,31 +153,29 @@ TEST_F(SeisTest, SecondLinkOnACopperPortIsNotSetUp) {
     ASSERT_EQ(init_seis(), 0);
     EXPECT_TRUE(
         logged_seis("SEIS: seis_detect_modules - hw_port = 2 is  NOT PMAP_SYNCE_HW_SUPPORT \n", 2));
-    EXPECT_TRUE(logged_seis("SEIS: Found module supporting 2 links\n", 2));
     EXPECT_THAT(sim::fpga_writes(),
                 ElementsAre(w16(0x30120, 1), w16(0x32000, 0x0000), w16(0x32010, 0x0006),
                             w16(0x3201c, 0x002f), w16(0x32100, 0x0000), w16(0x32110, 0x0000),
                             w16(0x3211c, 0x002f)));
     EXPECT_EQ(seis_handle_enable_port(2), -1);
-    EXPECT_EQ(seis_handle_enable_port(3), 0);
 }
 
+// Only six bits of the register count; link 1 gets only its own link-up register.
 TEST_F(SeisTest, TwoSyncELinksOnATwoCageBoard) {
     ASSERT_TRUE(sim::load_board_preset("two-sfp"));
     start(sim::kImage1588Seis2);
-    EXPECT_EQ(seis_handle_enable_port(2), 0);
-    EXPECT_EQ(seis_handle_enable_port(3), 0);
-    EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x32100, 0x0001), w16(0x32110, 0x0006),
-                                                w16(0x32000, 0x0001), w16(0x32010, 0x0006)));
-}
-
-TEST_F(SeisTest, OnlySixBitsCountAsLinks) {
-    ASSERT_TRUE(sim::load_board_preset("two-sfp"));
-    ASSERT_TRUE(sim::fpga_load_image(sim::kImage1588Seis2));
     poke16(0x30100, 0x0042);
     ASSERT_EQ(init_seis(), 0);
     EXPECT_TRUE(logged_seis("SEIS: Found module supporting 2 links\n", 2));
+    clear();
     EXPECT_EQ(seis_handle_enable_port(2), 0);
+    EXPECT_EQ(seis_handle_enable_port(3), 0);
+    sim::raise_port_link_event(2, false, 0);
+    sim::raise_port_link_event(2, true, 1000);
+    sim::wait_link_events_delivered();
+    EXPECT_THAT(sim::fpga_writes(),
+                ElementsAre(w16(0x32100, 0x0001), w16(0x32110, 0x0006), w16(0x32000, 0x0001),
+                            w16(0x32010, 0x0006), w16(0x3210c, 1)));
 }
 
 TEST_F(SeisTest, TooManyLinksLeavesEveryPortIllegal) {
@@ -73,15 +185,15 @@ TEST_F(SeisTest, TooManyLinksLeavesEveryPortIllegal) {
     EXPECT_THAT(sim::fpga_writes(), IsEmpty());
     const char *too_many =
         "SEIS: ERROR: too many links supported by module supporting 3 links (MAX=2)\n";
-    EXPECT_THAT(log_lines(DBG_SEIS_INDEX),
-                ElementsAre(too_many, "SEIS: Main process successfully started.\n"));
+    EXPECT_THAT(log_lines(), ElementsAre(too_many, "SEIS: Main process successfully started.\n"));
     EXPECT_TRUE(logged_seis(too_many, 1));
     EXPECT_THAT(log_lines(DBG_EHSL_PMAP_INDEX), IsEmpty());
     EXPECT_EQ(seis_handle_enable_port(3), -1);
     EXPECT_EQ(seis_handle_set_eth_mode(3, 1, 0), -1);
-    EXPECT_EQ(seis({"-r"}), "ERROR: No SEIS module in the FPGA.\n");
+    EXPECT_EQ(seis({"-r"}), kNoSeis);
 }
 
+// Without links the command prints its error, but still its usage.
 TEST_F(SeisTest, NoSeisBlockStillEndsTheCapabilityPhase) {
     ASSERT_TRUE(sim::fpga_load_image(sim::kImage1588));
     sim::fpga_clear_log();
@@ -94,6 +206,8 @@ TEST_F(SeisTest, NoSeisBlockStillEndsTheCapabilityPhase) {
         EXPECT_EQ(seis_handle_disable_port(port), -1);
         EXPECT_EQ(seis_handle_set_eth_mode(port, 0, 1), -1);
     }
+    EXPECT_EQ(seis({}), kNoSeis);
+    EXPECT_EQ(seis({"-h"}), usage("seis"));
 }
 
 TEST_F(SeisTest, WarmStartTakesTheLinkStateOver) {
@@ -113,80 +227,61 @@ TEST_F(SeisTest, WarmStartTakesTheLinkStateOver) {
     EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x32000, 0x0001), w16(0x32010, 0x0003)));
 }
 
-struct EnableCase {
-    int master;
-    int slave;
-    uint32_t cfg;
-    uint32_t tdm;
-};
-
-class SeisEnable : public SeisTest, public ::testing::WithParamInterface<EnableCase> {};
-
-TEST_P(SeisEnable, ProgramsTheLinkForItsRole) {
-    start(sim::kImage1588Seis);
-    ASSERT_EQ(seis_handle_set_eth_mode(3, GetParam().master, GetParam().slave), 0);
-    clear();
-    ASSERT_EQ(seis_handle_enable_port(3), 0);
-    EXPECT_THAT(sim::fpga_writes(),
-                ElementsAre(w16(0x32000, GetParam().cfg), w16(0x32010, GetParam().tdm)));
-    EXPECT_THAT(log_lines(DBG_SEIS_INDEX),
-                ElementsAre("SEIS: seis_handle_enable_port() SSM_ENABLE_PORT(3)\n"));
-    clear();
-    ASSERT_EQ(seis_handle_enable_port(3), 0);
-    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
-    ASSERT_EQ(seis_handle_disable_port(3), 0);
-    EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x32000, 0x0000), w16(0x32010, 0x0006)));
-    clear();
-    ASSERT_EQ(seis_handle_disable_port(3), 0);
-    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
-    EXPECT_THAT(log_lines(DBG_SEIS_INDEX),
-                ElementsAre("SEIS: seis_handle_disable_port() SSM_DISABLE_PORT(3)\n"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Roles, SeisEnable,
-                         ::testing::Values(EnableCase{1, 0, 0x0005, 0x000f},
-                                           EnableCase{0, 7, 0x0021, 0x0006},
-                                           EnableCase{0, 0, 0x0001, 0x0006}));
-
 struct RoleCase {
+    const char *name;
     int master;
     int slave;
-    uint32_t before;
+    uint32_t before;  // LINK_CFG before the role is set
     uint32_t after;
     uint32_t tdm;
-    const char *name;
+    uint32_t enabled_cfg;  // LINK_CFG and LINK_ING_QL_TDM written by the enable
+    uint32_t enabled_tdm;
 };
 
 class SeisRole : public SeisTest, public ::testing::WithParamInterface<RoleCase> {};
 
-TEST_P(SeisRole, ChangesOnlyTheRoleBits) {
+// The role changes only its bits; enabling programs the link for it, once; disabling clears it.
+TEST_P(SeisRole, SetEnableAndDisable) {
     start(sim::kImage1588Seis);
     const RoleCase &c = GetParam();
     poke16(0x32000, c.before);
     ASSERT_EQ(seis_handle_set_eth_mode(3, c.master, c.slave), 0);
     EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x32000, c.after), w16(0x32010, c.tdm)));
-    EXPECT_THAT(log_lines(DBG_SEIS_INDEX),
-                ElementsAre(std::string("SEIS: seis_handle_set_eth_mode() SSM_SET_ETH_MODE(3, ") +
-                            c.name + ")\n"));
+    clear();
+    ASSERT_EQ(seis_handle_enable_port(3), 0);
+    ASSERT_EQ(seis_handle_enable_port(3), 0);
+    EXPECT_THAT(sim::fpga_writes(),
+                ElementsAre(w16(0x32000, c.enabled_cfg), w16(0x32010, c.enabled_tdm)));
+    clear();
+    ASSERT_EQ(seis_handle_disable_port(3), 0);
+    ASSERT_EQ(seis_handle_disable_port(3), 0);
+    EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x32000, 0x0000), w16(0x32010, 0x0006)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Roles, SeisRole,
-                         ::testing::Values(RoleCase{1, 0, 0x0021, 0x0005, 0x000f, "Master"},
-                                           RoleCase{0, 1, 0x0005, 0x0021, 0x0006, "Slave"},
-                                           RoleCase{0, 0, 0x00a5, 0x0081, 0x0006,
-                                                    "Bidirectional"}));
+                         ::testing::Values(RoleCase{"Master", 1, 0, 0x21, 0x05, 0xf, 0x05, 0xf},
+                                           RoleCase{"Slave", 0, 7, 0x05, 0x21, 0x6, 0x21, 0x6},
+                                           RoleCase{"Bidir", 0, 0, 0xa5, 0x81, 0x6, 0x01, 0x6}));
 
-TEST_F(SeisTest, BothRolesAreRefused) {
+TEST_F(SeisTest, MessagesOfTheHandlersAndBothRolesRefused) {
     start(sim::kImage1588Seis);
     ASSERT_EQ(seis_handle_set_eth_mode(3, 1, 0), 0);
-    clear();
+    ASSERT_EQ(seis_handle_enable_port(3), 0);
+    ASSERT_EQ(seis_handle_disable_port(3), 0);
+    sim::fpga_clear_log();
     EXPECT_EQ(seis_handle_set_eth_mode(3, 1, 1), -1);
     EXPECT_THAT(sim::fpga_writes(), IsEmpty());
-    EXPECT_THAT(log_lines(DBG_SEIS_INDEX),
-                ElementsAre("SEIS: seis_handle_set_eth_mode() SSM_SET_ETH_MODE(3, <illegal>)\n",
-                            "SEIS: seis_handle_set_eth_mode() ERROR: SSM_SET_ETH_MODE: illegal "
-                            "PHY mode (both Master and Slave set) for hardware port 3\n"));
     EXPECT_THAT(seis({}), HasSubstr("Master\n"));
+    ASSERT_EQ(seis_handle_set_eth_mode(3, 0, 7), 0);
+    ASSERT_EQ(seis_handle_set_eth_mode(3, 0, 0), 0);
+    const std::string mode = "SEIS: seis_handle_set_eth_mode() SSM_SET_ETH_MODE(3, ";
+    EXPECT_THAT(
+        log_lines(),
+        ElementsAre(mode + "Master)\n", "SEIS: seis_handle_enable_port() SSM_ENABLE_PORT(3)\n",
+                    "SEIS: seis_handle_disable_port() SSM_DISABLE_PORT(3)\n", mode + "<illegal>)\n",
+                    "SEIS: seis_handle_set_eth_mode() ERROR: SSM_SET_ETH_MODE: illegal PHY "
+                    "mode (both Master and Slave set) for hardware port 3\n",
+                    mode + "Slave)\n", mode + "Bidirectional)\n"));
 }
 
 TEST_F(SeisTest, IllegalPortsAreReportedByEveryHandler) {
@@ -215,19 +310,125 @@ TEST_F(SeisTest, CageLinkEventsReachLinkZero) {
     sim::set_link_connected(true);
     sim::wait_link_events_delivered();
     EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x3200c, 1), w16(0x0033c, 1)));
-    EXPECT_THAT(log_lines(DBG_SEIS_INDEX),
-                ElementsAre("SEIS: seis_handle_link_up() SSM_LINK_UP(3)\n"));
+    EXPECT_THAT(log_lines(), ElementsAre("SEIS: seis_handle_link_up() SSM_LINK_UP(3)\n"));
 }
 
-TEST_F(SeisTest, LinkOneGetsOnlyItsLinkUpRegister) {
-    ASSERT_TRUE(sim::load_board_preset("two-sfp"));
-    start(sim::kImage1588Seis2);
-    sim::raise_port_link_event(2, false, 0);
-    sim::wait_link_events_delivered();
-    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
-    sim::raise_port_link_event(2, true, 1000);
-    sim::wait_link_events_delivered();
-    EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x3210c, 1)));
+// ---- the command ----
+
+TEST_F(SeisTest, StatusTableAndRawRegisters) {
+    two_links();
+    std::string expected = std::string(kStatusHeader) +
+                           " 3    yes      QL-SSU-A/QL-TNC       dnu=0 QL-SEC           Master\n"
+                           " 2    no       QL-FAILED             dnu=1 QL-SEC           Slave\n";
+    EXPECT_EQ(seis({}), expected);
+    EXPECT_EQ(seis({"-v"}), expected);
+    clear();
+    EXPECT_EQ(
+        seis({"-r"}),
+        "SEIS Wrapper @ 0x00030000\n"
+        "   NO_OF_LINKS:            2\n"
+        "   TXPLL_CFG:           0x01\n"
+        "   TXPLL_STAT:          0x01\n"
+        "   TXPLL_INT_VAL_NEW: 0x1f40\n"
+        "   TXPLL_INT_VAL:     0x1f40\n"
+        "HW  LINK_CFG    LINK_ING_QL_TDM  LINK_ING_QL_IGFP  LINK_ING_QL_SEIS  LINK_EGR_QL_TDM\n"
+        " 3  0x00000005  0x0000000f       0x00000000        0x00000004        0x0000000b\n"
+        " 2  0x00000020  0x00000006       0x00000000        0x00000006        0x0000000b\n");
+    EXPECT_THAT(accessed(), ElementsAre(0x30100u, 0x30120u, 0x30124u, 0x30128u, 0x3012cu, 0x32000u,
+                                        0x32010u, 0x32014u, 0x32018u, 0x32020u, 0x32100u, 0x32110u,
+                                        0x32114u, 0x32118u, 0x32120u));
+}
+
+struct OptionCase {
+    Args args;
+    const char *expect;  // the start of the output; empty: the usage text
+};
+
+class SeisOptions : public SeisTest, public ::testing::WithParamInterface<OptionCase> {};
+
+TEST_P(SeisOptions, ChooseTheOutput) {
+    start(sim::kImage1588Seis);
+    const std::string out = seis(GetParam().args, "seis-x");
+    if (*GetParam().expect == '\0') {
+        EXPECT_EQ(out, usage("seis-x"));
+    } else {
+        EXPECT_THAT(out, ::testing::StartsWith(GetParam().expect));
+    }
+}
+
+const char *const kRaw = "SEIS Wrapper @ 0x00030000\n";
+const char *const kStatus = "SEIS Status:\n";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Arguments, SeisOptions, ::testing::Values(
+    OptionCase{{}, kStatus}, OptionCase{{"-v"}, kStatus}, OptionCase{{"-r"}, kRaw},
+    OptionCase{{"-v", "-r"}, kRaw}, OptionCase{{"-r", "-v"}, kRaw}, OptionCase{{"-r", "-r"}, kRaw},
+    OptionCase{{"-h"}, ""}, OptionCase{{"-r", "-x"}, ""}, OptionCase{{"-x", "-r"}, ""},
+    OptionCase{{"-rv"}, ""}, OptionCase{{"r"}, ""}, OptionCase{{""}, ""},
+    OptionCase{{"-v", "-h", "-r"}, ""}));
+// clang-format on
+
+// Software DNU on: the DNU flag comes from the IGFP register; the SSM's upper bits are ignored.
+TEST_F(SeisTest, DnuComesFromTheIgfpRegisterWhenSoftwareDnuIsOn) {
+    start(sim::kImage1588Seis);
+    poke16(0x32014, 0x0020 | 15);  // TDM egress: dnu, QL-DNU
+    poke16(0x3201c, 0x0000);
+    EXPECT_THAT(seis({}), HasSubstr("dnu=1 QL-DNU/QL-DUS    "));
+    poke16(0x32000, 0x0020);
+    poke16(0x32014, 0x0030);
+    EXPECT_THAT(seis({}), HasSubstr("dnu=0 QL-STU           "));
+}
+
+// The widest outputs: 16-bit values in the raw header fields, the longest QL names.
+TEST_F(SeisTest, LargestOutputsHaveTheDocumentedSizes) {
+    two_links();
+    poke16(0x30100, 0xFFC2);
+    poke16(0x30120, 0xFFFF);
+    poke16(0x30128, 0xFFFF);
+    EXPECT_EQ(seis({"-r"}).size(), 421u);
+    for (uint32_t link : {0x32000u, 0x32100u}) {
+        poke16(link + 0x14, 3);  // QL-FAILED-NO-HOLDOFF sent
+    }
+    sim::seis_set_far_end_ql(0, 3);
+    ASSERT_EQ(seis_handle_set_eth_mode(2, 1, 0), 0);
+    std::string status = seis({});
+    EXPECT_THAT(status, HasSubstr("QL-FAILED-NO-HOLDOFF  Master\n"));
+    EXPECT_EQ(status.size(), 361u);
+}
+
+// Every buffer length from 0 to beyond the full size: the output is the text's prefix,
+// terminated, and nothing is written past the buffer (AddressSanitizer watches the heap
+// buffer of exactly that size).
+TEST_F(SeisTest, EveryBufferLengthGetsTheTerminatedPrefix) {
+    two_links();
+    for (const Args &args : {Args{}, Args{"-r"}, Args{"-h"}}) {
+        const std::string full = seis(args);
+        for (size_t len = 0; len <= full.size() + 2; ++len) {
+            std::unique_ptr<char[]> buf(new char[len]);
+            std::memset(buf.get(), '\x7f', len);
+            ASSERT_EQ(run_seis(args, static_cast<int>(len), buf.get()), 0);
+            if (len == 0) {
+                continue;
+            }
+            size_t kept = std::min(len - 1, full.size());
+            ASSERT_EQ(std::string(buf.get(), kept), full.substr(0, kept)) << "length " << len;
+            ASSERT_EQ(buf[kept], '\0') << "length " << len;
+        }
+    }
+}
+
+TEST_F(SeisTest, NullBufferMissingArgumentsAndNegativeLength) {
+    start(sim::kImage1588Seis);
+    char *argv[] = {const_cast<char *>("seis"), nullptr};
+    EXPECT_EQ(seis_cmd(1, argv, 500, nullptr), 0);
+    char c = 'x';
+    EXPECT_EQ(seis_cmd(1, argv, -3, &c), 0);
+    EXPECT_EQ(c, 'x');
+    char out[400];
+    EXPECT_EQ(seis_cmd(0, nullptr, sizeof out, out), 0);
+    EXPECT_THAT(out, ::testing::StartsWith(kStatus));
+    EXPECT_EQ(seis_cmd(2, argv, sizeof out, out), 0);  // a missing argument is no option
+    EXPECT_EQ(std::string(out), usage("seis"));
 }
 
 }  // namespace

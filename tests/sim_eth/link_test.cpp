@@ -1,4 +1,5 @@
-// The link with the partner, resolved as IEEE 802.3 resolves it.
+// The copper module's PHY as the MDIO bus sees it, and the link with the partner resolved as
+// IEEE 802.3 resolves it.
 #include <linux/mii.h>
 
 #include "support/sim_fixture.h"
@@ -8,8 +9,62 @@ namespace {
 using bsp::sim::LinkPartner;
 using bsp::sim::LinkState;
 
+class PhyTest : public bsp::test::SimTest {
+  protected:
+    static int rd(int reg) { return eth_ctrl_emac_sfp_mdio_read(0, reg); }
+    static void wr(int reg, int value) {
+        ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, reg, value), 0);
+    }
+};
+
+TEST_F(PhyTest, PowerOnRegistersOfAClause22And40PhyAndItsPartner) {
+    EXPECT_EQ(rd(MII_BMCR), BMCR_ANENABLE | BMCR_SPEED1000 | BMCR_FULLDPLX);
+    EXPECT_EQ(rd(MII_ADVERTISE), ADVERTISE_CSMA | ADVERTISE_ALL);
+    EXPECT_EQ(rd(MII_CTRL1000), ADVERTISE_1000FULL);
+    EXPECT_EQ(rd(MII_ESTATUS), ESTATUS_1000_TFULL | ESTATUS_1000_THALF);
+    EXPECT_NE(rd(MII_BMSR) & BMSR_ANEGCAPABLE, 0);
+    EXPECT_EQ(rd(MII_LPA), LinkPartner{}.advertise | LPA_LPACK);
+    EXPECT_EQ(rd(MII_STAT1000) & (LPA_1000FULL | LPA_1000HALF), LPA_1000FULL | LPA_1000HALF);
+}
+
+TEST_F(PhyTest, AdvertisementsActOnlyAfterARestartThatClearsItself) {
+    wr(MII_ADVERTISE, 0x0C21);
+    wr(MII_CTRL1000, 0x1A00);
+    EXPECT_EQ(rd(MII_ADVERTISE), 0x0C21);
+    EXPECT_EQ(rd(MII_CTRL1000), 0x1A00);
+    EXPECT_FALSE(bsp::sim::link_state().master);  // the old resolution holds
+    rd(MII_BMSR);
+    wr(MII_BMCR, BMCR_ANENABLE | BMCR_ANRESTART);
+    EXPECT_TRUE(bsp::sim::link_state().master);
+    EXPECT_EQ(rd(MII_BMCR), BMCR_ANENABLE);
+    EXPECT_EQ(rd(MII_BMSR) & BMSR_LSTATUS, 0);  // the link dropped through the restart
+}
+
+TEST_F(PhyTest, ReadOnlyRegistersIgnoreWritesAndSoftResetRestoresPowerOn) {
+    rd(MII_BMSR);  // clear the latched link loss of the power-on
+    const int status = rd(MII_BMSR);
+    wr(MII_BMSR, 0);
+    wr(MII_PHYSID1, 0x1111);
+    EXPECT_EQ(rd(MII_BMSR), status);
+    EXPECT_NE(rd(MII_PHYSID1), 0x1111);
+    wr(MII_ADVERTISE, 0x0021);
+    wr(MII_BMCR, BMCR_RESET);
+    EXPECT_EQ(rd(MII_ADVERTISE), ADVERTISE_CSMA | ADVERTISE_ALL);
+    EXPECT_EQ(rd(MII_BMCR) & BMCR_RESET, 0);
+}
+
+TEST_F(PhyTest, NobodyAnswersWithoutACopperModule) {
+    bsp::sim::plug_sfp(SFP_FIBER);
+    EXPECT_EQ(rd(MII_BMCR), 0xFFFF);
+    bsp::sim::pull_sfp();
+    EXPECT_EQ(rd(MII_BMSR), 0xFFFF);
+    bsp::sim::plug_sfp(SFP_COPPER);
+    EXPECT_EQ(eth_ctrl_emac_sfp_mdio_read(1, MII_BMCR), 0xFFFF);  // only address 0 is the module
+}
+
 struct ResolveCase {
     const char *name;
+    uint16_t bmcr;
     uint16_t local_adv;
     uint16_t local_1000;
     LinkPartner partner;
@@ -32,12 +87,12 @@ LinkPartner forced(int speed, bool full, uint16_t c1000 = 0) {
 class LinkResolution : public bsp::test::SimTest,
                        public ::testing::WithParamInterface<ResolveCase> {};
 
-TEST_P(LinkResolution, AutonegotiationResolvesBothSides) {
+TEST_P(LinkResolution, ResolvesBothSides) {
     const ResolveCase &c = GetParam();
     bsp::sim::set_link_partner(c.partner);
     ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_ADVERTISE, c.local_adv), 0);
     ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_CTRL1000, c.local_1000), 0);
-    ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_BMCR, BMCR_ANENABLE | BMCR_ANRESTART), 0);
+    ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_BMCR, c.bmcr), 0);
     const LinkState s = bsp::sim::link_state();
     EXPECT_EQ(s.up, c.up);
     EXPECT_EQ(s.speed, c.speed);
@@ -49,42 +104,34 @@ TEST_P(LinkResolution, AutonegotiationResolvesBothSides) {
 
 constexpr uint16_t kAll = ADVERTISE_CSMA | ADVERTISE_ALL;
 constexpr uint16_t k1000 = ADVERTISE_1000FULL | ADVERTISE_1000HALF;
+constexpr uint16_t kAn = BMCR_ANENABLE | BMCR_ANRESTART;
+constexpr uint16_t kF1000 = BMCR_SPEED1000 | BMCR_FULLDPLX;
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, LinkResolution,
-    ::testing::Values(ResolveCase{"Best1000Full", kAll, ADVERTISE_1000FULL, partner(kAll, k1000),
-                                  true, 1000, true, false, false},
-                      ResolveCase{"HalfOnly1000", kAll, ADVERTISE_1000HALF, partner(kAll, k1000),
-                                  true, 1000, false, false, false},
-                      ResolveCase{"LowerPartnerSeedMakesUsMaster", kAll, 0x0200,
-                                  partner(kAll, 0x0300, 0x0001), true, 1000, true, true, false},
-                      ResolveCase{"Common100Full", kAll, 0, partner(kAll, k1000), true, 100, true,
-                                  false, false},
-                      ResolveCase{"Common10Half", 0x0021, k1000, partner(0x0021, 0), true, 10,
-                                  false, false, false},
-                      ResolveCase{"NothingInCommon", 0x0101, 0, partner(0x0061, 0), false, 0, false,
-                                  false, false},
-                      ResolveCase{"BothForcedMaster", kAll, 0x1A00, partner(kAll, 0x1B00), false, 0,
-                                  false, false, true},
-                      ResolveCase{"BothForcedSlave", kAll, 0x1200, partner(kAll, 0x1300), false, 0,
-                                  false, false, true},
-                      ResolveCase{"ForcedMasterAgainstForcedSlave", kAll, 0x1A00,
-                                  partner(kAll, 0x1300), true, 1000, true, true, false},
-                      ResolveCase{"PartnerForcedMaster", kAll, 0x0200, partner(kAll, 0x1B00), true,
-                                  1000, true, false, false},
-                      ResolveCase{"MultiportBecomesMaster", kAll, 0x0200, partner(kAll, 0x0700),
-                                  true, 1000, true, false, false},
-                      ResolveCase{"HigherSeedWins", kAll, 0x0200, partner(kAll, 0x0300, 0xFFFF),
-                                  true, 1000, true, false, false},
-                      ResolveCase{"ParallelDetection100", kAll, 0x0200, forced(100, true), true,
-                                  100, false, false, false},
-                      ResolveCase{"ParallelDetectionNoCommonSpeed", 0x0041, 0x0200,
-                                  forced(100, true), false, 0, false, false, false},
-                      ResolveCase{"PartnerForced1000Slave", kAll, 0x0200,
-                                  forced(1000, true, 0x1000), true, 1000, true, true, false}),
-    [](const ::testing::TestParamInfo<ResolveCase> &param_info) {
-        return std::string(param_info.param.name);
-    });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Table, LinkResolution, ::testing::Values(
+    ResolveCase{"Best1000Full", kAn, kAll, ADVERTISE_1000FULL, partner(kAll, k1000), true, 1000, true, false, false},
+    ResolveCase{"HalfOnly1000", kAn, kAll, ADVERTISE_1000HALF, partner(kAll, k1000), true, 1000, false, false, false},
+    ResolveCase{"LowerPartnerSeedMakesUsMaster", kAn, kAll, 0x0200, partner(kAll, 0x0300, 0x0001), true, 1000, true, true, false},
+    ResolveCase{"Common100Full", kAn, kAll, 0, partner(kAll, k1000), true, 100, true, false, false},
+    ResolveCase{"Common10Half", kAn, 0x0021, k1000, partner(0x0021, 0), true, 10, false, false, false},
+    ResolveCase{"NothingInCommon", kAn, 0x0101, 0, partner(0x0061, 0), false, 0, false, false, false},
+    ResolveCase{"BothForcedMaster", kAn, kAll, 0x1A00, partner(kAll, 0x1B00), false, 0, false, false, true},
+    ResolveCase{"BothForcedSlave", kAn, kAll, 0x1200, partner(kAll, 0x1300), false, 0, false, false, true},
+    ResolveCase{"ForcedMasterAgainstForcedSlave", kAn, kAll, 0x1A00, partner(kAll, 0x1300), true, 1000, true, true, false},
+    ResolveCase{"PartnerForcedMaster", kAn, kAll, 0x0200, partner(kAll, 0x1B00), true, 1000, true, false, false},
+    ResolveCase{"MultiportBecomesMaster", kAn, kAll, 0x0200, partner(kAll, 0x0700), true, 1000, true, false, false},
+    ResolveCase{"HigherSeedWins", kAn, kAll, 0x0200, partner(kAll, 0x0300, 0xFFFF), true, 1000, true, false, false},
+    ResolveCase{"ParallelDetection100", kAn, kAll, 0x0200, forced(100, true), true, 100, false, false, false},
+    ResolveCase{"ParallelDetectionNoCommonSpeed", kAn, 0x0041, 0x0200, forced(100, true), false, 0, false, false, false},
+    ResolveCase{"PartnerForced1000Slave", kAn, kAll, 0x0200, forced(1000, true, 0x1000), true, 1000, true, true, false},
+    ResolveCase{"Forced100AgainstAutoneg", BMCR_SPEED100 | BMCR_FULLDPLX, kAll, 0x0200, LinkPartner{}, true, 100, true, false, false},
+    ResolveCase{"ForcedReservedSpeedBits", BMCR_SPEED100 | BMCR_SPEED1000, kAll, 0x0200, LinkPartner{}, false, 0, false, false, false},
+    ResolveCase{"Forced1000BothMaster", kF1000, kAll, 0x1A00, partner(kAll, 0x1B00), false, 0, false, true, true},
+    ResolveCase{"Forced1000SlaveAgainstMaster", kF1000, kAll, 0x1200, partner(kAll, 0x1B00), true, 1000, true, false, false},
+    ResolveCase{"BothForcedOtherSpeeds", BMCR_SPEED100, kAll, 0x0200, forced(10, false), false, 0, false, false, false},
+    ResolveCase{"BothForcedSameSpeed", 0, kAll, 0x0200, forced(10, false), true, 10, false, false, false}),
+    [](const ::testing::TestParamInfo<ResolveCase> &row) { return std::string(row.param.name); });
+// clang-format on
 
 struct PauseCase {
     uint16_t local;
@@ -100,7 +147,7 @@ TEST_P(PauseResolution, FollowsThePauseTable) {
     const PauseCase &c = GetParam();
     bsp::sim::set_link_partner(partner(static_cast<uint16_t>(kAll | c.remote), k1000));
     ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_ADVERTISE, kAll | c.local), 0);
-    ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_BMCR, BMCR_ANENABLE | BMCR_ANRESTART), 0);
+    ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_BMCR, kAn), 0);
     EXPECT_EQ(bsp::sim::link_state().tx_pause, c.tx);
     EXPECT_EQ(bsp::sim::link_state().rx_pause, c.rx);
 }
@@ -114,46 +161,5 @@ INSTANTIATE_TEST_SUITE_P(
                       PauseCase{A, P | A, true, false}, PauseCase{P | A, A, false, true},
                       PauseCase{A, A, false, false}, PauseCase{0, P, false, false},
                       PauseCase{P, A, false, false}));
-
-class ForcedLink : public bsp::test::SimTest {
-  protected:
-    static void force(uint16_t control) {
-        ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_BMCR, control), 0);
-    }
-};
-
-TEST_F(ForcedLink, Forced100AgainstAnAutonegotiatingPartner) {
-    force(BMCR_SPEED100 | BMCR_FULLDPLX);
-    const LinkState s = bsp::sim::link_state();
-    EXPECT_TRUE(s.up);
-    EXPECT_EQ(s.speed, 100);
-    EXPECT_TRUE(s.full_duplex);
-    EXPECT_FALSE(s.tx_pause);
-}
-
-TEST_F(ForcedLink, ReservedSpeedBitsGiveNoLink) {
-    force(BMCR_SPEED100 | BMCR_SPEED1000);
-    EXPECT_FALSE(bsp::sim::link_state().up);
-}
-
-TEST_F(ForcedLink, Forced1000NeedsMasterSlaveAgreement) {
-    bsp::sim::set_link_partner(partner(kAll, 0x1B00));
-    ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_CTRL1000, 0x1A00), 0);
-    force(BMCR_SPEED1000 | BMCR_FULLDPLX);
-    EXPECT_TRUE(bsp::sim::link_state().master_slave_fault);
-    ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_CTRL1000, 0x1200), 0);
-    ASSERT_EQ(eth_ctrl_emac_sfp_master_set(3, 1), 0);  // the driver applies it at once
-    EXPECT_TRUE(bsp::sim::link_state().up);
-    EXPECT_FALSE(bsp::sim::link_state().master);
-}
-
-TEST_F(ForcedLink, BothForcedNeedTheSameSpeed) {
-    bsp::sim::set_link_partner(forced(10, false));
-    force(BMCR_SPEED100);
-    EXPECT_FALSE(bsp::sim::link_state().up);
-    force(0);
-    EXPECT_TRUE(bsp::sim::link_state().up);
-    EXPECT_EQ(bsp::sim::link_state().speed, 10);
-}
 
 }  // namespace
