@@ -1,0 +1,859 @@
+// The 1588 family: detection, cold and warm starts, TSU enable, sync source, alarm period,
+// compensation (correction registers, reserved shift markers, operational mode, RL bonding,
+// the debug alarm), the status report, and the control block shared with the timer and
+// driver contexts (run under ThreadSanitizer: a data race fails the test).
+#include <bsp_ctrl/ecps_ctrl.h>
+#include <bsp_ctrl/platform/bsp_board.h>
+#include <bsp_ctrl/platform/bsp_os.h>
+#include <gmock/gmock.h>
+
+#include <atomic>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/sim_fixture.h"
+
+namespace bsp::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+using sim::FpgaAccess;
+using sim::FpgaWidth;
+
+FpgaAccess w32(uint32_t address, uint32_t value, uint32_t mask = 0xFFFFFFFFu) {
+    return {FpgaAccess::Write, FpgaWidth::W32, address, value, mask};
+}
+
+FpgaAccess w16(uint32_t address, uint32_t value) {
+    return {FpgaAccess::Write, FpgaWidth::W16, address, value, 0xFFFF};
+}
+
+// The register writes since the last clear, and the 1588 log lines since the last clear.
+std::vector<FpgaAccess> writes() {
+    return sim::fpga_writes();
+}
+
+std::vector<std::string> log_lines_1588() {
+    std::vector<std::string> lines;
+    for (const sim::LogRecord &r : sim::log_records()) {
+        if (r.module == DBG_1588_INDEX) {
+            lines.push_back(r.text);
+        }
+    }
+    return lines;
+}
+
+bool logged_1588(const std::string &text, uint32_t level = 2) {
+    for (const sim::LogRecord &r : sim::log_records()) {
+        if (r.module == DBG_1588_INDEX && r.text == text && r.level == level) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class EcpsTest : public SimTest {
+  protected:
+    // Starts the family with the given reset type, then forgets the start's accesses and log.
+    void start(uint32_t reset_type = BSP_RESET_TYPE_COLD) {
+        sim::set_reset_type(reset_type);
+        ASSERT_EQ(ecps_init(), 0);
+        clear();
+    }
+
+    static void clear() {
+        sim::fpga_clear_log();
+        sim::clear_log();
+    }
+
+    static void set_vanta_rev(char rev) {
+        uint32_t word = sim::fpga_peek(FpgaWidth::W16, 0x10);
+        sim::fpga_poke(FpgaWidth::W16, 0x10, (word & 0xFF00u) | static_cast<uint8_t>(rev));
+    }
+
+    static uint32_t reg32(uint32_t address) { return sim::fpga_peek(FpgaWidth::W32, address); }
+};
+
+struct RevCase {
+    uint16_t word;  // register 0x00010
+    bool supported;
+};
+
+class EcpsDetection : public EcpsTest, public ::testing::WithParamInterface<RevCase> {};
+
+TEST_P(EcpsDetection, RevisionCharacterDecidesSupport) {
+    sim::fpga_poke(FpgaWidth::W16, 0x10, GetParam().word);
+    ASSERT_EQ(ecps_init(), 0);
+    unsigned int support = 99;
+    ASSERT_EQ(ecps_supported(&support), 0);
+    EXPECT_EQ(support, GetParam().supported ? 1u : 0u);
+    EXPECT_EQ(ecps_apu_version_get(1), GetParam().supported ? 5 : 0);
+    char rev = static_cast<char>(GetParam().word & 0xFF);
+    EXPECT_TRUE(logged_1588(std::string("[1588] Vanta Major R state ") + rev + "\n"));
+    EXPECT_TRUE(logged_1588(GetParam().supported ? "[1588] Vanta with 1588 support\n"
+                                                 : "[1588] Vanta with no 1588 support\n",
+                            0));
+    EXPECT_EQ(sim::radio_shift_installed(), GetParam().supported);
+}
+
+INSTANTIATE_TEST_SUITE_P(Revisions, EcpsDetection,
+                         ::testing::Values(RevCase{0x5231, false}, RevCase{0x5230, false},
+                                           RevCase{0x5201, false}, RevCase{0x5232, true},
+                                           RevCase{0x3132, true}, RevCase{0x3231, false},
+                                           RevCase{0x0041, true}, RevCase{0x00FF, true}));
+
+// The start reads only the revision; the operations that need the blocks are refused.
+TEST_F(EcpsTest, UnsupportedRefusesTheSupportedOperations) {
+    ASSERT_TRUE(sim::fpga_load_image(sim::kImageSeis));
+    sim::fpga_clear_log();
+    ASSERT_EQ(ecps_init(), 0);
+    ASSERT_EQ(sim::fpga_log().size(), 1u);
+    EXPECT_EQ(sim::fpga_log()[0].address, 0x10u);
+    clear();
+    unsigned int v = 42;
+    EXPECT_EQ(ecps_tsuCtrl_get(1, &v), -1);
+    EXPECT_EQ(ecps_tsuCtrl_set(1, 2), -1);
+    EXPECT_EQ(ecps_alarmPeriod_get(1, &v), -1);
+    EXPECT_EQ(ecps_alarmPeriod_set(1, 3), -1);
+    EXPECT_EQ(ecps_syncSrc_get(1, &v), -1);
+    EXPECT_EQ(ecps_syncSrc_set(1, 1), -1);
+    EXPECT_EQ(v, 42u);
+    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_THAT(log_lines_1588(), ElementsAre("[1588] ECPS TSU Ctrl get for port 1\n",
+                                              "[1588] ECPS TSU Ctrl set 0x0002 for port 1\n",
+                                              "[1588] ECPS Alarm period for port 1\n",
+                                              "[1588] ECPS Alarm period set 3 for port 1\n",
+                                              "[1588] ECPS syncSrc get for port 1\n",
+                                              "[1588] ECPS syncSrc set 1\n for port 1"));
+    clear();
+    EXPECT_EQ(ecps_install_trap_info_callback([](int, unsigned) { return 0; }), -1);
+    EXPECT_EQ(ecps_dbg_send_alarm(1, 0), -1);
+    EXPECT_THAT(log_lines_1588(), ElementsAre("[1588] ECPS debug send alarm 0 for port 1\n"));
+    EXPECT_EQ(sim::enabled_timers(), 0u);
+}
+
+TEST_F(EcpsTest, ColdStartInitialisesRtcAndZeroesCorrections) {
+    sim::fpga_poke(FpgaWidth::W32, 0x52100, 77);
+    sim::fpga_poke(FpgaWidth::W32, 0x53214, 5);
+    sim::set_reset_type(BSP_RESET_TYPE_COLD);
+    ASSERT_EQ(ecps_init(), 0);
+    EXPECT_THAT(writes(), ElementsAre(w32(0x510c0, 0x13), w32(0x52100, 0), w32(0x52300, 0),
+                                      w32(0x52200, 0), w32(0x52400, 0), w32(0x53200, 0),
+                                      w32(0x53204, 0), w32(0x53210, 0), w32(0x53214, 0)));
+    EXPECT_TRUE(
+        logged_1588("[1588] 1588 RTC major rev: 3 RL TSU major rev: 2 SFP TSU major rev: 2\n"));
+    int mode = -1;
+    ASSERT_EQ(ecps_delayCompOperMode_get(1, &mode), 0);
+    EXPECT_EQ(mode, BASIC);
+    EXPECT_TRUE(sim::radio_shift_installed());
+    EXPECT_EQ(sim::enabled_timers(), 0u);  // created stopped
+}
+
+class EcpsWarmStart : public EcpsTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(EcpsWarmStart, NonZeroRlCorrectionMeansTelecom) {
+    sim::fpga_poke(FpgaWidth::W32, GetParam(), 0xFFFFFFF0u);
+    sim::fpga_poke(FpgaWidth::W32, 0x510c0, 0x3);
+    sim::set_reset_type(2);
+    ASSERT_EQ(ecps_init(), 0);
+    EXPECT_THAT(writes(), IsEmpty());
+    std::vector<uint32_t> reads;
+    for (const FpgaAccess &a : sim::fpga_log()) {
+        if (a.width == FpgaWidth::W32) {
+            reads.push_back(a.address);
+        }
+    }
+    EXPECT_THAT(reads, ElementsAre(0x52100u, 0x52300u, 0x52200u, 0x52400u));
+    int mode = -1;
+    ASSERT_EQ(ecps_delayCompOperMode_get(1, &mode), 0);
+    EXPECT_EQ(mode, TELECOM);
+    EXPECT_EQ(reg32(0x510c0), 0x3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Corrections, EcpsWarmStart,
+                         ::testing::Values(0x52100u, 0x52200u, 0x52300u, 0x52400u));
+
+TEST_F(EcpsTest, WarmStartWithZeroCorrectionsIsBasic) {
+    sim::fpga_poke(FpgaWidth::W32, 0x53200, 9);  // SFP corrections do not count
+    start(7);
+    int mode = -1;
+    ASSERT_EQ(ecps_delayCompOperMode_get(1, &mode), 0);
+    EXPECT_EQ(mode, BASIC);
+    EXPECT_EQ(reg32(0x53200), 9u);
+}
+
+TEST_F(EcpsTest, TimerCreationFailureIsLoggedAndLaterRestartsFail) {
+    sim::inject_fault({sim::FaultOp::TimerCreate, 1, EIO, -1, ""});
+    ASSERT_EQ(ecps_init(), 0);
+    EXPECT_TRUE(logged_1588("[1588] Error in creating timer\n", 0));
+    unsigned int support = 0;
+    ecps_supported(&support);
+    EXPECT_EQ(support, 1u);
+    EXPECT_EQ(ecps_apu_version_get(3), 5);
+    clear();
+    EXPECT_NE(ecps_alarmPeriod_set(3, 10), 0);
+    EXPECT_TRUE(logged_1588("[1588] Error stopping ECPS alarm timer\n"));
+    unsigned int period = 0;
+    EXPECT_EQ(ecps_alarmPeriod_get(3, &period), 0);
+    EXPECT_EQ(period, 10u);
+}
+
+TEST_F(EcpsTest, NullOutputPointersAreRefused) {
+    start();
+    EXPECT_EQ(ecps_supported(nullptr), -1);
+    EXPECT_EQ(ecps_sel1PPS_get(1, nullptr), -1);
+    EXPECT_EQ(ecps_tsuCtrl_get(1, nullptr), -1);
+    EXPECT_EQ(ecps_linkDelay_get(1, nullptr), -1);
+    EXPECT_EQ(ecps_alarmPeriod_get(1, nullptr), -1);
+    EXPECT_EQ(ecps_syncSrc_get(1, nullptr), -1);
+    EXPECT_EQ(ecps_delayComp_get(1, nullptr), -1);
+    EXPECT_EQ(ecps_asymmetryCompensation_get(1, nullptr), -1);
+    EXPECT_EQ(ecps_delayCompOperMode_get(1, nullptr), -1);
+    EXPECT_EQ(ecps_rlBondingStatus_get(1, nullptr), -1);
+    EXPECT_EQ(ecps_delayCompOperMode_get(3, nullptr), -1);
+    EXPECT_EQ(ecps_rlBondingStatus_get(3, nullptr), -1);
+    EXPECT_THAT(sim::fpga_log(), IsEmpty());
+}
+
+TEST_F(EcpsTest, LoggedOnlyOperationsLeaveValuesAlone) {
+    start();
+    unsigned int v = 1234;
+    EXPECT_EQ(ecps_sel1PPS_get(3, &v), 0);
+    EXPECT_EQ(ecps_sel1PPS_set(3, 1), 0);
+    EXPECT_EQ(ecps_linkDelay_get(1, &v), 0);
+    EXPECT_EQ(ecps_linkDelay_set(1, 500), 0);
+    EXPECT_EQ(ecps_apu_version_set(9, 6), 0);
+    EXPECT_EQ(ecps_apu_version_get(1), 6);
+    EXPECT_EQ(v, 1234u);
+    EXPECT_THAT(sim::fpga_log(), IsEmpty());
+    EXPECT_THAT(log_lines_1588(), ElementsAre("[1588] ECPS get sel1PPS 0 for port 3\n",
+                                              "[1588] ECPS set sel1PPS 1 for port 3\n",
+                                              "[1588] ECPS Link delay get for port 1\n",
+                                              "[1588] ECPS Link delay set 500 for port 1\n",
+                                              "[1588] ECPS APU version 6\n",
+                                              "[1588] ECPS APU version get for port 1\n"));
+}
+
+struct TsuSetCase {
+    int port;
+    unsigned int word;
+    std::vector<FpgaAccess> expected;
+    std::string trace;  // second log line
+};
+
+class EcpsTsuSet : public EcpsTest, public ::testing::WithParamInterface<TsuSetCase> {};
+
+TEST_P(EcpsTsuSet, WritesTheControlRegisters) {
+    start();
+    const TsuSetCase &c = GetParam();
+    bool known = c.port == 1 || c.port == 3;
+    EXPECT_EQ(ecps_tsuCtrl_set(c.port, c.word), known ? 0 : -1);
+    EXPECT_EQ(writes(), c.expected);
+    std::vector<std::string> lines = log_lines_1588();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], c.trace);
+}
+
+const std::string kRlOn = "[1588] ecps_tsuCtrl_set KVU_HAL_RL_HW_PORT tsuCtrl\n";
+const std::string kRlOff = "[1588] ecps_tsuCtrl_set KVU_HAL_RL_HW_PORT NO tsuCtrl\n";
+const std::string kSfp = "[1588] ecps_tsuCtrl_set KVU_HAL_SFP_HW_PORT\n";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Words, EcpsTsuSet, ::testing::Values(
+    TsuSetCase{1, 0x2, {w32(0x52900, 1, 1), w32(0x52900, 0x20, 0x20), w16(0x28030, 2),
+                        w16(0x28034, 2)}, kRlOn},
+    TsuSetCase{1, 0x8, {w32(0x52900, 4, 1), w32(0x52900, 0x20, 0x20), w16(0x28030, 2),
+                        w16(0x28034, 2)}, kRlOn},
+    TsuSetCase{1, 0, {w32(0x52900, 0, 1), w32(0x52900, 0, 0x20), w16(0x28030, 0x84),
+                      w16(0x28034, 0x82)}, kRlOff},
+    TsuSetCase{3, 0x8, {w32(0x53084, 1, 1), w16(0x3210c, 1)}, kSfp},
+    TsuSetCase{3, 0x2, {w32(0x53084, 0, 1), w16(0x3210c, 1)}, kSfp},
+    TsuSetCase{2, 0x4, {}, "[1588] ECPS TSU Ctrl get for port 2 can't be handled, UNKNOWN\n"},
+    TsuSetCase{0, 0x1, {}, "[1588] ECPS TSU Ctrl get for port 0 can't be handled, UNKNOWN\n"},
+    TsuSetCase{-4, 0x1, {}, "[1588] ECPS TSU Ctrl get for port -4 can't be handled, UNKNOWN\n"}));
+// clang-format on
+
+TEST_F(EcpsTest, TsuEnableReadsBackAsThePortsBit) {
+    start();
+    unsigned int word = 0;
+    ASSERT_EQ(ecps_tsuCtrl_set(1, 0x2), 0);
+    ASSERT_EQ(ecps_tsuCtrl_get(1, &word), 0);
+    EXPECT_EQ(word, 0x2u);
+    ASSERT_EQ(ecps_tsuCtrl_get(3, &word), 0);
+    EXPECT_EQ(word, 0u);
+    ASSERT_EQ(ecps_tsuCtrl_set(3, 0x8), 0);
+    ASSERT_EQ(ecps_tsuCtrl_get(3, &word), 0);
+    EXPECT_EQ(word, 0x8u);
+    ASSERT_EQ(ecps_tsuCtrl_set(1, 0x8), 0);  // the RL bit clear: RL TSU off, CellW on
+    ASSERT_EQ(ecps_tsuCtrl_get(1, &word), 0);
+    EXPECT_EQ(word, 0u);
+    EXPECT_EQ(reg32(0x52900), 0x20u);
+    word = 77;
+    EXPECT_EQ(ecps_tsuCtrl_get(2, &word), -1);
+    EXPECT_EQ(word, 77u);
+    EXPECT_TRUE(logged_1588("[1588] ECPS TSU Ctrl get for port (2) can't be handled, UNKNOWN\n"));
+}
+
+TEST_F(EcpsTest, TsuBitFollowsTheBoardsHardwarePortOfTheEntry) {
+    kvu_hal_board_t b = sim::default_board();
+    b.hw_port_of_entry[0] = 2;  // the RL port's entry names hardware port 2
+    sim::set_board(b);
+    start();
+    ASSERT_EQ(ecps_tsuCtrl_set(1, 0x4), 0);
+    EXPECT_EQ(writes()[0], w32(0x52900, 1, 1));
+    unsigned int word = 0;
+    ASSERT_EQ(ecps_tsuCtrl_get(1, &word), 0);
+    EXPECT_EQ(word, 0x4u);
+}
+
+TEST_F(EcpsTest, TsuBitOfABoardWithoutUsableHardwarePortIsThePortItself) {
+    kvu_hal_board_t b = sim::default_board();
+    b.hw_port_of_entry[0] = 77;
+    b.entry_of_hw_port[3] = -1;
+    sim::set_board(b);
+    start();
+    ASSERT_EQ(ecps_tsuCtrl_set(1, 0x2), 0);
+    ASSERT_EQ(ecps_tsuCtrl_set(3, 0x8), 0);
+    unsigned int rl = 0;
+    unsigned int sfp = 0;
+    ASSERT_EQ(ecps_tsuCtrl_get(1, &rl), 0);
+    ASSERT_EQ(ecps_tsuCtrl_get(3, &sfp), 0);
+    EXPECT_EQ(rl, 0x2u);
+    EXPECT_EQ(sfp, 0x8u);
+}
+
+TEST_F(EcpsTest, SyncSourceIsBitFourOfTheRtcControl) {
+    start();
+    unsigned int src = 9;
+    ASSERT_EQ(ecps_syncSrc_get(1, &src), 0);
+    EXPECT_EQ(src, 1u);  // 0x13 after the cold start
+    ASSERT_EQ(ecps_syncSrc_set(1, 2), 0);
+    ASSERT_EQ(ecps_syncSrc_get(1, &src), 0);
+    EXPECT_EQ(src, 0u);
+    EXPECT_EQ(reg32(0x510c0), 0x03u);
+    ASSERT_EQ(ecps_syncSrc_set(3, 3), 0);
+    ASSERT_EQ(ecps_syncSrc_get(3, &src), 0);
+    EXPECT_EQ(src, 1u);
+    EXPECT_EQ(reg32(0x510c0), 0x13u);
+    EXPECT_THAT(writes(), ElementsAre(w32(0x510c0, 0x20, 0x10), w32(0x510c0, 0x30, 0x10)));
+    EXPECT_TRUE(logged_1588("[1588] ECPS syncSrc set 3\n for port 3"));
+}
+
+TEST_F(EcpsTest, AlarmPeriodStartsThePollingTimer) {
+    start();
+    unsigned int period = 5;
+    ASSERT_EQ(ecps_alarmPeriod_get(1, &period), 0);
+    EXPECT_EQ(period, 0u);
+    EXPECT_EQ(sim::enabled_timers(), 0u);
+    ASSERT_EQ(ecps_alarmPeriod_set(1, 300), 0);
+    EXPECT_EQ(sim::enabled_timers(), 1u);
+    sim::advance_clock_ms(250);
+    ASSERT_EQ(ecps_alarmPeriod_set(3, 400), 0);
+    EXPECT_EQ(sim::enabled_timers(), 1u);
+    ASSERT_EQ(ecps_alarmPeriod_get(3, &period), 0);
+    EXPECT_EQ(period, 400u);
+    EXPECT_TRUE(logged_1588("[1588] ECPS Alarm period set 400 for port 3\n"));
+}
+
+TEST_F(EcpsTest, SfpLinkEventsPulseTheSfpTsu) {
+    start();
+    sim::set_link_connected(false);
+    sim::set_link_connected(true);
+    sim::wait_link_events_delivered();
+    EXPECT_THAT(writes(), ElementsAre(w32(0x53084, 4, 4), w32(0x53084, 0, 4), w32(0x53084, 4, 4),
+                                      w32(0x53084, 0, 4)));
+    EXPECT_EQ(sim::sfp_tsu_link_pulses(), 2u);
+    EXPECT_EQ(reg32(0x53084) & 0x4, 0u);
+    EXPECT_THAT(log_lines_1588(),
+                ElementsAre("[1588] ECPS Link callback, port 3, status 0, speed 0\n",
+                            "[1588] ECPS Link callback, port 3, status 1, speed 1000\n"));
+}
+
+TEST_F(EcpsTest, LinkEventsOfOtherPortsAreUnknown) {
+    start();
+    sim::raise_port_link_event(1, true, 400);
+    sim::wait_link_events_delivered();
+    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_THAT(log_lines_1588(),
+                ElementsAre("[1588] ECPS Link callback, port 1, status 1, speed 400\n",
+                            "[1588] ECPS Link callback, port (1) can't be handled, UNKNOWN\n"));
+}
+
+constexpr uint32_t u(int v) {
+    return static_cast<uint32_t>(v);
+}
+
+std::vector<FpgaAccess> rl_regs(int sync_si, int sync_so, int delay_si, int delay_so) {
+    return {w32(0x52100, u(sync_si)), w32(0x52200, u(sync_so)), w32(0x52300, u(delay_si)),
+            w32(0x52400, u(delay_so))};
+}
+
+class EcpsComp : public EcpsTest {
+  protected:
+    void SetUp() override {
+        EcpsTest::SetUp();
+        start();
+    }
+
+    // RL port with delay 100, asymmetry 10 and shifts 5/7 in the given mode.
+    static void rl_example(int mode) {
+        ASSERT_EQ(ecps_delayCompOperMode_set(1, mode), 0);
+        ASSERT_TRUE(sim::radio_notify_shift(5, 7, 0));
+        ASSERT_EQ(ecps_delayComp_set(1, 100), 0);
+        clear();
+        ASSERT_EQ(ecps_asymmetryCompensation_set(1, 10), 0);
+    }
+};
+
+TEST_F(EcpsComp, TelecomAppliesTheShifts) {
+    rl_example(TELECOM);
+    EXPECT_EQ(writes(), rl_regs(95, -93, 105, -103));
+    EXPECT_THAT(log_lines_1588(),
+                ElementsAre("[1588] ECPS asymmetry set 10 for port 1\n",
+                            "[1588] ECPS Compensation for port 1 set to delay=100, "
+                            "asymmetry=10, si=5, so=7\n"));
+}
+
+TEST_F(EcpsComp, BasicLeavesTheShiftsOut) {
+    rl_example(BASIC);
+    EXPECT_EQ(writes(), rl_regs(90, -100, 100, -110));
+    EXPECT_TRUE(
+        logged_1588("[1588] ECPS linkDelayCompOperMode for port 1 is BASIC: si = 0, so = 0\n"));
+}
+
+TEST_F(EcpsComp, SfpPortCorrectionsInTheirOrder) {
+    ASSERT_EQ(ecps_delayComp_set(3, 100), 0);
+    clear();
+    ASSERT_EQ(ecps_asymmetryCompensation_set(3, 10), 0);
+    EXPECT_THAT(writes(), ElementsAre(w32(0x53200, 90), w32(0x53210, u(-100)), w32(0x53204, 100),
+                                      w32(0x53214, u(-110))));
+    EXPECT_TRUE(
+        logged_1588("[1588] ECPS linkDelayCompOperMode for port 3 is BASIC: si = 0, so = 0\n"));
+    int delay = 0;
+    unsigned int asym = 0;
+    ASSERT_EQ(ecps_delayComp_get(3, &delay), 0);
+    ASSERT_EQ(ecps_asymmetryCompensation_get(3, &asym), 0);
+    EXPECT_EQ(delay, 100);
+    EXPECT_EQ(asym, 10u);
+}
+
+TEST_F(EcpsComp, ArithmeticWrapsAroundIn32Bits) {
+    ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
+    ASSERT_TRUE(sim::radio_notify_shift(INT_MAX, INT_MIN + 2, 1));
+    ASSERT_EQ(ecps_asymmetryCompensation_set(1, 0x80000000u), 0);
+    clear();
+    ASSERT_EQ(ecps_delayComp_set(1, INT_MAX), 0);
+    // delay 0x7FFFFFFF, asymmetry 0x80000000, si 0x7FFFFFFF, so 0x80000002, modulo 2^32
+    EXPECT_THAT(writes(), ElementsAre(w32(0x52100, 0x7FFFFFFEu), w32(0x52200, 3u),
+                                      w32(0x52300, 0xFFFFFFFEu), w32(0x52400, 0x80000003u)));
+}
+
+TEST_F(EcpsComp, SameValueWritesNothing) {
+    ASSERT_EQ(ecps_delayComp_set(1, 0), 0);  // x starts at 0
+    ASSERT_EQ(ecps_asymmetryCompensation_set(3, 0), 0);
+    EXPECT_THAT(writes(), IsEmpty());
+    ASSERT_EQ(ecps_delayComp_set(1, 8), 0);
+    EXPECT_EQ(writes().size(), 4u);
+    clear();
+    ASSERT_EQ(ecps_delayComp_set(1, 8), 0);
+    EXPECT_THAT(writes(), IsEmpty());
+}
+
+TEST_F(EcpsComp, ReservedShiftMarkersFreezeTheRlCorrections) {
+    ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
+    clear();
+    ASSERT_TRUE(sim::radio_notify_shift(3, sim::kRadioShiftDisconnected, 0));
+    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_TRUE(logged_1588(
+        "[1588] ECPS compensation values for RL port 1 are not modified due to unsupported "
+        "RL capacity or disconnected RL\n"));
+    EXPECT_TRUE(
+        logged_1588("[1588] asym_1588_notification: ECPS setting si 3 so -2147483647, "
+                    "extended enhanced mode is OFF\n"));
+    clear();
+    ASSERT_EQ(ecps_delayComp_set(1, 250), 0);  // stored, registers left alone
+    EXPECT_THAT(writes(), IsEmpty());
+    int delay = 0;
+    ASSERT_EQ(ecps_delayComp_get(1, &delay), 0);
+    EXPECT_EQ(delay, 250);
+    ASSERT_TRUE(sim::radio_notify_shift(sim::kRadioShiftUnsupported, 0, 0));
+    EXPECT_THAT(writes(), IsEmpty());
+    ASSERT_TRUE(sim::radio_notify_shift(1, 2, 0));  // a regular shift again
+    EXPECT_EQ(writes(), rl_regs(251, -248, 251, -248));
+    ASSERT_TRUE(sim::radio_notify_shift(sim::kRadioShiftUnsupported, 0, 0));
+    clear();
+    ASSERT_EQ(ecps_delayComp_set(3, 4), 0);  // the markers do not stop the SFP port
+    EXPECT_EQ(writes().size(), 4u);
+}
+
+TEST_F(EcpsComp, UnchangedShiftsIgnoreTheExtendedMode) {
+    ASSERT_TRUE(sim::radio_notify_shift(5, 7, 0));
+    clear();
+    ASSERT_TRUE(sim::radio_notify_shift(5, 7, 1));
+    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_THAT(log_lines_1588(), ElementsAre("[1588] ECPS mod asym comp set si 5 so 7\n"));
+    char report[1024];
+    ecps_debug_print(sizeof report, report);
+    EXPECT_THAT(report, ::testing::HasSubstr("RL |  OFF|        OFF|  BASIC|"));
+}
+
+TEST_F(EcpsComp, NotificationLogsTheExtendedMode) {
+    ASSERT_TRUE(sim::radio_notify_shift(-4, 6, 2));
+    EXPECT_THAT(log_lines_1588(),
+                ElementsAre("[1588] ECPS mod asym comp set si -4 so 6\n",
+                            "[1588] ECPS Compensation for port 1 set to delay=0, asymmetry=0, "
+                            "si=-4, so=6\n",
+                            "[1588] ECPS linkDelayCompOperMode for port 1 is BASIC: si = 0, "
+                            "so = 0\n",
+                            "[1588] asym_1588_notification: ECPS setting si -4 so 6, extended "
+                            "enhanced mode is ON\n"));
+    EXPECT_EQ(writes(), rl_regs(0, 0, 0, 0));
+}
+
+class EcpsWrongPort : public EcpsComp, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EcpsWrongPort, CompensationRefusesThePort) {
+    kvu_hal_board_t b = sim::default_board();
+    b.entry_of_hw_port[3] = -1;
+    sim::set_board(b);
+    int port = GetParam();
+    int delay = 0;
+    unsigned int asym = 0;
+    EXPECT_EQ(ecps_delayComp_set(port, 1), -1);
+    EXPECT_EQ(ecps_asymmetryCompensation_set(port, 1), -1);
+    EXPECT_EQ(ecps_delayComp_get(port, &delay), -1);
+    EXPECT_EQ(ecps_asymmetryCompensation_get(port, &asym), -1);
+    EXPECT_THAT(writes(), IsEmpty());
+    std::string wrong = "[1588] ECPS wrong port " + std::to_string(port) + "\n";
+    std::vector<std::string> lines = log_lines_1588();
+    ASSERT_EQ(lines.size(), 8u);
+    for (size_t i = 1; i < lines.size(); i += 2) {
+        EXPECT_EQ(lines[i], wrong);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, EcpsWrongPort, ::testing::Values(-1, 0, 2, 3, 4, 9));
+
+TEST_F(EcpsComp, RlPortWithoutEntryRefusesEverything) {
+    kvu_hal_board_t b = sim::default_board();
+    b.entry_of_hw_port[1] = -1;
+    sim::set_board(b);
+    int v = 5;
+    EXPECT_EQ(ecps_delayCompOperMode_get(1, &v), -1);
+    EXPECT_EQ(v, 0);
+    EXPECT_EQ(ecps_delayCompOperMode_set(1, TELECOM), -1);
+    v = 5;
+    EXPECT_EQ(ecps_rlBondingStatus_get(1, &v), -1);
+    EXPECT_EQ(v, 0);
+    EXPECT_EQ(ecps_rlBondingStatus_set(1, 1), -1);
+    ASSERT_TRUE(sim::radio_notify_shift(1, 1, 0));
+    EXPECT_TRUE(logged_1588("[1588] ECPS wrong port 1\n"));
+    EXPECT_THAT(writes(), IsEmpty());
+}
+
+TEST_F(EcpsComp, OperationalModeAndBondingOnlyOnTheRlPort) {
+    int mode = 7;
+    EXPECT_EQ(ecps_delayCompOperMode_get(3, &mode), -1);
+    EXPECT_EQ(mode, 0);
+    EXPECT_EQ(ecps_delayCompOperMode_set(2, TELECOM), -1);
+    int status = 3;
+    EXPECT_EQ(ecps_rlBondingStatus_get(3, &status), -1);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ecps_rlBondingStatus_set(2, 1), -1);
+    EXPECT_THAT(log_lines_1588(),
+                ElementsAre("[1588] ECPS LINK DELAY COMP OPER MODE get: Basic and Telecom link "
+                            "delay compensation operational mode is not applicable for port 3\n",
+                            "[1588] ECPS LINK DELAY COMP OPER MODE set: Basic and Telecom link "
+                            "delay compensation operational mode is not applicable for port 2\n",
+                            "[1588] ECPS RL BONDING STATUS get: port 3 is not RL port\n",
+                            "[1588] ECPS rlBondingStatus set: port 2 is not RL port\n"));
+}
+
+TEST_F(EcpsComp, ModeSetRewritesTheCorrectionsEveryTime) {
+    ASSERT_TRUE(sim::radio_notify_shift(5, 7, 0));
+    ASSERT_EQ(ecps_delayComp_set(1, 100), 0);
+    clear();
+    ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
+    EXPECT_EQ(writes(), rl_regs(105, -93, 105, -93));
+    clear();
+    ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
+    EXPECT_EQ(writes(), rl_regs(105, -93, 105, -93));
+    clear();
+    ASSERT_EQ(ecps_delayCompOperMode_set(1, BASIC), 0);
+    EXPECT_EQ(writes(), rl_regs(100, -100, 100, -100));
+    int mode = -1;
+    ASSERT_EQ(ecps_delayCompOperMode_get(1, &mode), 0);
+    EXPECT_EQ(mode, BASIC);
+    EXPECT_TRUE(logged_1588("[1588] ECPS LINK DELAY COMP OPER MODE 0 get for port 1\n"));
+}
+
+struct BondingCase {
+    unsigned int tsu;  // RL TSU control word before
+    int status;
+    uint32_t nibble;
+};
+
+class EcpsBonding : public EcpsComp, public ::testing::WithParamInterface<BondingCase> {};
+
+TEST_P(EcpsBonding, WritesTheLowNibbleOfTheRlTsuControl) {
+    const BondingCase &c = GetParam();
+    ASSERT_EQ(ecps_tsuCtrl_set(1, c.tsu), 0);
+    sim::fpga_poke(FpgaWidth::W32, 0x52900, reg32(0x52900) | 0xC);  // bits 2, 3 get cleared
+    clear();
+    ASSERT_EQ(ecps_rlBondingStatus_set(1, c.status), 0);
+    EXPECT_THAT(writes(), ElementsAre(w32(0x52900, c.nibble, 0xf)));
+    EXPECT_EQ(reg32(0x52900) & 0xF, c.nibble);
+    int status = -1;
+    ASSERT_EQ(ecps_rlBondingStatus_get(1, &status), 0);
+    EXPECT_EQ(status, c.status);
+    EXPECT_TRUE(logged_1588("[1588] ECPS RL BONDING STATUS " + std::to_string(c.status) +
+                            " set for port 1\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EcpsBonding,
+                         ::testing::Values(BondingCase{0x2, 1, 3}, BondingCase{0x2, 0, 1},
+                                           BondingCase{0x2, 5, 3}, BondingCase{0, 1, 0},
+                                           BondingCase{0, 0, 0}));
+
+TEST_F(EcpsTest, BondingWithoutReadableTsuChangesNothing) {
+    set_vanta_rev('0');
+    start();
+    EXPECT_EQ(ecps_rlBondingStatus_set(1, 1), 0);
+    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_TRUE(
+        logged_1588("[1588] ECPS RL BONDING STATUS 1 set failure: failed to get TSU "
+                    "status for port 1\n"));
+    int status = -1;
+    ASSERT_EQ(ecps_rlBondingStatus_get(1, &status), 0);
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(EcpsComp, DebugAlarmReachesTheTrapInfoCallback) {
+    static std::vector<std::pair<int, unsigned>> calls;
+    calls.clear();
+    EXPECT_EQ(ecps_dbg_send_alarm(1, 0), -1);  // none installed
+    ASSERT_EQ(ecps_install_trap_info_callback([](int port, unsigned alarm) {
+                  calls.emplace_back(port, alarm);
+                  return 17;
+              }),
+              0);
+    EXPECT_TRUE(logged_1588("[1588] Installing pps_status callback\n"));
+    EXPECT_EQ(ecps_dbg_send_alarm(3, 1), 0);
+    EXPECT_EQ(ecps_dbg_send_alarm(1, 0), 0);
+    EXPECT_EQ(ecps_dbg_send_alarm(1, 2), -1);
+    EXPECT_EQ(ecps_dbg_send_alarm(1, -1), -1);
+    EXPECT_THAT(calls, ElementsAre(std::pair{3, 1u}, std::pair{1, 0u}));
+    EXPECT_TRUE(logged_1588("[1588] ECPS debug send alarm 2 for port 1\n"));
+}
+
+std::string report() {
+    std::vector<char> buf(2048, '\x7f');
+    EXPECT_EQ(ecps_debug_print(static_cast<int>(buf.size()), buf.data()), 0);
+    return std::string(buf.data());
+}
+
+const char *const kHeaderLines =
+    "TSU|ctl|  DefSi|  DefSo|    DelayC|     AsymC|  RLDelayCSi|  RLDelayCSo|      SyncSi|"
+    "      SyncSo|     DelaySi|     DelaySo\n"
+    "---+---+-------+-------+----------+----------+------------+------------+------------+"
+    "------------+------------+-------------\n";
+
+class EcpsReport : public EcpsTest {
+  protected:
+    // RL TSU and SFP TSU on, bonding on, TELECOM, delay 100, asymmetry 10, shifts 5/7.
+    static void configure() {
+        ASSERT_EQ(ecps_tsuCtrl_set(1, 0x2), 0);
+        ASSERT_EQ(ecps_tsuCtrl_set(3, 0x8), 0);
+        ASSERT_EQ(ecps_rlBondingStatus_set(1, RL_BONDING_ENABLED), 0);
+        ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
+        ASSERT_TRUE(sim::radio_notify_shift(5, 7, 0));
+        ASSERT_EQ(ecps_delayComp_set(1, 100), 0);
+        ASSERT_EQ(ecps_asymmetryCompensation_set(1, 10), 0);
+    }
+};
+
+TEST_F(EcpsReport, FullReportText) {
+    start();
+    configure();
+    std::string expected = std::string(
+                               "1588 Vanta status, APU version 5\n"
+                               "----------------------------------\n"
+                               "VANTA version  : VANTA KV7B 4.18 R2 b03\n"
+                               "RTC version    : RTC-1588 v2.04  R3 a07\n"
+                               "SFP TSU version: SFP-TSU  v1.12  R2 c15\n"
+                               "RL  TSU version: RL-TSU   v1.12  R2 c15\n\n"
+                               "RTC SRC: 1PPS\n"
+                               "RL TSU: 1\n"
+                               "SFP TSU: 1\n\n") +
+                           kHeaderLines +
+                           "RL | ON|      0|      0|       100|        10|           5|"
+                           "           7|          95|         -93|         105|        -103\n"
+                           "\n"
+                           "TSU|RlBnd|ExtEnhRlBnd| OpMode|CellW|TraLm|IdlLm\n"
+                           "---+-----+-----------+-------+-----+-----+------\n"
+                           "RL |   ON|        OFF|TELECOM|    1|    2|    2\n"
+                           "\n";
+    EXPECT_EQ(report(), expected);
+}
+
+TEST_F(EcpsReport, RegistersAreReadInTheirOrder) {
+    start();
+    configure();
+    clear();
+    report();
+    std::vector<uint32_t> reads32;
+    for (const FpgaAccess &a : sim::fpga_log()) {
+        ASSERT_EQ(a.kind, FpgaAccess::Read);
+        if (a.width == FpgaWidth::W32) {
+            reads32.push_back(a.address);
+        }
+    }
+    EXPECT_THAT(reads32,
+                ::testing::ElementsAre(0x510c0u, 0x52900u, 0x53084u, 0x52900u, 0x52100u, 0x52200u,
+                                       0x52300u, 0x52400u, 0x52900u, 0x28030u, 0x28034u));
+    EXPECT_EQ(sim::fpga_log().size(), 4 * 11 + reads32.size());
+}
+
+TEST_F(EcpsReport, QuietUnitWithoutThe1588Blocks) {
+    ASSERT_TRUE(sim::fpga_load_image(sim::kImagePlain));
+    start();
+    EXPECT_EQ(report(), std::string("1588 Vanta status, APU version 0\n"
+                                    "----------------------------------\n"
+                                    "VANTA version  : VANTA KV7B 3.07 R1 b11\n"
+                                    "RTC version    : \n"
+                                    "SFP TSU version: \n"
+                                    "RL  TSU version: \n\n"
+                                    "RTC SRC: T0\n"
+                                    "RL TSU: 0\n"
+                                    "SFP TSU: 0\n\n") +
+                            kHeaderLines +
+                            "RL |OFF|      0|      0|         0|         0|           0|"
+                            "           0|           0|           0|           0|           0\n"
+                            "\n"
+                            "TSU|RlBnd|ExtEnhRlBnd| OpMode|CellW|TraLm|IdlLm\n"
+                            "---+-----+-----------+-------+-----+-----+------\n"
+                            "RL |  OFF|        OFF|  BASIC|    0|    0|    0\n"
+                            "\n");
+}
+
+TEST_F(EcpsReport, ValuesOutsideTheTablesAndWarmTakeover) {
+    sim::fpga_poke(FpgaWidth::W32, 0x52400, static_cast<uint32_t>(-5));
+    sim::fpga_poke(FpgaWidth::W32, 0x28030, 0x12345);
+    start(2);
+    EXPECT_THAT(report(), HasSubstr("|           0|          -5\n"));
+    ASSERT_TRUE(sim::radio_notify_shift(1, 1, -3));
+    ASSERT_EQ(ecps_tsuCtrl_set(1, 2), 0);
+    ASSERT_EQ(ecps_rlBondingStatus_set(1, 9), 0);
+    EXPECT_THAT(report(), HasSubstr("RL |   ON|         ON|TELECOM|    1|    2|    2\n"));
+    ASSERT_EQ(ecps_delayCompOperMode_set(1, 42), 0);
+    EXPECT_THAT(report(), HasSubstr("|     42|"));
+    ASSERT_EQ(ecps_delayCompOperMode_set(1, INT_MIN), 0);
+    EXPECT_THAT(report(), HasSubstr("|      ?|"));
+}
+
+// All numeric fields at their widest: the documented bound of 797 characters holds.
+TEST_F(EcpsReport, LargestReportIs797Characters) {
+    start();
+    ecps_apu_version_set(1, INT_MIN);
+    ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
+    ASSERT_TRUE(sim::radio_notify_shift(INT_MIN + 2, INT_MIN + 3, 1));
+    ASSERT_EQ(ecps_delayComp_set(1, INT_MIN), 0);
+    ASSERT_EQ(ecps_asymmetryCompensation_set(1, 0x80000000u), 0);
+    for (uint32_t reg : {0x52100u, 0x52200u, 0x52300u, 0x52400u}) {
+        sim::fpga_poke(FpgaWidth::W32, reg, 0x80000000u);
+    }
+    sim::fpga_poke(FpgaWidth::W32, 0x28030, 0xFFFF);
+    sim::fpga_poke(FpgaWidth::W32, 0x28034, 0xFFFF);
+    EXPECT_EQ(report().size(), 797u);
+}
+
+// Every buffer length from 0 to beyond the full size: the output is the report's prefix,
+// terminated, and nothing is written past the buffer (AddressSanitizer watches the heap
+// buffer of exactly that size).
+TEST_F(EcpsReport, EveryBufferLengthGetsTheTerminatedPrefix) {
+    start();
+    configure();
+    const std::string full = report();
+    EXPECT_EQ(ecps_debug_print(800, nullptr), 0);
+    for (size_t len = 0; len <= full.size() + 2; ++len) {
+        std::unique_ptr<char[]> buf(new char[len + 1]);
+        std::memset(buf.get(), '\x7f', len + 1);
+        ASSERT_EQ(ecps_debug_print(len == 0 ? -1 : static_cast<int>(len), buf.get()), 0);
+        if (len == 0) {
+            ASSERT_EQ(buf[0], '\x7f');  // a negative length writes nothing
+            continue;
+        }
+        size_t kept = std::min(len - 1, full.size());
+        ASSERT_EQ(std::string(buf.get(), kept), full.substr(0, kept)) << "length " << len;
+        ASSERT_EQ(buf[kept], '\0') << "length " << len;
+    }
+}
+
+TEST_F(EcpsTest, VersionStringsReadTwoCharactersPerRegister) {
+    for (uint32_t i = 0; i < 11; ++i) {
+        sim::fpga_poke(FpgaWidth::W16, 0x60000 + 4 * i, 0x4142 + i);
+        sim::fpga_poke(FpgaWidth::W16, 0x70000 + 2 * i, 0x6162 + i);
+    }
+    sim::fpga_poke(FpgaWidth::W16, 0x60000 + 4 * 11, 0x5858);  // beyond the 11 registers
+    char buf[24];
+    std::memset(buf, '#', sizeof buf);
+    getVerStr16(0x60000, buf);
+    EXPECT_EQ(std::string(buf), "ABACADAEAFAGAHAIAJAKAL");
+    EXPECT_EQ(buf[23], '#');  // exactly 23 bytes written
+    getVerStr32(0x70000, buf);
+    EXPECT_EQ(std::string(buf), "abacadaeafagahaiajakal");
+    sim::fpga_poke(FpgaWidth::W16, 0x70000 + 2 * 3, 0x4100);  // a NUL ends the text early
+    getVerStr32(0x70000, buf);
+    EXPECT_EQ(std::string(buf), "abacadA");
+    getVerStr16(0x60000, nullptr);
+}
+
+TEST_F(EcpsTest, PollingTimerRunsWhileTheAlarmPeriodChanges) {
+    start();
+    ASSERT_EQ(ecps_alarmPeriod_set(1, 1), 0);
+    std::atomic<bool> stop{false};
+    std::thread setter([&] {
+        for (unsigned i = 2; !stop; ++i) {
+            ASSERT_EQ(ecps_alarmPeriod_set(1, i), 0);
+            unsigned int period = 0;
+            ASSERT_EQ(ecps_alarmPeriod_get(1, &period), 0);
+            ASSERT_GE(period, 2u);
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        sim::advance_clock_ms(sim::kTickMs * 10);
+    }
+    stop = true;
+    setter.join();
+    EXPECT_EQ(sim::enabled_timers(), 1u);
+}
+
+TEST_F(EcpsTest, ShiftNotificationsWhileTheApplicationSetsCompensation) {
+    start();
+    ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
+    std::thread radio([] {
+        for (int i = 0; i < 500; ++i) {
+            sim::radio_notify_shift(i % 7, -(i % 5), i & 1);
+        }
+    });
+    for (int i = 0; i < 500; ++i) {
+        ASSERT_EQ(ecps_delayComp_set(1, i), 0);
+        ASSERT_EQ(ecps_asymmetryCompensation_set(1, static_cast<unsigned>(i)), 0);
+    }
+    radio.join();
+    ASSERT_TRUE(sim::radio_notify_shift(100, 200, 0));
+    int delay = 0;
+    ASSERT_EQ(ecps_delayComp_get(1, &delay), 0);
+    EXPECT_EQ(delay, 499);
+    EXPECT_EQ(reg32(0x52300), 499u + 100u);  // all inputs settled: the last write is whole
+}
+
+}  // namespace
+}  // namespace bsp::test
