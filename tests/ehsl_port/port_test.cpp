@@ -1,0 +1,1018 @@
+// The port layer: classification, raw PHY access, attributes on copper and fibre modules,
+// configuration and advertisement (the exact PHY register and driver sequences, and what a
+// real link partner makes of them), pause, supported speeds, the diagnostic printouts and the
+// command interpreter.
+#include <bsp_ctrl/ehsl_pmap.h>
+#include <bsp_ctrl/ehsl_port.h>
+#include <bsp_ctrl/platform/bsp_os.h>
+#include <linux/mii.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/bytes.h"
+#include "support/capture.h"
+#include "support/sim_fixture.h"
+
+namespace bsp::test {
+namespace {
+
+using sim::FpgaAccess;
+using sim::FpgaWidth;
+using Texts = std::vector<std::string>;
+
+// The SFP cage port of the default board.
+constexpr int kSfpPort = 3;
+
+// Messages of the port layer as "level:text".
+std::vector<std::string> port_log() {
+    std::vector<std::string> out;
+    for (const auto &r : sim::log_records()) {
+        if (r.module == DBG_EHSL_PORT_INDEX) {
+            out.push_back(std::to_string(r.level) + ":" + r.text);
+        }
+    }
+    return out;
+}
+
+// Whether the port layer logged `line` ("level:text") at all.
+bool port_logged(const std::string &line) {
+    const std::vector<std::string> log = port_log();
+    return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+// Driver calls that change something: MDIO writes and the driver's set calls.
+std::vector<std::string> driver_writes() {
+    std::vector<std::string> out;
+    for (const std::string &c : sim::eth_calls()) {
+        const std::string name = c.substr(0, c.find('('));
+        if (name == "mdio_write" || name.ends_with("_set") || name.starts_with("set_")) {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+// The port map's capability phase ends for good in a process; tests that need it open are
+// skipped when an earlier test of the same process ended it (under CTest each runs alone).
+bool capability_phase_ended = false;
+
+void end_capability_phase() {
+    if (!capability_phase_ended) {
+        ehsl_pmap_synce_cap_init_finished();
+        capability_phase_ended = true;
+    }
+}
+
+// Names each case of a parameterised test after its row's `name`.
+struct RowName {
+    template <class Row>
+    std::string operator()(const ::testing::TestParamInfo<Row> &info) const {
+        return info.param.name;
+    }
+};
+
+// A link partner of the simulated copper link.
+sim::LinkPartner make_partner(bool autoneg, uint16_t adv, uint16_t c1000, int forced = 100) {
+    sim::LinkPartner p;
+    p.autoneg = autoneg;
+    p.advertise = adv;
+    p.ctrl1000 = c1000;
+    p.forced_speed = forced;
+    return p;
+}
+
+class PortTest : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        ehsl_port_init();
+        sim::clear_log();
+        sim::clear_eth_calls();
+        sim::fpga_clear_log();
+    }
+    // Autonegotiation forced off, with the calls and messages that took cleared.
+    static void stop_autoneg() {
+        ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
+        sim::clear_eth_calls();
+        sim::clear_log();
+    }
+    // The stub record outlives the test: put back what oper_status_set may have changed.
+    void TearDown() override {
+        ehsl_port_oper_status_set(0, 2);
+        ehsl_port_oper_status_set(1, 2);
+        ehsl_port_oper_status_set(2, 0);
+        SimTest::TearDown();
+    }
+};
+
+TEST_F(PortTest, InitStartsTheDriverAndPublishesTheStub) {
+    sim::reset_unit();
+    EXPECT_EQ(sfp_port_hw_status(kSfpPort), SFP_NOT_INIT);
+    ehsl_port_init();
+    EXPECT_EQ(port_log(), (Texts{"1:[KVU7B] ehsl_port_kvu: init eth ports\n",
+                                 "1:[KVU7B] ehsl_port_kvu: calling eth_ctrl_emac_sfp_init\n"}));
+    ASSERT_NE(kvu_info, nullptr);
+    EXPECT_EQ(kvu_info->speed_value[0], 1000);
+    EXPECT_EQ(kvu_info->oper_status[1], 2);
+    EXPECT_EQ(kvu_info->autoneg_value[2], 0);
+    const kvu_stub *first = kvu_info;
+    ehsl_port_init();
+    EXPECT_EQ(kvu_info, first);
+    EXPECT_EQ(sim::eth_driver_init_calls(), 2u);
+}
+
+TEST_F(PortTest, NotInitialisedMonitorMakesThePortEmpty) {
+    sim::reset_unit();  // the driver has not been started
+    int v = 0;
+    EXPECT_EQ(ehsl_port_phy_get(kSfpPort, MII_BMCR, &v), -2);
+}
+
+class IllegalPort : public PortTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(IllegalPort, OutOfRangePortsAreRefusedWithTheMessage) {
+    const int p = GetParam();
+    int v = 0;
+    EXPECT_EQ(ehsl_port_phy_get(p, MII_BMCR, &v), -1);
+    EXPECT_EQ(ehsl_port_phy_set(p, MII_BMCR, 0), -1);
+    EXPECT_EQ(sfp_port_hw_status(p), SFP_NO_SFP);
+    const std::string m = "2:[KVU7B] EHSL_PORT_E: Illegal port number: " + std::to_string(p) + "\n";
+    EXPECT_EQ(port_log(), (Texts{m, m}));
+    EXPECT_TRUE(sim::eth_calls().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, IllegalPort, ::testing::Values(0, -1, 4));
+
+TEST_F(PortTest, PortWithAPhyAddressIsRefusedSilently) {
+    int v = 0;
+    EXPECT_EQ(ehsl_port_phy_get(1, MII_BMCR, &v), -1);
+    EXPECT_EQ(ehsl_port_speed_set(2, 100), -1);
+    EXPECT_EQ(sfp_port_hw_status(1), SFP_NO_SFP);
+    EXPECT_EQ(port_log(), (Texts{"2:[KVU7B] EHSL_PORT: ehsl_port_speed_set(2, 100)\n"}));
+}
+
+TEST_F(PortTest, BoardWithMoreLanPortsThanEntriesNeverReadsPastTheTable) {
+    kvu_hal_board_t b = sim::default_board();
+    b.lan_ports = 5;
+    sim::set_board(b);
+    int v = 0;
+    EXPECT_EQ(ehsl_port_phy_get(5, MII_BMCR, &v), -1);
+    EXPECT_EQ(sfp_port_hw_status(4), SFP_NO_SFP);
+}
+
+// Every classified operation gives -2 for a cage without a usable module.
+TEST_F(PortTest, EmptyCageGivesMinusTwoEverywhere) {
+    for (sfp_hw_t t : {SFP_NO_SFP, SFP_ERROR}) {
+        if (t == SFP_NO_SFP) {
+            sim::pull_sfp();
+        } else {
+            sim::plug_sfp(t);
+        }
+        int v = 0;
+        int w = 0;
+        ehsl_port_cfg_t cfg = EHSL_PORT_CONFIG_FD;
+        ehsl_port_mdix_t mdix = EHSL_PORT_MDIX_AUTO;
+        ehsl_port_speed_t st = EHSL_PORT_SPEED_FD;
+        unsigned char speeds[4];
+        EXPECT_EQ(ehsl_port_phy_get(kSfpPort, 0, &v), -2);
+        EXPECT_EQ(ehsl_port_phy_set(kSfpPort, 0, 0), -2);
+        EXPECT_EQ(ehsl_port_speed_get(kSfpPort, &v), -2);
+        EXPECT_EQ(ehsl_port_speed_set(kSfpPort, 1000), -2);
+        EXPECT_EQ(ehsl_port_adminstatus_get(kSfpPort, &v), -2);
+        EXPECT_EQ(ehsl_port_link_status_get(kSfpPort, &v), -2);
+        EXPECT_EQ(ehsl_port_duplex_get(kSfpPort, &cfg), -2);
+        EXPECT_EQ(ehsl_port_duplex_set(kSfpPort, EHSL_PORT_CONFIG_FD), -2);
+        EXPECT_EQ(ehsl_port_mdix_get(kSfpPort, &mdix), -2);
+        EXPECT_EQ(ehsl_port_mdix_set(kSfpPort, EHSL_PORT_MDIX_NORMAL), -2);
+        EXPECT_EQ(ehsl_port_autoneg_get(kSfpPort, &v), -2);
+        EXPECT_EQ(ehsl_port_autoneg_set(kSfpPort, 0), -2);
+        EXPECT_EQ(ehsl_port_llf_get(kSfpPort, &v), -2);
+        EXPECT_EQ(ehsl_port_llf_set(kSfpPort, 1), -2);
+        EXPECT_EQ(ehsl_port_master_set(kSfpPort, 2), -2);
+        EXPECT_EQ(ehsl_port_pause_set(kSfpPort, 1, 1), -2);
+        EXPECT_EQ(ehsl_port_pause_get(kSfpPort, &v, &w), -2);
+        EXPECT_EQ(ehsl_port_adminstatus_set(kSfpPort, 1), -2);
+        EXPECT_EQ(ehsl_port_config_get(kSfpPort, &v, &cfg, &cfg), -1);  // autoneg unreadable
+        EXPECT_EQ(ehsl_port_speed_status_get(kSfpPort, &st), -1);
+        EXPECT_EQ(ehsl_port_supported_speeds_get(kSfpPort, speeds, 4), -2);
+        EXPECT_FALSE(sim::eth_driver_locked());
+    }
+    EXPECT_TRUE(driver_writes().empty());
+}
+
+TEST_F(PortTest, PhyGetLogsTheValueRead) {
+    int v = 0;
+    ASSERT_EQ(ehsl_port_phy_get(kSfpPort, MII_ADVERTISE, &v), 0);
+    EXPECT_EQ(v, 0x01E1);
+    EXPECT_EQ(port_log(), (Texts{"2:[KVU7B] EHSL PHY READ: Port 3: Reg:04: Val:01e1\n"}));
+    EXPECT_EQ(ehsl_port_phy_get(kSfpPort, MII_ADVERTISE, nullptr), -1);
+}
+
+TEST_F(PortTest, PhySetWritesOnlyTheLow16Bits) {
+    ASSERT_EQ(ehsl_port_phy_set(kSfpPort, MII_ADVERTISE, 0x7A0DE1), 0);
+    EXPECT_EQ(sim::eth_calls(), (Texts{"mdio_write(0,4,0x0de1)=0"}));
+    EXPECT_EQ(port_log(), (Texts{"2:[KVU7A] EHSL PHY WRITE: Port 3: Reg:04: Val:7a0de1\n"}));
+}
+
+TEST_F(PortTest, FailedMdioReadIsPassedOnNotTakenAsContent) {
+    sim::inject_eth_fault({"mdio_read", MII_ADVERTISE, -5, 1});
+    int v = 7;
+    EXPECT_EQ(ehsl_port_phy_get(kSfpPort, MII_ADVERTISE, &v), -5);
+    EXPECT_EQ(v, 7);
+}
+
+TEST_F(PortTest, LinkThatDroppedAndCameBackReadsUpOnTheSecondRead) {
+    int v = 0;
+    ASSERT_EQ(ehsl_port_link_status_get(kSfpPort, &v), 0);
+    sim::clear_eth_calls();
+    sim::set_link_connected(false);
+    sim::set_link_connected(true);
+    ASSERT_EQ(ehsl_port_link_status_get(kSfpPort, &v), 0);
+    EXPECT_EQ(v, 1);
+    EXPECT_EQ(sim::eth_calls(), (Texts{"mdio_read(0,1)=0x7929", "mdio_read(0,1)=0x792d"}));
+}
+
+TEST_F(PortTest, LinkDownOnCopperAndFibre) {
+    sim::set_link_connected(false);
+    int v = 9;
+    ASSERT_EQ(ehsl_port_link_status_get(kSfpPort, &v), 0);
+    EXPECT_EQ(v, 0);
+    sim::plug_sfp(SFP_FIBER);
+    ASSERT_EQ(ehsl_port_oper_status_get(kSfpPort, &v), 0);
+    EXPECT_EQ(v, 0);
+    sim::set_link_connected(true);
+    ASSERT_EQ(ehsl_port_oper_status_get(kSfpPort, &v), 0);
+    EXPECT_EQ(v, 1);
+    EXPECT_EQ(port_log().back(), "2:[KVU7B] EHSL_PORT_KVU: ehsl_port_link_status_get ...\n");
+}
+
+TEST_F(PortTest, OperStatusSetWritesOnlyInsideTheStub) {
+    EXPECT_EQ(ehsl_port_oper_status_set(1, 7), 0);
+    EXPECT_EQ(kvu_info->oper_status[1], 7);
+    EXPECT_EQ(ehsl_port_oper_status_set(3, 5), -1);
+    EXPECT_EQ(ehsl_port_oper_status_set(-1, 5), -1);
+    EXPECT_EQ(kvu_info->adminstatus[0], 2);  // the next field is untouched
+    EXPECT_TRUE(sim::eth_calls().empty());
+}
+
+TEST(PortBeforeInit, OperStatusSetFailsWithoutTheStub) {
+    if (kvu_info != nullptr) {
+        GTEST_SKIP() << "the port layer was started earlier in this process";
+    }
+    EXPECT_EQ(ehsl_port_oper_status_set(1, 1), -1);
+}
+
+TEST_F(PortTest, FixedAnswers) {
+    int v = 0;
+    unsigned int counter[2] = {5, 5};
+    unsigned int res = 5;
+    EXPECT_EQ(ehsl_port_mtu_get(kSfpPort, &v), 0);
+    EXPECT_EQ(v, 1544);
+    EXPECT_EQ(ehsl_port_mtu_set(kSfpPort, 9000), 0);
+    EXPECT_EQ(ehsl_port_mtu_get(1, &v), 0);
+    EXPECT_EQ(v, 1544);
+    EXPECT_EQ(ehsl_port_untagged_priority_get(kSfpPort, &v), -1);
+    EXPECT_EQ(ehsl_port_untagged_priority_set(kSfpPort, 3), -1);
+    EXPECT_EQ(ehsl_es_stat_ifTable(kSfpPort, counter, 2, &res), 0);
+    EXPECT_EQ(counter[0], 0u);
+    EXPECT_EQ(counter[1], 5u);
+    EXPECT_EQ(res, 0u);
+    EXPECT_EQ(ehsl_es_stat_ifXTable(kSfpPort, counter + 1, 1, &res), 0);
+    EXPECT_EQ(counter[1], 0u);
+    EXPECT_EQ(ehsl_es_stat_clear_statistics(kSfpPort), 0);
+    EXPECT_EQ(ehsl_port_stat_clear_all(), 0);
+    EXPECT_EQ(ehsl_port_sync_enable_set(kSfpPort, 1, 0), 0);
+    EXPECT_EQ(port_log(), (Texts{"2:[KVU7B] EHSL SYNC ENABLE SET: port 3: enable 1\n"}));
+}
+
+TEST_F(PortTest, SpeedGetOnCopperAsksTheDriverAfterTheLinkTest) {
+    int speed = 0;
+    ASSERT_EQ(ehsl_port_speed_get(kSfpPort, &speed), 0);
+    EXPECT_EQ(speed, 1000);
+    // The first status read after power-on shows the latched link loss.
+    EXPECT_EQ(sim::eth_calls(),
+              (Texts{"mdio_read(0,1)=0x7929", "mdio_read(0,1)=0x792d", "speed_get(3)=0"}));
+    const Texts log = port_log();
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[0], "1:[KVU7B] EHSL_PORT: ehsl_port_speed_get(port 3, *)\n");
+    EXPECT_EQ(log[3], "2:[KVU7B] EHSL_PORT_KVU: ehsl_port_link_status_get ...\n");
+    EXPECT_EQ(log[4], "1:[KVU7B] EHSL_PORT_KVU: ehsl_port_speed_get ...\n");
+    EXPECT_EQ(log[5], "1:[KVU7B] EHSL_PORT: ehsl_port_speed_get(port 3, 1000)\n");
+}
+
+TEST_F(PortTest, SpeedGetWithTheLinkDownIsZeroWithoutClosingMessage) {
+    for (sfp_hw_t t : {SFP_COPPER, SFP_FIBER}) {
+        sim::plug_sfp(t);
+        sim::set_link_connected(false);
+        sim::clear_log();
+        int speed = 77;
+        ASSERT_EQ(ehsl_port_speed_get(kSfpPort, &speed), 0);
+        EXPECT_EQ(speed, 0);
+        const Texts log = port_log();
+        EXPECT_EQ(log.front(), "1:[KVU7B] EHSL_PORT: ehsl_port_speed_get(port 3, *)\n");
+        EXPECT_EQ(log.back(), "2:[KVU7B] EHSL_PORT_KVU: ehsl_port_link_status_get ...\n");
+        sim::set_link_connected(true);
+    }
+}
+
+// A fibre module has no PHY: fixed answers, and only the link test reaches the driver.
+TEST_F(PortTest, FibreModuleGivesFixedAnswersWithoutPhyAccess) {
+    sim::plug_sfp(SFP_FIBER);
+    int v = 0;
+    ASSERT_EQ(ehsl_port_speed_get(kSfpPort, &v), 0);
+    EXPECT_EQ(v, 1000);
+    EXPECT_EQ(sim::eth_calls(), (Texts{"get_operstatus(3)=0"}));
+    sim::clear_eth_calls();
+    EXPECT_EQ(ehsl_port_speed_set(kSfpPort, 1000), 0);
+    EXPECT_EQ(ehsl_port_speed_set(kSfpPort, 100), -1);
+    EXPECT_EQ(ehsl_port_master_set(kSfpPort, 2), 0);
+    v = 5;
+    EXPECT_EQ(ehsl_port_phy_get(kSfpPort, 1, &v), -2);
+    EXPECT_EQ(ehsl_port_phy_set(kSfpPort, 1, 0), -2);
+    EXPECT_EQ(v, 5);
+    EXPECT_TRUE(sim::eth_calls().empty());
+    v = -1;
+    ASSERT_EQ(ehsl_port_adminstatus_get(kSfpPort, &v), 0);
+    EXPECT_EQ(v, -1);  // the caller's value stays
+    ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
+    ehsl_port_cfg_t speed = EHSL_PORT_CONFIG_FD;
+    ehsl_port_cfg_t duplex = EHSL_PORT_CONFIG_HD;
+    ASSERT_EQ(ehsl_port_config_get(kSfpPort, &v, &speed, &duplex), 0);
+    EXPECT_EQ(speed, EHSL_PORT_CONFIG_1000FD);
+    EXPECT_EQ(duplex, EHSL_PORT_CONFIG_FD);
+}
+
+TEST_F(PortTest, SpeedGetPassesOnADriverFailure) {
+    sim::inject_eth_fault({"speed_get", -1, -7, 1});
+    int speed = 0;
+    EXPECT_EQ(ehsl_port_speed_get(kSfpPort, &speed), -7);
+}
+
+TEST_F(PortTest, SpeedSetOnCopperPassesOnTheDriverResult) {
+    EXPECT_EQ(ehsl_port_speed_set(kSfpPort, 100), 0);
+    sim::inject_eth_fault({"speed_set", -1, 3, 1});
+    EXPECT_EQ(ehsl_port_speed_set(kSfpPort, 10), 3);  // non-zero is a failure here
+    EXPECT_EQ(driver_writes(), (Texts{"speed_set(3,100)=0", "speed_set(3,10)=3"}));
+}
+
+TEST_F(PortTest, AdminStatusReadsPowerDownAndIsolate) {
+    int status = -1;
+    ASSERT_EQ(ehsl_port_adminstatus_get(kSfpPort, &status), 0);
+    EXPECT_EQ(status, 1);
+    sim::phy_poke(MII_BMCR, BMCR_ANENABLE | BMCR_PDOWN);
+    ASSERT_EQ(ehsl_port_adminstatus_get(kSfpPort, &status), 0);
+    EXPECT_EQ(status, 1);  // both bits make it down
+    sim::phy_poke(MII_BMCR, BMCR_ANENABLE | BMCR_PDOWN | BMCR_ISOLATE);
+    sim::clear_log();
+    ASSERT_EQ(ehsl_port_adminstatus_get(kSfpPort, &status), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(port_log(), (Texts{"1:[KVU7A] EHSL_PORT: ehsl_port_adminstatus_get(port 3, *)\n",
+                                 "2:[KVU7B] EHSL PHY READ: Port 3: Reg:00: Val:1c00\n",
+                                 "1:[KVU7B] EHSL_PORT: ehsl_port_adminstatus_get(port 3, 0)\n",
+                                 "1:[KVU7B] EHSL_PORT_KVU: ehsl_port_adminstatus_get ...\n"}));
+}
+
+TEST_F(PortTest, DuplexGetOnCopperAndFibre) {
+    ehsl_port_cfg_t d = EHSL_PORT_CONFIG_AUTODETECT;
+    ASSERT_EQ(ehsl_port_duplex_get(kSfpPort, &d), 0);
+    EXPECT_EQ(d, EHSL_PORT_CONFIG_FD);
+    EXPECT_EQ(port_log(), (Texts{"2:[KVU7A] EHSL_PORT: ehsl_port_duplex_get(3, *)\n",
+                                 "2:[KVU7A] EHSL_PORT: ehsl_port_duplex_get(3, 10)\n"}));
+    // A partner forced to 100 Mbit/s, found by parallel detection: half duplex.
+    sim::set_link_partner(make_partner(false, 0x05E1, 0x0300, 100));
+    ASSERT_EQ(ehsl_port_duplex_get(kSfpPort, &d), 0);
+    EXPECT_EQ(d, EHSL_PORT_CONFIG_HD);
+    sim::plug_sfp(SFP_FIBER);
+    ASSERT_EQ(ehsl_port_duplex_get(kSfpPort, &d), 0);
+    EXPECT_EQ(d, EHSL_PORT_CONFIG_FD);
+}
+
+TEST_F(PortTest, DuplexSetWritesOnlyAChange) {
+    stop_autoneg();
+    EXPECT_EQ(ehsl_port_duplex_set(kSfpPort, EHSL_PORT_CONFIG_FD), 0);
+    EXPECT_EQ(ehsl_port_duplex_set(kSfpPort, EHSL_PORT_CONFIG_HD), 0);
+    EXPECT_EQ(sim::eth_calls(),
+              (Texts{"duplex_get(3)=0", "duplex_get(3)=0", "duplex_set(3,11)=0"}));
+    EXPECT_EQ(sim::phy_peek(MII_BMCR) & BMCR_FULLDPLX, 0);
+}
+
+TEST_F(PortTest, MdixOnCopperAndFibre) {
+    ehsl_port_mdix_t m = EHSL_PORT_MDIX_XOVER;
+    ASSERT_EQ(ehsl_port_mdix_get(kSfpPort, &m), 0);
+    EXPECT_EQ(m, EHSL_PORT_MDIX_AUTO);
+    EXPECT_EQ(ehsl_port_mdix_set(kSfpPort, EHSL_PORT_MDIX_AUTO), 0);
+    EXPECT_EQ(ehsl_port_mdix_set(kSfpPort, EHSL_PORT_MDIX_XOVER), 0);
+    EXPECT_EQ(driver_writes(), (Texts{"mdix_set(3,2)=0"}));
+    EXPECT_EQ(sim::eth_mdix_mode(), 2);
+    sim::plug_sfp(SFP_FIBER);
+    ASSERT_EQ(ehsl_port_mdix_get(kSfpPort, &m), 0);
+    EXPECT_EQ(m, EHSL_PORT_MDIX_AUTO);
+    EXPECT_EQ(ehsl_port_mdix_set(kSfpPort, EHSL_PORT_MDIX_NORMAL), 0);
+    EXPECT_EQ(ehsl_port_mdix_set(kSfpPort, EHSL_PORT_MDIX_AUTO), -1);
+}
+
+TEST_F(PortTest, AutonegSetCallsNoDriverWhenAlreadyInForce) {
+    EXPECT_EQ(ehsl_port_autoneg_set(kSfpPort, 1), 0);
+    EXPECT_EQ(sim::eth_calls(), (Texts{"autoneg_get()=0"}));
+    EXPECT_EQ(port_log(), (Texts{"2:[KVU7A] EHSL_PORT: ehsl_port_autoneg_set(3, 1)\n",
+                                 "2:[KVU7B] EHSL_PORT: ehsl_port_autoneg_get(port 3, *)\n",
+                                 "2:[KVU7B] EHSL_PORT: ehsl_port_autoneg_get(port 3, 1)\n"}));
+    EXPECT_EQ(ehsl_port_autoneg_set(kSfpPort, 0), 0);
+    EXPECT_EQ(driver_writes(), (Texts{"autoneg_set(2)=0"}));
+    int an = 5;
+    ASSERT_EQ(ehsl_port_autoneg_get(kSfpPort, &an), 0);
+    EXPECT_EQ(an, 0);
+    EXPECT_EQ(ehsl_port_autoneg_set(kSfpPort, 9), 0);
+    EXPECT_EQ(driver_writes().back(), "autoneg_set(1)=0");
+}
+
+TEST_F(PortTest, LinkLossForwardingGoesToTheDriverForBothModules) {
+    EXPECT_EQ(ehsl_port_llf_set(kSfpPort, 1), 0);
+    sim::plug_sfp(SFP_FIBER);
+    int s = 0;
+    ASSERT_EQ(ehsl_port_llf_get(kSfpPort, &s), 0);
+    EXPECT_EQ(s, 1);
+    sim::inject_eth_fault({"llf_get", -1, 4, 1});
+    EXPECT_EQ(ehsl_port_llf_get(kSfpPort, &s), 4);
+    EXPECT_EQ(port_log().back(), "2:[KVU7A] EHSL_PORT: ehsl_port_llf_get(port 3, *)\n");
+}
+
+TEST_F(PortTest, NullOutPointersAreRefused) {
+    EXPECT_EQ(ehsl_port_speed_get(kSfpPort, nullptr), -1);
+    EXPECT_EQ(ehsl_port_link_status_get(kSfpPort, nullptr), -1);
+    EXPECT_EQ(ehsl_port_duplex_get(kSfpPort, nullptr), -1);
+    EXPECT_EQ(ehsl_port_autoneg_get(kSfpPort, nullptr), -1);
+    EXPECT_EQ(ehsl_port_config_get(kSfpPort, nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(ehsl_port_supported_speeds_get(kSfpPort, nullptr, 4), -1);
+    EXPECT_TRUE(sim::eth_calls().empty());
+}
+
+struct ConfigCase {
+    const char *name;
+    int config;
+    int result;
+    Texts writes;
+};
+
+// Autonegotiation on, starting from the power-on advertisement (which reads as AUTODETECT).
+class ConfigAutonegOn : public PortTest, public ::testing::WithParamInterface<ConfigCase> {};
+
+TEST_P(ConfigAutonegOn, WritesTheAdvertisementAndRestarts) {
+    const ConfigCase &c = GetParam();
+    EXPECT_EQ(ehsl_port_config_set(kSfpPort, static_cast<ehsl_port_cfg_t>(c.config)), c.result);
+    EXPECT_EQ(driver_writes(), c.writes);
+}
+
+const std::string kRestart = "mdio_write(0,0,0x1340)=0";
+
+const std::string kAdv1000 = "mdio_write(0,4,0x0001)=0";
+const std::string kNo1000 = "mdio_write(0,9,0x0000)=0";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, ConfigAutonegOn, ::testing::Values(
+    ConfigCase{"Autodetect", 1, 0, {}},
+    ConfigCase{"Master1000", 2, 0, {kAdv1000, "mdio_write(0,9,0x1a00)=0", kRestart}},
+    ConfigCase{"Slave1000", 3, 0, {kAdv1000, "mdio_write(0,9,0x1200)=0", kRestart}},
+    ConfigCase{"Full1000", 4, 0, {kAdv1000, kRestart}},
+    ConfigCase{"Half1000", 5, 0, {kAdv1000, "mdio_write(0,9,0x0100)=0", kRestart}},
+    ConfigCase{"Full100", 6, 0, {"mdio_write(0,4,0x0101)=0", kNo1000, kRestart}},
+    ConfigCase{"Half100", 7, 0, {"mdio_write(0,4,0x0081)=0", kNo1000, kRestart}},
+    ConfigCase{"Full10", 8, 0, {"mdio_write(0,4,0x0041)=0", kNo1000, kRestart}},
+    ConfigCase{"Half10", 9, 0, {"mdio_write(0,4,0x0021)=0", kNo1000, kRestart}},
+    ConfigCase{"DuplexValueFD", 10, 0, {kAdv1000, kRestart}},
+    ConfigCase{"OutOfRange", 42, 0, {kAdv1000, kRestart}}),
+    RowName());
+// clang-format on
+
+// Autonegotiation off, starting from forced 1000 Mbit/s full duplex, automatic master/slave.
+class ConfigAutonegOff : public PortTest, public ::testing::WithParamInterface<ConfigCase> {
+  protected:
+    void SetUp() override {
+        PortTest::SetUp();
+        stop_autoneg();
+    }
+};
+
+TEST_P(ConfigAutonegOff, ForcesSpeedMasterAndDuplexInThatOrder) {
+    const ConfigCase &c = GetParam();
+    EXPECT_EQ(ehsl_port_config_set(kSfpPort, static_cast<ehsl_port_cfg_t>(c.config)), c.result);
+    EXPECT_EQ(driver_writes(), c.writes);
+    if (c.result != 0) {
+        EXPECT_EQ(port_log().back(),
+                  "1:[KVU7A] EHSL_PORT_E:ehsl_port_config_set: Unknown Config type " +
+                      std::to_string(c.config) + "\n");
+    }
+}
+
+const std::string kHalf = "duplex_set(3,11)=0";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, ConfigAutonegOff, ::testing::Values(
+    ConfigCase{"Autodetect", 1, 0, {"mdio_write(0,4,0x0141)=0", "speed_set(3,0)=0"}},
+    ConfigCase{"Master1000", 2, 0, {kAdv1000, "mdio_write(0,9,0x1a00)=0", "master_set(3,2)=0"}},
+    ConfigCase{"Slave1000", 3, 0, {kAdv1000, "mdio_write(0,9,0x1200)=0", "master_set(3,1)=0"}},
+    ConfigCase{"Full1000", 4, 0, {kAdv1000}},
+    ConfigCase{"Full100", 6, 0, {"mdio_write(0,4,0x0101)=0", kNo1000, "speed_set(3,100)=0"}},
+    ConfigCase{"Half100", 7, 0, {"mdio_write(0,4,0x0081)=0", kNo1000, "speed_set(3,100)=0", kHalf}},
+    ConfigCase{"Full10", 8, 0, {"mdio_write(0,4,0x0041)=0", kNo1000, "speed_set(3,10)=0"}},
+    ConfigCase{"Half10", 9, 0, {"mdio_write(0,4,0x0021)=0", kNo1000, "speed_set(3,10)=0", kHalf}},
+    ConfigCase{"Half1000Refused", 5, -1, {}},
+    ConfigCase{"DuplexFDRefused", 10, -1, {}},
+    ConfigCase{"DuplexHDRefused", 11, -1, {}},
+    ConfigCase{"ZeroRefused", 0, -1, {}}),
+    RowName());
+// clang-format on
+
+TEST_F(PortTest, FullSequenceOfAnAdvertisementChange) {
+    ASSERT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_100FD), 0);
+    EXPECT_EQ(
+        sim::eth_calls(),
+        (Texts{
+            // the current configuration
+            "autoneg_get()=0", "duplex_get(3)=0", "mdio_read(0,4)=0x01e1", "mdio_read(0,9)=0x0200",
+            // master mode, then the advertisement compared with the request
+            "mdio_read(0,9)=0x0200", "mdio_read(0,4)=0x01e1", "mdio_read(0,9)=0x0200",
+            // the new advertisement and the restart
+            "mdio_read(0,9)=0x0200", "mdio_read(0,4)=0x01e1", "mdio_write(0,4,0x0101)=0",
+            "mdio_write(0,9,0x0000)=0", "mdio_read(0,0)=0x1140", "mdio_write(0,0,0x1340)=0"}));
+    EXPECT_EQ(sim::link_state().speed, 100);
+}
+
+TEST_F(PortTest, AutodetectWithAutonegOffAsksForAutomaticMasterWhenItDiffers) {
+    ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
+    ASSERT_EQ(eth_ctrl_emac_sfp_master_set(kSfpPort, 2), 0);
+    sim::clear_eth_calls();
+    sim::clear_log();
+    ASSERT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_AUTODETECT), 0);
+    EXPECT_EQ(driver_writes(), (Texts{"mdio_write(0,4,0x0141)=0", "mdio_write(0,9,0x0200)=0",
+                                      "speed_set(3,0)=0", "master_set(3,3)=0"}));
+    EXPECT_TRUE(
+        port_logged("1:[KVU7A] EHSL_PORT_E:(3) ehsl_port_config_set: "
+                    "autodetect not allowed when autoneg is off\n"));
+}
+
+TEST_F(PortTest, ForcedSequenceStopsAtTheFirstFailure) {
+    stop_autoneg();
+    sim::inject_eth_fault({"master_set", -1, -9, 1});
+    EXPECT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_1000FD_SLAVE), -1);
+    EXPECT_EQ(driver_writes(), (Texts{"mdio_write(0,4,0x0001)=0", "mdio_write(0,9,0x1200)=0",
+                                      "master_set(3,1)=-9"}));
+    EXPECT_EQ(port_log().back(), "1:[KVU7B] EHSL_PORT_E: Couldn't set master/slave on port 3\n");
+    sim::inject_eth_fault({"speed_set", -1, -4, 1});
+    EXPECT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_10HD), -1);
+    EXPECT_EQ(port_log().back(), "1:[KVU7B] EHSL_PORT_E: Couldn't set speed on port 3\n");
+    EXPECT_EQ(driver_writes().back(), "speed_set(3,10)=-4");  // duplex was not touched
+}
+
+TEST_F(PortTest, ConfigSetFailsWhenTheMasterModeCannotBeRead) {
+    sim::inject_eth_fault({"mdio_read", MII_CTRL1000, -6, 2});  // the master mode read
+    EXPECT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_10HD), -1);
+    EXPECT_EQ(port_log().back(), "1:[KVU7A] EHSL_PORT_E: Couldn't read master mode on port 3\n");
+    EXPECT_TRUE(driver_writes().empty());
+}
+
+TEST_F(PortTest, AdvertisementOf1000HalfIsWrittenButNotRecognised) {
+    ASSERT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_1000HD), 0);
+    sim::clear_log();
+    int an = 0;
+    auto speed = static_cast<ehsl_port_cfg_t>(1);
+    ehsl_port_cfg_t duplex = EHSL_PORT_CONFIG_HD;
+    ASSERT_EQ(ehsl_port_config_get(kSfpPort, &an, &speed, &duplex), 0);
+    EXPECT_EQ(an, 1);
+    EXPECT_EQ(speed, 1);  // left as it was
+    EXPECT_TRUE(
+        port_logged("1:[KVU7A] EHSL_PORT_E:ehsl_port_advert_get: Unrecognized ability setting\n"));
+    EXPECT_EQ(sim::link_state().speed, 1000);
+    EXPECT_FALSE(sim::link_state().full_duplex);
+}
+
+TEST_F(PortTest, ConfigGetReadsTheForcedStateAndTheDriverDuplex) {
+    stop_autoneg();
+    ASSERT_EQ(eth_ctrl_emac_sfp_speed_set(kSfpPort, 100), 0);
+    ASSERT_EQ(eth_ctrl_emac_sfp_duplex_set(kSfpPort, EHSL_PORT_CONFIG_HD), 0);
+    sim::clear_log();
+    int an = 1;
+    ehsl_port_cfg_t speed = EHSL_PORT_CONFIG_FD;
+    ehsl_port_cfg_t duplex = EHSL_PORT_CONFIG_FD;
+    ASSERT_EQ(ehsl_port_config_get(kSfpPort, &an, &speed, &duplex), 0);
+    EXPECT_EQ(an, 0);
+    EXPECT_EQ(speed, EHSL_PORT_CONFIG_100HD);
+    EXPECT_EQ(duplex, EHSL_PORT_CONFIG_HD);
+    EXPECT_EQ(
+        port_log().back(),
+        "2:[KVU7B] EHSL_PORT: ehsl_port_config_get(port 3, autoneg: 0, speed: 7, duplex: 11)\n");
+}
+
+TEST_F(PortTest, ForcedMaster1000ReadsBackAsMasterEverywhere) {
+    ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
+    ASSERT_EQ(eth_ctrl_emac_sfp_master_set(kSfpPort, 2), 0);
+    EXPECT_EQ(sim::phy_peek(MII_CTRL1000) & 0x1800, 0x1800);
+    int an = 1;
+    ehsl_port_cfg_t speed = EHSL_PORT_CONFIG_FD;
+    ehsl_port_cfg_t duplex = EHSL_PORT_CONFIG_HD;
+    ASSERT_EQ(ehsl_port_config_get(kSfpPort, &an, &speed, &duplex), 0);
+    EXPECT_EQ(speed, EHSL_PORT_CONFIG_1000FD_MASTER);
+    ehsl_port_speed_t status = EHSL_PORT_SPEED_FD;
+    ASSERT_EQ(ehsl_port_speed_status_get(kSfpPort, &status), 0);
+    EXPECT_EQ(status, EHSL_PORT_SPEED_1000FD_MASTER);
+    EXPECT_EQ(port_log().back(), "2:[KVU7A] EHSL_PORT: ehsl_port_speed_status_get(port 3, 1)\n");
+}
+
+// What the speed status reports as the partner changes, with autonegotiation on.
+struct PartnerCase {
+    const char *name;
+    sim::LinkPartner partner;
+    int result;
+    int status;
+};
+
+class SpeedStatus : public PortTest, public ::testing::WithParamInterface<PartnerCase> {};
+
+TEST_P(SpeedStatus, ReportsWhatTheLinkResolvedTo) {
+    const PartnerCase &c = GetParam();
+    sim::set_link_partner(c.partner);
+    ehsl_port_speed_t status = static_cast<ehsl_port_speed_t>(0);
+    EXPECT_EQ(ehsl_port_speed_status_get(kSfpPort, &status), c.result);
+    if (c.result == 0) {
+        EXPECT_EQ(status, c.status);
+    } else {
+        EXPECT_EQ(port_log().back(), "1:[KVU7A] EHSL_PORT_E: Unknown speed result on port 3\n");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Partners, SpeedStatus,
+    ::testing::Values(
+        PartnerCase{"Gigabit", make_partner(true, 0x05E1, 0x0300), 0, EHSL_PORT_SPEED_1000FD},
+        PartnerCase{"FastEthernetFull", make_partner(true, 0x01E1, 0), 0, EHSL_PORT_SPEED_100FD},
+        PartnerCase{"TenHalfOnly", make_partner(true, 0x0021, 0), 0, EHSL_PORT_SPEED_10HD},
+        PartnerCase{"ForcedPartnerParallelDetect", make_partner(false, 0, 0, 100), 0,
+                    EHSL_PORT_SPEED_100HD},
+        PartnerCase{"NoCommonAbility", make_partner(true, 0x0001, 0x0100), -1, 0}),
+    RowName());
+
+TEST_F(PortTest, MasterSlaveConfigurationFaultLeavesTheLinkDown) {
+    sim::set_link_partner(make_partner(true, 0x05E1, 0x1B00));  // forced master
+    ASSERT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_1000FD_MASTER), 0);
+    EXPECT_TRUE(sim::link_state().master_slave_fault);
+    ehsl_port_speed_t status = EHSL_PORT_SPEED_FD;
+    EXPECT_EQ(ehsl_port_speed_status_get(kSfpPort, &status), -1);
+    ASSERT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_1000FD_SLAVE), 0);
+    ASSERT_EQ(ehsl_port_speed_status_get(kSfpPort, &status), 0);
+    EXPECT_EQ(status, EHSL_PORT_SPEED_1000FD_SLAVE);
+}
+
+const FpgaAccess kFlowOn{FpgaAccess::Write, FpgaWidth::W32, 0xCB00, 0x20000000, 0x60000000};
+const FpgaAccess kFlowOff{FpgaAccess::Write, FpgaWidth::W32, 0xCB00, 0x00000000, 0x60000000};
+
+TEST_F(PortTest, PauseOnAdvertisesBothBitsEnablesTheFpgaFieldAndRestarts) {
+    ASSERT_EQ(ehsl_port_pause_set(kSfpPort, 0, 1), 0);
+    EXPECT_EQ(driver_writes(), (Texts{"mdio_write(0,4,0x0de1)=0", "mdio_write(0,0,0x1340)=0"}));
+    EXPECT_EQ(sim::fpga_writes(), (std::vector<FpgaAccess>{kFlowOn}));
+    EXPECT_TRUE(sim::link_state().rx_pause);  // the partner pauses too
+    int tx = 5;
+    int rx = 5;
+    ASSERT_EQ(ehsl_port_pause_get(kSfpPort, &tx, &rx), 0);
+    EXPECT_EQ(tx, 0);
+    EXPECT_EQ(rx, 1);
+}
+
+TEST_F(PortTest, PauseReceiveFlagDecidesAndTheFpgaIsWrittenEveryTime) {
+    ASSERT_EQ(ehsl_port_pause_set(kSfpPort, 1, 0), 0);  // already off: no PHY write
+    ASSERT_EQ(ehsl_port_pause_set(kSfpPort, 1, 0), 0);
+    EXPECT_TRUE(driver_writes().empty());
+    EXPECT_EQ(sim::fpga_writes(), (std::vector<FpgaAccess>{kFlowOff, kFlowOff}));
+    EXPECT_EQ(port_log().front(), "2:[KVU7B] EHSL_PORT: ehsl_port_pause_set(port=3, tx=1, rx=0)\n");
+}
+
+TEST_F(PortTest, PauseOnFibreTouchesNothing) {
+    sim::plug_sfp(SFP_FIBER);
+    sim::clear_eth_calls();
+    ASSERT_EQ(ehsl_port_pause_set(kSfpPort, 1, 1), 0);
+    int tx = 5;
+    int rx = 5;
+    ASSERT_EQ(ehsl_port_mac_pause_get(kSfpPort, &tx, &rx), 0);
+    EXPECT_EQ(tx + rx, 0);
+    EXPECT_TRUE(sim::fpga_writes().empty());
+    EXPECT_EQ(sim::eth_calls(), Texts{});
+    EXPECT_EQ(port_log().back(), "2:[KVU7A] EHSL_PORT: ehsl_port_mac_pause_get(port 3, 0, 0)\n");
+}
+
+TEST_F(PortTest, PauseSetPassesOnAFailedRead) {
+    sim::inject_eth_fault({"mdio_read", MII_ADVERTISE, -8, 1});
+    EXPECT_EQ(ehsl_port_pause_set(kSfpPort, 1, 1), -8);
+    EXPECT_TRUE(sim::fpga_writes().empty());
+}
+
+TEST_F(PortTest, AdminStatusSetSwitchesPauseOffFirst) {
+    ASSERT_EQ(ehsl_port_pause_set(kSfpPort, 1, 1), 0);
+    sim::clear_eth_calls();
+    sim::fpga_clear_log();
+    ASSERT_EQ(ehsl_port_adminstatus_set(kSfpPort, 0), 0);
+    EXPECT_EQ(driver_writes(), (Texts{"mdio_write(0,4,0x01e1)=0", "mdio_write(0,0,0x1340)=0",
+                                      "set_adminstatus(0)=0"}));
+    EXPECT_EQ(sim::fpga_writes(), (std::vector<FpgaAccess>{kFlowOff}));
+    int status = -1;
+    ASSERT_EQ(ehsl_port_adminstatus_get(kSfpPort, &status), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(sim::link_state().up);
+    sim::inject_eth_fault({"set_adminstatus", -1, -3, 1});
+    EXPECT_EQ(ehsl_port_adminstatus_set(kSfpPort, 1), -3);
+}
+
+TEST_F(PortTest, AdminStatusSetOnAnIllegalPortStillTriesPauseFirst) {
+    EXPECT_EQ(ehsl_port_adminstatus_set(9, 1), -1);
+    EXPECT_EQ(port_log(), (Texts{"2:[KVU7B] EHSL_PORT: ehsl_port_adminstatus_set(9, 1)\n",
+                                 "2:[KVU7B] EHSL_PORT: ehsl_port_pause_set(port=9, tx=0, rx=0)\n",
+                                 "2:[KVU7B] EHSL_PORT_E: Illegal port number: 9\n",
+                                 "2:[KVU7B] EHSL_PORT_E: Illegal port number: 9\n"}));
+}
+
+// ---- supported speeds: needs the port map's capability phase to have ended ----
+
+class SpeedsTest : public PortTest {
+  protected:
+    void SetUp() override {
+        PortTest::SetUp();
+        ehsl_pmap_init();
+        end_capability_phase();
+        for (int p = 1; p <= 3; ++p) {
+            ehsl_pmap_synce_cap_init(p, 0);
+        }
+        sim::clear_log();
+    }
+};
+
+struct SpeedsCase {
+    const char *name;
+    sfp_hw_t module;
+    int init_cap;
+    bool runtime_bit;
+    int size;
+    Bytes bytes;
+    bool too_small;
+};
+
+class SupportedSpeeds : public SpeedsTest, public ::testing::WithParamInterface<SpeedsCase> {};
+
+TEST_P(SupportedSpeeds, WritesTheBitmapMostSignificantByteFirst) {
+    const SpeedsCase &c = GetParam();
+    sim::plug_sfp(c.module);
+    ASSERT_EQ(ehsl_pmap_synce_cap_init(kSfpPort, c.init_cap), 0);
+    ASSERT_EQ(ehsl_pmap_synce_cap_set(kSfpPort, c.runtime_bit ? 8 : 0), 0);
+    sim::clear_log();
+    Bytes out(static_cast<size_t>(c.size) + 1, 0xAA);
+    ASSERT_EQ(ehsl_port_supported_speeds_get(kSfpPort, out.data(), c.size), 0);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + c.size), c.bytes);
+    EXPECT_EQ(out.back(), 0xAA);  // nothing past the buffer
+    const Texts log = port_log();
+    EXPECT_EQ(
+        log.back() == "1:[KVU7A] EHSL_PORT_E: Input bitmap to not large enough to hold result\n",
+        c.too_small);
+    EXPECT_FALSE(sim::eth_driver_locked());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, SupportedSpeeds,
+    ::testing::Values(
+        SpeedsCase{"CopperFullCapability", SFP_COPPER, 0x7, true, 4, {0xE0, 0xF8, 0, 0}, false},
+        SpeedsCase{"CopperWithoutSynce", SFP_COPPER, 0x6, true, 4, {0xE0, 0xC0, 0, 0}, false},
+        SpeedsCase{"FibreWithoutSynce", SFP_FIBER, 0, false, 4, {0x20, 0, 0, 0}, false},
+        SpeedsCase{"FibreBitTwoOnly", SFP_FIBER, 0x3, false, 4, {0x20, 0x20, 0, 0}, false},
+        SpeedsCase{"CopperOneByte", SFP_COPPER, 0, false, 1, {0xE0}, true},
+        SpeedsCase{"FibreOneByteFits", SFP_FIBER, 0, false, 1, {0x20}, false},
+        SpeedsCase{"CopperSixBytes", SFP_COPPER, 0x5, false, 6, {0xE0, 0xD0, 0, 0, 0, 0}, false},
+        SpeedsCase{"CopperZeroBytes", SFP_COPPER, 0, false, 0, {}, true}),
+    RowName());
+
+TEST_F(SpeedsTest, MessagesOfTheQuery) {
+    ASSERT_EQ(ehsl_pmap_synce_cap_init(kSfpPort, 0x7), 0);
+    unsigned char b[4];
+    ASSERT_EQ(ehsl_port_supported_speeds_get(kSfpPort, b, 4), 0);
+    EXPECT_EQ(
+        port_log(),
+        (Texts{"1:[KVU7B] EHSL_PORT: Get supported speed, port 3, size 4\n",
+               "1:[KVU7B] EHSL_PORT1: tmp_speeds = -524288000, port 3, size 4\n",
+               "1:[KVU7B] ehsl_port_supported_speeds_get: ehsl_port_supported_speeds_get - "
+               "port = 3 speeds = 00000006\n",
+               "1:[KVU7B] EHSL_PORT2: ehsl_port_supported_speeds_get(port 3 speeds: e0f00000\n"}));
+}
+
+TEST_F(SpeedsTest, IllegalPortReleasesTheLockAndClearsTheFirstByte) {
+    unsigned char b[2] = {0x55, 0x55};
+    EXPECT_EQ(ehsl_port_supported_speeds_get(1, b, 2), -1);
+    EXPECT_EQ(b[0], 0);
+    EXPECT_EQ(b[1], 0x55);
+    EXPECT_FALSE(sim::eth_driver_locked());
+}
+
+// Needs a process where the capability phase has not ended yet.
+TEST_F(PortTest, SupportedSpeedsHoldsTheDriverLockUntilTheCapabilityPhaseEnds) {
+    if (capability_phase_ended) {
+        GTEST_SKIP() << "the capability phase already ended in this process";
+    }
+    ehsl_pmap_init();
+    ASSERT_EQ(ehsl_pmap_synce_cap_init(kSfpPort, 0x3), 0);
+    std::atomic<bool> done{false};
+    unsigned char b[4] = {};
+    std::thread query([&] {
+        EXPECT_EQ(ehsl_port_supported_speeds_get(kSfpPort, b, 4), 0);
+        done = true;
+    });
+    ASSERT_TRUE(wait_until([] { return sim::eth_driver_locked(); }));
+    EXPECT_FALSE(wait_until([&] { return done.load(); }, std::chrono::milliseconds(300)));
+    EXPECT_TRUE(sim::eth_driver_locked());
+    ASSERT_EQ(ehsl_pmap_synce_cap_init(kSfpPort, 0x7), 0);
+    end_capability_phase();
+    ASSERT_TRUE(wait_until([&] { return done.load(); }));
+    query.join();
+    EXPECT_EQ(Bytes(b, b + 4), (Bytes{0xE0, 0xF0, 0, 0}));  // values stored before the end
+    EXPECT_FALSE(sim::eth_driver_locked());
+}
+
+const char kStubInitial[] =
+    "--------------------------------------\n"
+    "|   INFO       | port_1    |  port_2   | \n"
+    "-------------------------------------\n"
+    "|  OperStatus  |     2     |       2    | \n"
+    "|  AdminStatus |     2     |       2    | \n"
+    "|  Speed       |  1000     |    1000    | \n"
+    "|  Auto        |     1     |       1    | \n"
+    "|  TxPause     |     0     |       0    | \n"
+    "|  RxPause     |     0     |       0    | \n"
+    "|  Sfp         |     0     |       0    | \n"
+    "|  Duplex      |     0     |       0    | \n"
+    "|  Mode        |     0     |       0    | \n"
+    "--------------------------------------\n";
+
+std::string pmap_printout(const char *rows) {
+    return std::string(
+               "------------------------------------------\n"
+               "|   INFO       | port_1      |    port_2  | \n"
+               "------------------------------------------\n") +
+           rows + "------------------------------------------ \n";
+}
+
+std::string run(const char *name, int port = kSfpPort, int value = 0) {
+    StdoutCapture out;
+    EXPECT_EQ(cli_cmd(0, port, const_cast<char *>(name), value), 0);
+    return out.text();
+}
+
+// Before any family is started (each test case runs in a process of its own under CTest).
+TEST(PortPrintoutsBeforeInit, StubAndPortMapShowTheirStartingValues) {
+    sim::reset_unit();
+    if (kvu_info != nullptr) {
+        GTEST_SKIP() << "the port layer was started earlier in this process";
+    }
+    {
+        StdoutCapture out;
+        EXPECT_EQ(kvu_stub_cmd(), 0);
+        EXPECT_EQ(out.text(), kStubInitial);
+    }
+    StdoutCapture out;
+    EXPECT_EQ(cli_cmd(0, 1, const_cast<char *>("Operstatus_set"), 1), 0);
+    EXPECT_EQ(out.text(), "Error in Operstatus set\n");
+}
+
+
+// The board printout, directly and through the "port_conf" command.
+TEST_F(PortTest, BoardPrintout) {
+    kvu_hal_board_t b = sim::default_board();
+    b.cp_num_of_entry[2] = 12;
+    sim::set_board(b);
+    std::string direct;
+    {
+        StdoutCapture out;
+        EXPECT_EQ(kvu_hal_cmd(), 0);
+        direct = out.text();
+    }
+    EXPECT_EQ(run("port_conf"), direct);
+    EXPECT_EQ(direct,
+              "OXU HAL: Board specific configuration\n"
+              "Num lan ports:     3\n"
+              "Num wan ports:     1\n"
+              "Num SFP ports:     1\n"
+              "\n"
+              "Enabled ports:     0x0000000e (bitmap)\n"
+              "\n"
+              "Port : MIIaddr : LAN port# : CP#\n"
+              " 00     01        01          00\n"
+              " 01     02        02          01\n"
+              " 02     00        03          12\n");
+}
+
+TEST_F(PortTest, StubPrintoutShowsOperStatusWrites) {
+    ASSERT_EQ(ehsl_port_oper_status_set(0, 1), 0);
+    std::string expected = kStubInitial;
+    expected.replace(expected.find("|  OperStatus  |     2"), 22, "|  OperStatus  |     1");
+    EXPECT_EQ(run("stub_conf"), expected);
+}
+
+TEST_F(PortTest, PortMapPrintoutAfterInitAndUpdates) {
+    ehsl_pmap_init();
+    ASSERT_EQ(ehsl_pmap_update(2, 17, 0), 0);
+    ASSERT_EQ(ehsl_pmap_link_state_event_set(2, 1), 0);
+    EXPECT_EQ(run("pmap_conf"),
+              pmap_printout("|  hwPortNum   |            1      |             2    | \n"
+                            "|  epsPortNum  |           -1      |            17    | \n"
+                            "|  linkState   |            0      |             1    | \n"
+                            "|  eventSup    |            0      |             0    | \n"
+                            "|  wanLink     |            0      |             1    | \n"
+                            "|  llSpeed     |            0      |             0    | \n"
+                            "|  mac         |            0      |             0    | \n"));
+}
+
+struct CliCase {
+    const char *name;
+    const char *command;
+    sfp_hw_t module;
+    int port;
+    int value;
+    const char *out;
+};
+
+class CliCommand : public PortTest, public ::testing::WithParamInterface<CliCase> {};
+
+TEST_P(CliCommand, PrintsItsResultOrErrorLine) {
+    const CliCase &c = GetParam();
+    if (c.module == SFP_NO_SFP) {
+        sim::pull_sfp();
+    } else {
+        sim::plug_sfp(c.module);
+    }
+    EXPECT_EQ(run(c.command, c.port, c.value), c.out);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Table, CliCommand, ::testing::Values(
+    CliCase{"OperGet", "Operstatus_get", SFP_COPPER, 3, 0, "Oper status port 3  up\n"},
+    CliCase{"OperGetError", "Operstatus_get", SFP_NO_SFP, 3, 0, "Error in admin status get\n"},
+    CliCase{"OperSet", "Operstatus_set", SFP_COPPER, 1, 4, ""},
+    CliCase{"OperSetOutside", "Operstatus_set", SFP_COPPER, 3, 4, "Error in Operstatus set\n"},
+    CliCase{"AdminSet", "adminstatus_set", SFP_COPPER, 3, 1, ""},
+    CliCase{"AdminSetError", "adminstatus_set", SFP_COPPER, 1, 1, "Error in admin status set\n"},
+    CliCase{"AdminGet", "adminstatus_get", SFP_COPPER, 3, 0, "Admin status up\n"},
+    CliCase{"AdminGetFibre", "adminstatus_get", SFP_FIBER, 3, 0, "Admin status up\n"},
+    CliCase{"AdminGetError", "adminstatus_get", SFP_NO_SFP, 3, 0, "Error in admin status get\n"},
+    CliCase{"SpeedSet", "speed_set", SFP_FIBER, 3, 1000, ""},
+    CliCase{"SpeedSetError", "speed_set", SFP_FIBER, 3, 100, "Error in speed set\n"},
+    CliCase{"SpeedGet", "speed_get", SFP_COPPER, 3, 0, "Speed 1000 Mbit/s\n"},
+    CliCase{"SpeedGetError", "speed_get", SFP_ERROR, 3, 0, "Error reading port speed\n"},
+    CliCase{"LinkStatus", "link_status", SFP_FIBER, 3, 0, "Link status UP\n"},
+    CliCase{"LinkStatusError", "link_status", SFP_COPPER, 0, 0, "Error reading Link status\n"},
+    CliCase{"MdixSet", "mdix_set", SFP_COPPER, 3, 2, ""},
+    CliCase{"MdixSetError", "mdix_set", SFP_FIBER, 3, 2, "Error in mdix set\n"},
+    CliCase{"MdixGet", "mdix_get", SFP_FIBER, 3, 0, "mdix 0\n"},
+    CliCase{"MdixGetError", "mdix_get", SFP_NO_SFP, 3, 0, "Error reading mdix config status\n"},
+    CliCase{"DuplexSet", "duplex_set", SFP_COPPER, 3, 10, ""},
+    CliCase{"DuplexSetError", "duplex_set", SFP_NO_SFP, 3, 10, "Error in duplex set\n"},
+    CliCase{"DuplexGet", "duplex_get", SFP_COPPER, 3, 0, "duplex 10\n"},
+    CliCase{"DuplexGetError", "duplex_get", SFP_COPPER, 2, 0,
+            "Error reading duplex config status\n"},
+    CliCase{"ConfigGet", "config_get", SFP_COPPER, 3, 0,
+            "Config status autoneg=1, speed=1, duplex=10\n"},
+    CliCase{"ConfigGetError", "config_get", SFP_NO_SFP, 3, 0, "Error reading config status\n"},
+    CliCase{"ConfigSet", "config_set", SFP_COPPER, 3, 6, ""},
+    CliCase{"ConfigSetError", "config_set", SFP_COPPER, 0, 6, "Error in config set\n"},
+    CliCase{"MasterSet", "master_set", SFP_COPPER, 3, 7, ""},
+    CliCase{"MasterSetError", "master_set", SFP_NO_SFP, 3, 0, "Error in config set\n"},
+    CliCase{"AutonegGet", "autoneg_get", SFP_COPPER, 3, 0, "Autoneg: ON\n"},
+    CliCase{"AutonegGetError", "autoneg_get", SFP_NO_SFP, 3, 0, "Error reading autoneg\n"},
+    CliCase{"AutonegSet", "autoneg_set", SFP_COPPER, 3, 0, ""},
+    CliCase{"AutonegSetError", "autoneg_set", SFP_NO_SFP, 3, 0, "Error in autoneg set\n"},
+    CliCase{"SpeedsError", "supported_speeds", SFP_NO_SFP, 3, 0,
+            "Error reading supported speeds\n"},
+    CliCase{"PortInit", "port_init", SFP_COPPER, 3, 0, ""},
+    CliCase{"Unknown", "no_such_command", SFP_COPPER, 3, 0, ""},
+    CliCase{"CaseMatters", "SPEED_GET", SFP_COPPER, 3, 0, ""}),
+    RowName());
+// clang-format on
+
+TEST_F(PortTest, MasterSetMapsTheOperatorValue) {
+    run("master_set", kSfpPort, 0);
+    run("master_set", kSfpPort, 1);
+    run("master_set", kSfpPort, 7);
+    EXPECT_EQ(driver_writes(), (std::vector<std::string>{"master_set(3,3)=0", "master_set(3,2)=0",
+                                                         "master_set(3,1)=0"}));
+}
+
+TEST_F(PortTest, SupportedSpeedsCommandPrintsTheFourBytes) {
+    ehsl_pmap_init();
+    end_capability_phase();
+    ehsl_pmap_synce_cap_init(kSfpPort, 0);
+    EXPECT_EQ(run("supported_speeds"), "Supported speeds: e0c00000/s\n");
+}
+
+TEST_F(PortTest, NullCommandNameDoesNothing) {
+    StdoutCapture out;
+    EXPECT_EQ(cli_cmd(0, kSfpPort, nullptr, 0), 0);
+    EXPECT_EQ(out.text(), "");
+    EXPECT_TRUE(sim::eth_calls().empty());
+}
+
+}  // namespace
+}  // namespace bsp::test
