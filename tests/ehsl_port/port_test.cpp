@@ -878,7 +878,6 @@ TEST(PortPrintoutsBeforeInit, StubAndPortMapShowTheirStartingValues) {
     EXPECT_EQ(out.text(), "Error in Operstatus set\n");
 }
 
-
 // The board printout, directly and through the "port_conf" command.
 TEST_F(PortTest, BoardPrintout) {
     kvu_hal_board_t b = sim::default_board();
