@@ -110,7 +110,7 @@ class ConsoleTest : public ShellTest {
     pid_t pid_ = -1;
 };
 
-TEST_F(ConsoleTest, RepliesEndWithOneStatusLineAndAttachSharesTheUnit) {
+TEST_F(ConsoleTest, RepliesEndWithOneStatusLineAttachSharesTheUnitAndShutdownSaves) {
     serve();
     struct stat st {};
     ASSERT_EQ(::stat(sock_.c_str(), &st), 0);
@@ -128,6 +128,10 @@ TEST_F(ConsoleTest, RepliesEndWithOneStatusLineAndAttachSharesTheUnit) {
     r = bspsim("--attach " + sock_ + " -c 'fpga-read 32 0x100' -c 'db-read x'");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "0x00000100: 0x0000cafe\nerror: x is not open (db-open it first)\n");
+    // Shutdown ends the unit with its state saved.
+    EXPECT_EQ(stop(), 0);
+    EXPECT_FALSE(std::filesystem::exists(sock_));
+    EXPECT_EQ(bspsim(state() + " -c 'fpga-read 32 0x100'").out, "0x00000100: 0x0000cafe\n");
 }
 
 TEST_F(ConsoleTest, JsonAnswersOfTheStatusCommands) {
@@ -202,14 +206,6 @@ TEST_F(ConsoleTest, PathsInUseAreNeverTaken) {
     ::mknod(sock_.c_str(), S_IFSOCK | 0600, 0);  // a stale socket left by a unit that died
     serve();
     EXPECT_EQ(Client(sock_).ask("echo reused"), "reused\nok\n");
-}
-
-TEST_F(ConsoleTest, ShutdownEndsTheUnitWithItsStateSaved) {
-    serve();
-    EXPECT_EQ(Client(sock_).ask("fpga-write 32 0x108 0x1234"), "ok\n");
-    EXPECT_EQ(stop(), 0);
-    EXPECT_FALSE(std::filesystem::exists(sock_));
-    EXPECT_EQ(bspsim(state() + " -c 'fpga-read 32 0x108'").out, "0x00000108: 0x00001234\n");
 }
 
 }  // namespace

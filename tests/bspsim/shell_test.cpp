@@ -46,7 +46,26 @@ struct BadLine {
     const char *error;
 };
 
-// Every argument the shell interprets is refused outside its range, naming the range.
+// The fault plan as "faults" shows it when it is off.
+const std::string kPlanOff =
+    "fault plan seed 0x0000000000000000, eeprom busy 50 ms\n"
+    "kind                 chance   events   at events\n"
+    "eeprom-tear          0        0        -\n"
+    "eeprom-busy          0        0        -\n"
+    "flash-tear           0        0        -\n"
+    "flash-erase-tear     0        0        -\n"
+    "serial-drop          0        0        -\n"
+    "serial-flip          0        0        -\n"
+    "doorbell-lost        0        0        -\n"
+    "doorbell-repeat      0        0        -\n"
+    "hdlc-drop            0        0        -\n"
+    "doorbell-out-lost    0        0        -\n"
+    "doorbell-out-repeat  0        0        -\n"
+    "hdlc-out-drop        0        0        -\n"
+    "0 fault(s) dealt\n";
+
+// Every argument the shell interprets is refused outside its range, naming the range, and
+// a refused line changes nothing.
 TEST_F(ShellTest, WrongLinesAreRefusedWithTheirReason) {
     const BadLine lines[] = {
         {"nosuch", "unknown command: nosuch (try \"help\")"},
@@ -66,12 +85,26 @@ TEST_F(ShellTest, WrongLinesAreRefusedWithTheirReason) {
         {"flash-read 0 65537", "LEN is 0..65536: 65537"},
         {"echo \"open", "unterminated \" quote"},
         {"e2prom-get 1 7", "e2prom_get_data_size = -2"},
+        {"faults chance nope 1",
+         "no such fault kind: nope (have: eeprom-tear eeprom-busy flash-tear flash-erase-tear "
+         "serial-drop serial-flip doorbell-lost doorbell-repeat hdlc-drop doorbell-out-lost "
+         "doorbell-out-repeat hdlc-out-drop)"},
+        {"faults chance hdlc-out-drop 1.5", "a chance is a number from 0 to 1: 1.5"},
+        {"faults chance hdlc-out-drop nan", "a chance is a number from 0 to 1: nan"},
+        {"faults at hdlc-out-drop 0", "events are counted from 1"},
+        {"faults at hdlc-out-drop 2 x", "not a number: x"},
+        {"faults seed -1", "not a 64-bit number: -1"},
+        {"faults seed", "usage: faults seed N"},
+        {"faults zap", "no such faults command: zap (have: seed chance at busy off)"},
     };
     for (const BadLine &l : lines) {
-        ShellRun r = bspsim(state() + " -c '" + l.line + "'");
+        ShellRun r = bspsim(state() + " -c '" + l.line + "' -c faults");
         EXPECT_EQ(r.status, 1) << l.line;
-        EXPECT_EQ(r.out.substr(r.out.find("error: ")), std::string("error: ") + l.error + "\n")
+        size_t at = r.out.find("error: ");
+        EXPECT_EQ(r.out.substr(at, r.out.find('\n', at) + 1 - at),
+                  std::string("error: ") + l.error + "\n")
             << l.line;
+        EXPECT_NE(r.out.find(kPlanOff), std::string::npos) << l.line;  // the plan is unchanged
     }
 }
 
@@ -101,14 +134,8 @@ TEST_F(ShellTest, CommentsQuotesAndQuitEndLinesAsInAShell) {
     EXPECT_EQ(r.out, "one\ntwo words\n");
 }
 
-TEST_F(ShellTest, StateFolderKeepsRegistersAndResetTypeAcrossRuns) {
-    ShellRun r = bspsim(state() + " -c 'fpga-write 32 0x100 0xcafe' -c 'reset-type warm'");
-    ASSERT_EQ(r.status, 0) << r.out;
-    r = bspsim(state() + " -c 'fpga-read 32 0x100' -c reset-type");
-    EXPECT_EQ(r.out, "0x00000100: 0x0000cafe\nreset type 2 (warm)\n");
-}
-
-// A second unit on the folder is refused; SIGTERM ends the first one with its state saved.
+// A second unit on the folder is refused; SIGTERM ends the first one with its state (registers,
+// reset type) saved for the next run.
 TEST_F(ShellTest, StateFolderBelongsToOneUnitAndSurvivesSigterm) {
     std::string fifo = dir_ + "/in";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -118,11 +145,11 @@ TEST_F(ShellTest, StateFolderBelongsToOneUnitAndSurvivesSigterm) {
     std::string cmd = "exec " + std::string(BSP_EMULATOR) + " " + unit + " >" + out + " 2>&1";
     std::thread first([cmd] { pclose(popen(cmd.c_str(), "r")); });
     std::ofstream in(fifo);
-    in << "fpga-write 32 0x104 0xbeef\necho done\n" << std::flush;
+    in << "fpga-write 32 0x104 0xbeef\nreset-type warm\necho done\n" << std::flush;
     for (int i = 0; i < 500; ++i) {
         std::ifstream o(out);
         std::string line;
-        if (std::getline(o, line) && line == "done") {
+        if (std::getline(o, line) && std::getline(o, line) && line == "done") {
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -134,12 +161,51 @@ TEST_F(ShellTest, StateFolderBelongsToOneUnitAndSurvivesSigterm) {
         << second.out;
     pclose(popen(("pkill -TERM -f '" + unit + "'").c_str(), "r"));
     first.join();
-    EXPECT_EQ(bspsim(state() + " -c 'fpga-read 32 0x104'").out, "0x00000104: 0x0000beef\n");
+    EXPECT_EQ(bspsim(state() + " -c 'fpga-read 32 0x104' -c reset-type").out,
+              "0x00000104: 0x0000beef\nreset type 2 (warm)\n");
 }
 
-TEST_F(ShellTest, FaultSeedThatIsNoNumberIsRefused) {
-    ::setenv("BSP_FAULT_SEED", "abc", 1);
-    ShellRun r = bspsim(state() + " -c help");
+// Without BSP_FAULT_SEED the plan starts off; "faults off" puts it back there.
+TEST_F(ShellTest, FaultPlanStartsOffAndOffClearsIt) {
+    ShellRun r =
+        bspsim(state() + " -c faults -c 'faults chance serial-flip 0.5' -c 'faults busy 200'" +
+               " -c 'faults seed 12' -c 'faults chance hdlc-drop 1' -c 'faults off' -c faults");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kPlanOff +
+                         "serial-flip: chance 0.5\n"
+                         "eeprom busy 200 ms\n"
+                         "fault plan seed 0x000000000000000c, eeprom busy 50 ms\n"
+                         "hdlc-drop: chance 1\n"
+                         "fault plan off\n" +
+                         kPlanOff);
+}
+
+// A run seeded from BSP_FAULT_SEED deals the faults a "faults seed" of the same number deals;
+// another seed deals others; a seed that is no number is refused.
+TEST_F(ShellTest, FaultSeedFromTheEnvironmentReplaysLikeTheSeedCommand) {
+    std::string sends = " -c 'faults chance hdlc-out-drop 0.5' -c 'log all -1' -c dpdp-open";
+    for (int i = 1; i <= 12; ++i) {
+        sends += " -c 'dpdp-send 0" + std::string(1, "0123456789abc"[i]) + "'";
+    }
+    sends += " -c dpdp-far";
+    ShellRun by_command = bspsim(state() + " -c 'faults seed 0x2a'" + sends);
+    ShellRun by_env = bspsim_with_env("BSP_FAULT_SEED=0x2a ", state() + sends);
+    ASSERT_EQ(by_env.status, 0);
+    const std::string seed_line = "bsp_sim: fault plan seed 0x000000000000002a\n";
+    const std::string seed_reply = "fault plan seed 0x000000000000002a, eeprom busy 50 ms\n";
+    ASSERT_EQ(by_env.out.substr(0, seed_line.size()), seed_line);
+    ASSERT_EQ(by_command.out.substr(0, seed_reply.size()), seed_reply);
+    EXPECT_EQ(by_env.out.substr(seed_line.size()), by_command.out.substr(seed_reply.size()));
+    size_t got = 0;
+    for (size_t at = by_env.out.find("far end got"); at != std::string::npos;
+         at = by_env.out.find("far end got", at + 1)) {
+        ++got;
+    }
+    EXPECT_GT(got, 0u);
+    EXPECT_LT(got, 12u);
+    EXPECT_NE(bspsim_with_env("BSP_FAULT_SEED=0x2b ", state() + sends).out.substr(seed_line.size()),
+              by_env.out.substr(seed_line.size()));
+    ShellRun r = bspsim_with_env("BSP_FAULT_SEED=abc ", state() + " -c help");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "bspsim: BSP_FAULT_SEED is not a number (decimal or 0x-hexadecimal): abc\n");
 }
