@@ -10,6 +10,8 @@ void SimTest::SetUp() {
     bsp::sim::reset_unit();
 }
 
+void SimTest::TearDown() {}
+
 bool wait_until(const std::function<bool()> &done, std::chrono::milliseconds deadline) {
     auto end = std::chrono::steady_clock::now() + deadline;
     while (!done()) {

@@ -15,6 +15,7 @@ namespace bsp::test {
 class SimTest : public ::testing::Test {
   protected:
     void SetUp() override;
+    void TearDown() override;
 };
 
 // Polls `done` until it holds or `deadline` passes; true when it held.
