@@ -5,50 +5,152 @@
 #define BSP_TESTS_FRAMER_FRAMER_FIXTURE_H
 
 #include <bsp_ctrl/framer_api.h>
+#include <bsp_sim/sim.h>
 
-#include <cstdint>
+#include <cstdlib>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "support/bytes.h"
 #include "support/sim_fixture.h"
 
 namespace bsp::test {
 
-using Bytes = std::vector<uint8_t>;
+using namespace std::chrono_literals;
 
 constexpr size_t kRxBufferSize = 588;
 // Messages the receive tests send.
 inline const Bytes kA = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
 inline const Bytes kB = {0x01, 0x02, 0x03};
+inline const Bytes kC = {0x44, 0x55};
+
+// A frame with a length field of `length` around `msg`.
+inline Bytes frame_with_length(uint32_t length, const Bytes &msg) {
+    Bytes out = unhex("5a a5 c3 3c");
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out.push_back(static_cast<uint8_t>(length >> shift));
+    }
+    out.insert(out.end(), msg.begin(), msg.end());
+    Bytes stop = unhex("a5 5a 3c c3");
+    out.insert(out.end(), stop.begin(), stop.end());
+    return out;
+}
 
 // The frame the library sends for `msg`, and the one a peer sends.
-Bytes frame_of(const Bytes &msg);
-// A frame with a length field of `length` around `msg`.
-Bytes frame_with_length(uint32_t length, const Bytes &msg);
-// `msg` zero-filled to the receive buffer's size.
-Bytes padded(const Bytes &msg);
-Bytes concat(std::initializer_list<Bytes> parts);
+inline Bytes frame_of(const Bytes &msg) {
+    return frame_with_length(static_cast<uint32_t>(msg.size() + 12), msg);
+}
 
-// The receive callback of the tests and what it has been given.
-void record_message(UINT8 *msg);
-std::vector<Bytes> received_messages();
-bool wait_for_messages(size_t count);
+// `msg` zero-filled to the receive buffer's size.
+inline Bytes padded(Bytes msg) {
+    msg.resize(kRxBufferSize, 0);
+    return msg;
+}
+
+inline Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes &p : parts) {
+        out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
+}
+
+struct Received {
+    std::mutex mutex;
+    std::vector<Bytes> messages;
+};
+
+inline Received &received() {
+    static Received r;
+    return r;
+}
+
+// The receive callback of the tests.
+inline void record_message(UINT8 *msg) {
+    std::lock_guard lock(received().mutex);
+    received().messages.emplace_back(msg, msg + kRxBufferSize);
+    std::free(msg);
+}
+
+inline std::vector<Bytes> received_messages() {
+    std::lock_guard lock(received().mutex);
+    return received().messages;
+}
+
+inline bool wait_for_messages(size_t count) {
+    return wait_until([count] { return received_messages().size() >= count; });
+}
+
+// Bytes of the peer's that the fault plan has dropped on the line so far.
+inline size_t dropped_bytes() {
+    size_t n = 0;
+    for (const sim::FaultPlanEvent &e : sim::fault_plan_log()) {
+        n += e.kind == sim::BusFault::SerialDrop ? 1 : 0;
+    }
+    return n;
+}
 
 class FramerTest : public SimTest {
   protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        SimTest::SetUp();
+        descriptors_ = open_descriptor_count();
+        std::lock_guard lock(received().mutex);
+        received().messages.clear();
+    }
 
+    // Everything the framer opened is given back, the receive task's wake descriptor too.
+    void TearDown() override {
+        FramerClose();
+        FramerDelete();
+        EXPECT_TRUE(sim::join_tasks(10s));
+        EXPECT_EQ(sim::serial_open_descriptors(), 0u);
+        EXPECT_EQ(open_descriptor_count(), descriptors_);
+        SimTest::TearDown();
+    }
+
+  public:
     // FramerCreate(0) and FramerOpen(record_message, rate), both expected to succeed.
-    void open_framer(UINT32 rate = 9600);
-    // The peer sends `bytes`; returns once the library has read them all and the byte
-    // time-out runs. The last byte may still be in hand, so a time-out that follows may
-    // fire before or after it is handled: partial sends end with a byte that a receiver
-    // hunting for a start marker ignores, which makes both orders end alike.
-    void peer_send(const Bytes &bytes);
-    // Sends a marker frame and waits for it, so everything sent before has been handled;
-    // returns the messages received before the marker.
-    std::vector<Bytes> settle();
+    static void open_framer(UINT32 rate = 9600) {
+        ASSERT_EQ(FramerCreate(0), 0u);
+        ASSERT_EQ(FramerOpen(record_message, rate), 0u);
+    }
+
+    // The peer sends `bytes`; returns once the library has read all that got through the
+    // line and the byte time-out runs. The last byte may still be in hand, so a time-out that
+    // follows may fire before or after it is handled: partial sends end with a byte that a
+    // receiver hunting for a start marker ignores, which makes both orders end alike.
+    static void peer_send(const Bytes &bytes) {
+        size_t drops = dropped_bytes();
+        uint64_t before = sim::serial_bytes_read();
+        ASSERT_TRUE(sim::serial_peer_write(bytes));
+        uint64_t target = before + bytes.size() - (dropped_bytes() - drops);
+        ASSERT_TRUE(wait_until(
+            [target] { return sim::serial_bytes_read() >= target && sim::enabled_timers() == 1; }));
+    }
+
+    // Sends a marker frame on a clean line and waits for it, so everything sent before has
+    // been handled; returns the messages received before the marker, which came once.
+    static std::vector<Bytes> settle() {
+        static const Bytes kMarker = {'e', 'n', 'd', 0x7E};
+        sim::fault_plan_seed(0);
+        EXPECT_TRUE(sim::serial_peer_write(frame_of(kMarker)));
+        Bytes marker = padded(kMarker);
+        EXPECT_TRUE(wait_until([&marker] {
+            std::vector<Bytes> all = received_messages();
+            return !all.empty() && all.back() == marker;
+        }));
+        std::vector<Bytes> all = received_messages();
+        EXPECT_EQ(std::count(all.begin(), all.end(), marker), 1);
+        if (!all.empty() && all.back() == marker) {
+            all.pop_back();
+        }
+        return all;
+    }
+
+  private:
+    size_t descriptors_ = 0;
 };
 
 }  // namespace bsp::test

@@ -1,0 +1,345 @@
+// Creating, opening, closing and deleting the framer with the host's services failing;
+// sending: exact frames on the line, refusals, port settings and rates; several senders at
+// once, and the receive task racing the byte time-out.
+#include <termios.h>
+
+#include <algorithm>
+#include <atomic>
+#include <set>
+#include <thread>
+
+#include "framer_fixture.h"
+
+namespace bsp::test {
+namespace {
+
+bool has_semaphore(const std::string &name) {
+    std::vector<sim::SemaphoreInfo> all = sim::semaphores();
+    return std::any_of(all.begin(), all.end(), [&](const auto &s) { return s.name == name; });
+}
+
+TEST_F(FramerTest, CreateMakesTheSemaphoreThePortAndTheTask) {
+    ASSERT_EQ(FramerCreate(0), 0u);
+    EXPECT_TRUE(has_semaphore("t_framer"));
+    EXPECT_EQ(sim::serial_open_descriptors(), 1u);
+    EXPECT_EQ(sim::running_tasks(), 1u);
+    EXPECT_EQ(sim::enabled_timers(), 0u);  // the byte time-out starts with the first byte
+}
+
+TEST_F(FramerTest, CreateOnAnotherChannelSucceedsButLeavesTheFramerUnusable) {
+    EXPECT_EQ(FramerInstall(), 0u);
+    ASSERT_EQ(FramerCreate(1), 0u);
+    EXPECT_EQ(sim::serial_open_descriptors(), 0u);
+    EXPECT_EQ(FramerOpen(record_message, 9600), 1u);
+    EXPECT_EQ(FramerChangeBaudRate(9600), 1u);
+    EXPECT_EQ(FramerClose(), 1u);
+    EXPECT_EQ(FramerDelete(), 1u);
+    UINT8 msg = 1;
+    EXPECT_EQ(FramerWrite(&msg, 1), 1u);
+    EXPECT_EQ(FramerEnableDebugPort(), 6);
+    EXPECT_EQ(FramerDisableDebugPort(), 0u);
+    EXPECT_EQ(FramerUninstall(), 0u);
+    EXPECT_TRUE(sim::system_commands().empty());
+}
+
+struct CreateFault {
+    const char *name;
+    sim::FaultRule rule;
+};
+
+class FramerCreateFaultTest : public FramerTest,
+                              public ::testing::WithParamInterface<CreateFault> {};
+
+// A failure is reported and what was made is released again.
+TEST_P(FramerCreateFaultTest, FailureIsReportedAndNothingIsLeft) {
+    sim::inject_fault(GetParam().rule);
+    EXPECT_EQ(FramerCreate(0), 1u);
+    EXPECT_FALSE(has_semaphore("t_framer"));
+    EXPECT_EQ(sim::serial_open_descriptors(), 0u);
+    EXPECT_EQ(sim::running_tasks(), 0u);
+    EXPECT_EQ(FramerOpen(record_message, 9600), 1u);
+    ASSERT_EQ(FramerCreate(0), 0u);  // the next attempt works
+    EXPECT_EQ(FramerOpen(record_message, 9600), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FramerCreateFaultTest,
+    ::testing::Values(CreateFault{"Semaphore", {sim::FaultOp::SemCreate, 1, EIO, -1, ""}},
+                      CreateFault{"Port", {sim::FaultOp::Open, 1, ENOENT, -1, "/dev/ttyS0"}},
+                      CreateFault{"Task", {sim::FaultOp::TaskCreate, 1, EIO, -1, ""}}),
+    [](const auto &p) { return std::string(p.param.name); });
+
+TEST_F(FramerTest, DeleteRemovesTheSemaphoreAndRefusesEverythingButCreate) {
+    open_framer();
+    ASSERT_EQ(FramerDelete(), 0u);
+    EXPECT_FALSE(has_semaphore("t_framer"));
+    EXPECT_EQ(FramerDelete(), 1u);
+    EXPECT_EQ(FramerOpen(record_message, 9600), 1u);
+    EXPECT_EQ(FramerClose(), 1u);
+    UINT8 msg = 1;
+    EXPECT_EQ(FramerWrite(&msg, 1), 1u);
+    // The port stays open until a new framer takes over.
+    EXPECT_EQ(sim::serial_open_descriptors(), 1u);
+    open_framer();
+    EXPECT_TRUE(wait_until([] { return sim::running_tasks() == 1; }));
+    EXPECT_EQ(sim::serial_open_descriptors(), 1u);
+}
+
+TEST_F(FramerTest, FailedSemaphoreDeleteIsReported) {
+    open_framer();
+    sim::inject_fault({sim::FaultOp::SemDelete, 1, EIO, -1, ""});
+    EXPECT_EQ(FramerDelete(), 1u);
+    EXPECT_EQ(FramerClose(), 0u);  // the framer is still there
+    EXPECT_EQ(FramerDelete(), 0u);
+}
+
+TEST_F(FramerTest, CloseHandsThePortToTheConsoleAndEndsTheTask) {
+    open_framer(38400);
+    ASSERT_EQ(FramerClose(), 0u);
+    EXPECT_EQ(sim::system_commands(), std::vector<std::string>{"getty -L ttyS0 38400 vt100"});
+    EXPECT_EQ(sim::serial_open_descriptors(), 0u);
+    EXPECT_TRUE(sim::join_tasks(10s));
+    UINT8 msg = 1;
+    EXPECT_EQ(FramerWrite(&msg, 1), 1u);
+    EXPECT_EQ(FramerClose(), 0u);  // still accepted, but the port is not closed twice
+    EXPECT_EQ(sim::system_commands().size(), 1u);
+    // A new framer carries frames again.
+    open_framer();
+    ASSERT_TRUE(sim::serial_peer_write(frame_of({0x42})));
+    ASSERT_TRUE(wait_for_messages(1));
+}
+
+TEST_F(FramerTest, EnableDebugPortRunsBothConsoles) {
+    open_framer(4800);
+    EXPECT_EQ(FramerEnableDebugPort(), 0);
+    EXPECT_EQ(sim::system_commands(), (std::vector<std::string>{"getty -L ttyS0 4800 vt100",
+                                                                "getty -L ttyS0 115200 vt100"}));
+}
+
+// Unknown codes leave the caller's result alone; an operation that is done reports 0 even
+// to a caller that did not clear it.
+TEST_F(FramerTest, DriverEntryAnswersOnlyItsCodes) {
+    open_framer();
+    FRAMER_DRV_REQUEST request = {};
+    request.framer_request_info.framer_input.baudrate = 9600;
+    NU_DRIVER_REQUEST nu = {};
+    nu.nu_supplemental_ptr = &request;
+    for (int code : {0, 6, 8, -1, static_cast<int>(FRAMER_REQ_INPUT)}) {
+        request.framer_error = 0x55;
+        nu.nu_function = code;
+        Framer_Drv_Entry(&nu);
+        EXPECT_EQ(request.framer_error, code == FRAMER_REQ_INPUT ? 0u : 0x55u) << code;
+    }
+    nu.nu_supplemental_ptr = nullptr;
+    nu.nu_function = FRAMER_REQ_OUTPUT;
+    Framer_Drv_Entry(&nu);  // no request record: nothing happens
+}
+
+TEST_F(FramerTest, CreatingAgainClosesThePreviousPort) {
+    open_framer();
+    open_framer();
+    EXPECT_TRUE(wait_until([] { return sim::running_tasks() == 1; }));
+    EXPECT_EQ(sim::serial_open_descriptors(), 1u);
+    ASSERT_TRUE(sim::serial_peer_write(frame_of({0x42})));
+    ASSERT_TRUE(wait_for_messages(1));
+    EXPECT_EQ(received_messages(), std::vector<Bytes>{padded({0x42})});
+}
+
+// The callback may close the framer: the task hands over and ends after it returns.
+void close_from_callback(UINT8 *msg) {
+    record_message(msg);
+    FramerClose();
+}
+
+TEST_F(FramerTest, CloseFromTheReceiveCallback) {
+    ASSERT_EQ(FramerCreate(0), 0u);
+    ASSERT_EQ(FramerOpen(close_from_callback, 9600), 0u);
+    ASSERT_TRUE(sim::serial_peer_write(frame_of({0x42})));
+    ASSERT_TRUE(wait_for_messages(1));
+    EXPECT_TRUE(sim::join_tasks(10s));
+    EXPECT_EQ(sim::serial_open_descriptors(), 0u);
+    EXPECT_EQ(sim::system_commands().size(), 1u);
+}
+
+// FramerClose and the console hand-over from the line meet: the port is closed and the
+// console started exactly once.
+TEST_F(FramerTest, CloseAndLineHandOverMeetOnce) {
+    for (int round = 0; round < 20; ++round) {
+        sim::reset_unit();
+        open_framer();
+        std::thread line([] { sim::serial_peer_write({0x0D, 0x0D}); });
+        EXPECT_EQ(FramerClose(), 0u);
+        line.join();
+        ASSERT_TRUE(sim::join_tasks(10s));
+        EXPECT_EQ(sim::system_commands().size(), 1u);
+        EXPECT_EQ(sim::serial_open_descriptors(), 0u);
+        ASSERT_EQ(FramerDelete(), 0u);
+    }
+}
+
+TEST_F(FramerTest, WritesSendTheExactFrame) {
+    open_framer();
+    UINT8 one = 0x41;
+    ASSERT_EQ(FramerWrite(&one, 1), 0u);
+    EXPECT_EQ(sim::serial_peer_read(13, 5s), unhex("5a a5 c3 3c 00 00 00 0d 41 a5 5a 3c c3"));
+    EXPECT_TRUE(sim::serial_peer_read_quiet(20ms).empty());
+    Bytes largest(588);
+    for (size_t i = 0; i < largest.size(); ++i) {
+        largest[i] = static_cast<uint8_t>(i * 7 + 3);
+    }
+    ASSERT_EQ(FramerWrite(largest.data(), 588), 0u);
+    EXPECT_EQ(sim::serial_peer_read(600, 5s), frame_of(largest));  // length 00 00 02 58
+}
+
+TEST_F(FramerTest, RefusedWritesSendNothing) {
+    ASSERT_EQ(FramerCreate(0), 0u);
+    UINT8 one = 1;
+    EXPECT_EQ(FramerWrite(&one, 1), 1u);  // not open yet
+    ASSERT_EQ(FramerOpen(record_message, 9600), 0u);
+    Bytes big(589, 0x11);
+    EXPECT_EQ(FramerWrite(big.data(), 589), 1u);
+    EXPECT_EQ(FramerWrite(&one, 0), 1u);
+    EXPECT_EQ(FramerWrite(nullptr, 1), 1u);
+    sim::inject_fault({sim::FaultOp::SemObtain, 1, EIO, -1, ""});
+    EXPECT_EQ(FramerWrite(&one, 1), 1u);
+    EXPECT_TRUE(sim::serial_peer_read_quiet(50ms).empty());
+    EXPECT_TRUE(sim::held_semaphores().empty());
+    EXPECT_EQ(FramerWrite(&one, 1), 0u);
+    EXPECT_EQ(sim::serial_peer_read(13, 5s).size(), 13u);
+}
+
+struct RateCase {
+    UINT32 requested;
+    speed_t speed;
+    int recorded;
+};
+
+class FramerRateTest : public FramerTest, public ::testing::WithParamInterface<RateCase> {};
+
+// The settings of an open port, its speed, and the rate the console is started with.
+TEST_P(FramerRateTest, OpenAppliesRawSettingsAtTheRate) {
+    open_framer(GetParam().requested);
+    struct termios t = {};
+    ASSERT_TRUE(sim::serial_port_settings(&t));
+    EXPECT_EQ(t.c_iflag, static_cast<tcflag_t>(IGNPAR));
+    EXPECT_EQ(t.c_oflag, 0u);
+    EXPECT_EQ(t.c_lflag, 0u);
+    EXPECT_EQ(t.c_cflag & (CSIZE | CSTOPB | PARENB | CREAD | CLOCAL),
+              static_cast<tcflag_t>(CS8 | CREAD | CLOCAL));
+    EXPECT_EQ(t.c_cc[VMIN], 1);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+    EXPECT_EQ(cfgetispeed(&t), GetParam().speed);
+    EXPECT_EQ(cfgetospeed(&t), GetParam().speed);
+    ASSERT_EQ(FramerClose(), 0u);
+    EXPECT_EQ(sim::system_commands(),
+              std::vector<std::string>{"getty -L ttyS0 " + std::to_string(GetParam().recorded) +
+                                       " vt100"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, FramerRateTest,
+    ::testing::Values(RateCase{2400, B2400, 2400}, RateCase{4800, B4800, 4800},
+                      RateCase{9600, B9600, 9600}, RateCase{19200, B19200, 19200},
+                      RateCase{38400, B38400, 38400}, RateCase{57600, B57600, 57600},
+                      RateCase{115200, B115200, 115200}, RateCase{1200, B9600, 9600},
+                      RateCase{0, B9600, 9600}, RateCase{230400, B9600, 9600}),
+    [](const auto &p) { return "Rate" + std::to_string(p.param.requested); });
+
+TEST_F(FramerTest, ChangeBaudRateAppliesTheNewSpeedAndFallsBack) {
+    open_framer(9600);
+    struct termios t = {};
+    for (auto [rate, speed] : {std::pair{57600u, B57600}, std::pair{300u, B9600}}) {
+        ASSERT_EQ(FramerChangeBaudRate(rate), 0u);
+        ASSERT_TRUE(sim::serial_port_settings(&t));
+        EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(speed));
+    }
+    UINT8 msg = 0x41;
+    EXPECT_EQ(FramerWrite(&msg, 1), 0u);  // still open after a speed change
+    EXPECT_EQ(sim::serial_peer_read(13, 5s).size(), 13u);
+}
+
+TEST_F(FramerTest, OpenDiscardsInputThatArrivedBefore) {
+    ASSERT_EQ(FramerCreate(0), 0u);
+    // Bytes the closed framer has not read yet are dropped by the open's flush or ignored.
+    ASSERT_TRUE(sim::serial_peer_write(frame_of({0x01, 0x02})));
+    ASSERT_EQ(FramerOpen(record_message, 9600), 0u);
+    EXPECT_TRUE(settle().empty());
+}
+
+Bytes message_of(int sender, int index) {
+    return Bytes(static_cast<size_t>(1 + (sender * 37 + index * 11) % 60),
+                 static_cast<uint8_t>(0x80 | (sender << 5) | index % 32));
+}
+
+TEST_F(FramerTest, ConcurrentSendersWriteWholeFrames) {
+    open_framer(115200);
+    std::multiset<Bytes> expected;
+    size_t total = 0;
+    std::vector<std::thread> senders;
+    for (int s = 0; s < 4; ++s) {
+        for (int i = 0; i < 25; ++i) {
+            expected.insert(message_of(s, i));
+            total += message_of(s, i).size() + 12;
+        }
+        senders.emplace_back([s] {
+            for (int i = 0; i < 25; ++i) {
+                Bytes msg = message_of(s, i);
+                EXPECT_EQ(FramerWrite(msg.data(), static_cast<UINT32>(msg.size())), 0u);
+            }
+        });
+    }
+    Bytes wire;
+    for (Bytes part; wire.size() < total; wire.insert(wire.end(), part.begin(), part.end())) {
+        part = sim::serial_peer_read(total - wire.size(), 10s);
+        ASSERT_FALSE(part.empty());
+    }
+    for (std::thread &t : senders) {
+        t.join();
+    }
+    // Split the line into frames: every frame whole, none interleaved with another.
+    std::multiset<Bytes> got;
+    for (size_t pos = 0; pos + 12 <= wire.size(); pos += wire[pos + 7]) {
+        ASSERT_GE(wire[pos + 7], 12);
+        auto at = wire.begin() + static_cast<long>(pos);
+        Bytes msg(at + 8, at + wire[pos + 7] - 4);
+        EXPECT_EQ(Bytes(at, at + wire[pos + 7]), frame_of(msg));
+        got.insert(msg);
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_TRUE(sim::held_semaphores().empty());
+}
+
+// The time-out fires while bytes arrive: frames may be cut, but every delivered buffer is
+// one of the frames sent, whole.
+TEST_F(FramerTest, ReceiveTaskAndTimeOutRace) {
+    open_framer();
+    std::set<Bytes> sent;
+    Bytes stream;
+    for (int i = 0; i < 200; ++i) {
+        sent.insert(padded(message_of(i % 4, i)));
+        Bytes f = frame_of(message_of(i % 4, i));
+        stream.insert(stream.end(), f.begin(), f.end());
+    }
+    std::atomic<bool> done{false};
+    std::thread clock([&done] {
+        while (!done) {
+            sim::advance_clock_ms(1000);
+            std::this_thread::yield();
+        }
+    });
+    uint64_t target = sim::serial_bytes_read() + stream.size();
+    for (size_t pos = 0; pos < stream.size(); pos += 64) {
+        size_t end = std::min(stream.size(), pos + 64);
+        ASSERT_TRUE(sim::serial_peer_write(Bytes(stream.begin() + static_cast<long>(pos),
+                                                 stream.begin() + static_cast<long>(end))));
+    }
+    EXPECT_TRUE(wait_until([target] { return sim::serial_bytes_read() >= target; }));
+    done = true;
+    clock.join();
+    for (const Bytes &m : settle()) {
+        EXPECT_EQ(sent.count(m), 1u);
+    }
+}
+
+}  // namespace
+}  // namespace bsp::test
