@@ -12,7 +12,7 @@ namespace {
 using bsp::test::DpdpTest;
 namespace sim = bsp::sim;
 
-using Bytes = std::vector<uint8_t>;
+using bsp::test::Bytes;
 constexpr int kSenders = 4;
 constexpr int kPerSender = 300;
 constexpr int kReceived = 200;

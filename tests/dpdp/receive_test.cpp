@@ -1,7 +1,5 @@
 // Receiving: dispatch on the first byte, the 0 byte that ends the handler's loop after a
 // reconfiguration, frames the service fails to give.
-#include <bsp_ctrl/platform/bsp_os.h>
-
 #include "dpdp_fixture.h"
 
 namespace {
@@ -10,7 +8,7 @@ using bsp::test::DpdpPacket;
 using bsp::test::DpdpTest;
 namespace sim = bsp::sim;
 
-using Bytes = std::vector<uint8_t>;
+using bsp::test::Bytes;
 
 struct DispatchCase {
     Bytes packet;
@@ -54,13 +52,6 @@ TEST_F(DpdpTest, WithoutDispatchFunctionHeaderPacketsGoToTheCallback) {
     EXPECT_FALSE(packets()[0].dispatched);
 }
 
-TEST_F(DpdpTest, ReceivedPacketIsLogged) {
-    sim::advance_clock_ms(77);
-    ASSERT_TRUE(sim::hdlc_receive({0x21, 0x01, 0x02}));
-    EXPECT_EQ(dpdp_log(),
-              "[DPDP       77] DpdpRxHandler: received packet, size: 3, id dispatcher: 33\n");
-}
-
 TEST_F(DpdpTest, AllWaitingFramesAreHandledInOneCall) {
     sim::hdlc_queue_rx({1});
     sim::hdlc_queue_rx({2, 2});
@@ -87,22 +78,33 @@ TEST_F(DpdpTest, ZeroDispatcherByteReconfiguresAndEndsTheLoop) {
 }
 
 TEST_F(DpdpTest, FrameTheServiceFailsToGiveIsSkipped) {
+    sim::advance_clock_ms(77);  // the log line carries the clock
     sim::hdlc_fail(sim::HdlcOp::Get);
     sim::hdlc_queue_rx({0, 0});         // its bytes are never looked at
+    sim::hdlc_queue_rx({});             // an empty frame is skipped
     sim::hdlc_queue_rx(Bytes(257, 4));  // too long for the receive buffer: the service drops it
     sim::hdlc_queue_rx({6});
     ASSERT_TRUE(sim::hdlc_deliver());
     ASSERT_EQ(packets().size(), 1u);
     EXPECT_EQ(packets()[0].bytes, Bytes{6});
     EXPECT_EQ(npu_log(), "");
+    EXPECT_EQ(dpdp_log(),
+              "[DPDP       77] DpdpRxHandler: received packet, size: 1, id dispatcher: 6\n");
 }
 
-TEST_F(DpdpTest, EmptyFrameIsSkipped) {
-    sim::hdlc_queue_rx({});
-    sim::hdlc_queue_rx({7});
-    ASSERT_TRUE(sim::hdlc_deliver());
-    ASSERT_EQ(packets().size(), 1u);
-    EXPECT_EQ(packets()[0].bytes, Bytes{7});
+// A frame lost on the line is simply not delivered; the frames around it are.
+TEST_F(DpdpTest, DroppedFrameIsNotDelivered) {
+    sim::fault_plan_seed(0xd9d9);
+    sim::fault_plan_at(sim::BusFault::HdlcDrop, 2);
+    EXPECT_TRUE(sim::hdlc_receive({0x31, 1}));
+    EXPECT_TRUE(sim::hdlc_receive({0x32, 2}));  // the service finds nothing waiting
+    EXPECT_TRUE(sim::hdlc_receive({0x33, 3}));
+    ASSERT_EQ(packets().size(), 2u);
+    EXPECT_EQ(packets()[1].bytes, (Bytes{0x33, 3}));
+    EXPECT_EQ(sim::hdlc_rx_pending(), 0u);
+    EXPECT_EQ(dpdp_log(),
+              "[DPDP        0] DpdpRxHandler: received packet, size: 2, id dispatcher: 49\n"
+              "[DPDP        0] DpdpRxHandler: received packet, size: 2, id dispatcher: 51\n");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Sending: packets go out unchanged, the 0 byte reconfigures instead, every failure is 1.
-#include <bsp_ctrl/platform/bsp_os.h>
-
+// Sending: packets go out unchanged, the 0 byte reconfigures instead, every failure is 1;
+// a frame the line loses still reports sent.
 #include "dpdp_fixture.h"
 
 namespace {
@@ -56,6 +55,18 @@ TEST_F(DpdpTest, BusySemaphoreFailsAtOnceWithoutSending) {
     EXPECT_EQ(send({0x30}), 1u);
     EXPECT_TRUE(sim::hdlc_calls().empty());
     EXPECT_EQ(send({0x30}), 0u);
+}
+
+// The sender cannot tell a frame that the line loses.
+TEST_F(DpdpTest, DroppedOutgoingFrameNeverReachesTheFarEnd) {
+    sim::fault_plan_seed(0xd9d9);
+    sim::fault_plan_at(sim::BusFault::HdlcOutDrop, 2);
+    EXPECT_EQ(send({0x31, 1}), 0u);
+    EXPECT_EQ(send({0x32, 2}), 0u);  // accepted, then lost
+    EXPECT_EQ(send({0x33, 3}), 0u);
+    EXPECT_EQ(sim::hdlc_sent_frames(), (Frames{{0x31, 1}, {0x33, 3}}));
+    const std::string sent = "[DPDP        0] DpdpSend 2 VS 2 bytes\n";
+    EXPECT_EQ(dpdp_log(), sent + sent + sent);
 }
 
 }  // namespace

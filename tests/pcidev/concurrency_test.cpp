@@ -1,5 +1,5 @@
 // Several application threads sending while the far side acknowledges and sends: every
-// message arrives whole, each sender's in its order.
+// message arrives whole, each sender's in its order, through many wraps of the queue.
 #include <thread>
 
 #include "pci_fixture.h"
@@ -56,7 +56,7 @@ void run_senders() {
 TEST_F(PciTest, SeveralSendersWhileTheFarSideSends) {
     std::thread far_sender([] {
         for (uint32_t n = 0; n < 100; ++n) {
-            sim::pci_inject(numbered(n, 1 + n % 50), 1);
+            sim::pci_inject(numbered(n, 1 + n % 50), n);
         }
     });
     run_senders();
@@ -67,6 +67,7 @@ TEST_F(PciTest, SeveralSendersWhileTheFarSideSends) {
     std::vector<bsp::test::PciReceived> got = received();
     for (uint32_t n = 0; n < 100; ++n) {
         EXPECT_EQ(got[n].bytes, numbered(n, 1 + n % 50));
+        EXPECT_EQ(got[n].dev, n);
     }
 }
 

@@ -4,18 +4,20 @@
 #define BSP_TESTS_PCIDEV_PCI_FIXTURE_H
 
 #include <bsp_ctrl/pcidev.h>
+#include <bsp_ctrl/platform/bsp_os.h>
 
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "support/bytes.h"
 #include "support/sim_fixture.h"
 
 namespace bsp::test {
 
 struct PciReceived {
-    std::vector<uint8_t> bytes;
+    Bytes bytes;
     uint32_t dev;
 };
 
@@ -24,25 +26,65 @@ class PciTest : public SimTest {
     static constexpr UINT32 kVersion = 0x12345678;
 
     // What the receive callback has been given so far.
-    static std::vector<PciReceived> received();
-    static size_t received_count();
-    static int record(UINT8 *msg, UINT32 len, UINT32 dev);
+    static std::vector<PciReceived> received() {
+        std::lock_guard lock(state().mutex);
+        return state().received;
+    }
+    static size_t received_count() { return received().size(); }
+    static int record(UINT8 *msg, UINT32 len, UINT32 dev) {
+        std::lock_guard lock(state().mutex);
+        state().received.push_back({Bytes(msg, msg + len), dev});
+        return 0;
+    }
 
     // A message whose bytes tell its number: n, n >> 8, then a pattern.
-    static std::vector<uint8_t> numbered(uint32_t n, size_t len);
-    static int send(const std::vector<uint8_t> &bytes, UINT32 dev = 1);
+    static Bytes numbered(uint32_t n, size_t len) {
+        Bytes bytes(len);
+        for (size_t i = 0; i < len; ++i) {
+            bytes[i] = static_cast<uint8_t>(i == 0 ? n : i == 1 ? n >> 8 : n * 7 + i);
+        }
+        return bytes;
+    }
+    static int send(Bytes bytes, UINT32 dev = 1) {
+        return pci_send(bytes.data(), static_cast<UINT32>(bytes.size()), dev);
+    }
 
-    static std::string pci_log();
+    static std::string pci_log() { return sim::log_text(DBG_PCI_INDEX); }
     // Waits until the far side has taken `n` messages in all.
-    static bool wait_taken(size_t n);
+    static bool wait_taken(size_t n) {
+        return wait_until([n] { return sim::pci_taken_count() >= n; }) &&
+               sim::pci_taken_count() == n;
+    }
 
   protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        SimTest::SetUp();
+        {
+            std::lock_guard lock(state().mutex);
+            state().received.clear();
+        }
+        init_pci();
+        enable_pci();
+        pci_install_rx_callback(record);
+        ASSERT_EQ(pci_open(kVersion), 0);
+    }
+    void TearDown() override {
+        pci_close();
+        pci_install_rx_callback(nullptr);
+        sim::pci_hold_acks(false);
+        EXPECT_TRUE(sim::pci_wait_idle());
+        SimTest::TearDown();
+    }
 
   private:
-    static std::mutex mutex_;
-    static std::vector<PciReceived> received_;
+    struct State {
+        std::mutex mutex;
+        std::vector<PciReceived> received;
+    };
+    static State &state() {
+        static State s;
+        return s;
+    }
 };
 
 }  // namespace bsp::test

@@ -8,13 +8,13 @@
 
 #include <mutex>
 
+#include "support/bytes.h"
 #include "support/sim_fixture.h"
 
 namespace bsp::test {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<uint8_t>;
 
 class SerialPortTest : public SimTest {
   protected:
@@ -64,19 +64,6 @@ TEST_F(SerialPortTest, PortIsASlaveOpenedRawFromTheStart) {
     EXPECT_EQ(t.c_cc[VMIN], 1);
 }
 
-TEST_F(SerialPortTest, BytesPassBothWaysUnchanged) {
-    open_port();
-    Bytes all(256);
-    for (size_t i = 0; i < all.size(); ++i) {
-        all[i] = static_cast<uint8_t>(i);
-    }
-    ASSERT_EQ(::write(fd_, all.data(), all.size()), 256);
-    EXPECT_EQ(sim::serial_peer_read(256, 5s), all);
-    ASSERT_TRUE(sim::serial_peer_write(all));
-    EXPECT_EQ(read_port(256), all);
-    EXPECT_EQ(sim::serial_bytes_read(), 256u);
-}
-
 TEST_F(SerialPortTest, PendingInputCountsWhatTheLibraryHasNotRead) {
     open_port();
     ASSERT_TRUE(sim::serial_peer_write({1, 2, 3, 4, 5}));
@@ -85,21 +72,6 @@ TEST_F(SerialPortTest, PendingInputCountsWhatTheLibraryHasNotRead) {
     EXPECT_EQ(sim::serial_pending_input(), 3u);
     ASSERT_EQ(tcflush(fd_, TCIFLUSH), 0);
     EXPECT_EQ(sim::serial_pending_input(), 0u);
-}
-
-TEST_F(SerialPortTest, SettingsReachTheLine) {
-    open_port();
-    struct termios t = {};
-    ASSERT_EQ(tcgetattr(fd_, &t), 0);
-    cfsetispeed(&t, B57600);
-    cfsetospeed(&t, B57600);
-    t.c_cflag |= CLOCAL;
-    ASSERT_EQ(tcsetattr(fd_, TCSANOW, &t), 0);
-    struct termios seen = {};
-    ASSERT_TRUE(sim::serial_port_settings(&seen));
-    EXPECT_EQ(cfgetospeed(&seen), static_cast<speed_t>(B57600));
-    EXPECT_NE(seen.c_cflag & CLOCAL, 0u);
-    EXPECT_EQ(tcdrain(fd_), 0);
 }
 
 TEST_F(SerialPortTest, InjectedFaultsApplyToThePort) {
