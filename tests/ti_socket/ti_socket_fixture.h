@@ -3,60 +3,160 @@
 #ifndef BSP_TESTS_TI_SOCKET_TI_SOCKET_FIXTURE_H
 #define BSP_TESTS_TI_SOCKET_TI_SOCKET_FIXTURE_H
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <bsp_ctrl/ti_socket_drv.h>
+#include <bsp_sim/sim.h>
 
 #include <chrono>
-#include <cstdint>
+#include <cstdlib>
+#include <mutex>
 #include <vector>
 
+#include "support/bytes.h"
 #include "support/sim_fixture.h"
 
 namespace bsp::test {
 
-using Bytes = std::vector<uint8_t>;
+using namespace std::chrono_literals;
 
 // A TCP client on 127.0.0.1.
 class Client {
   public:
     Client() = default;
-    ~Client();
+    ~Client() { close(); }
     Client(const Client &) = delete;
     Client &operator=(const Client &) = delete;
 
     // Creates the socket (without connecting), then connects.
-    bool create();
-    bool connect(int port);
-    bool send(const Bytes &bytes);
+    bool create() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        return fd_ >= 0;
+    }
+    bool connect(int port) {
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return (fd_ >= 0 || create()) &&
+               ::connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    }
+    bool send(const Bytes &bytes) {
+        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
+    }
     // Reads `count` bytes, or fewer when `deadline` passes or the server closes.
-    Bytes read(size_t count, std::chrono::milliseconds deadline);
+    Bytes read(size_t count, std::chrono::milliseconds deadline) {
+        Bytes out(count);
+        size_t got = 0;
+        auto end = std::chrono::steady_clock::now() + deadline;
+        while (got < count) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            pollfd p = {fd_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+                break;
+            }
+            ssize_t n = ::recv(fd_, out.data() + got, count - got, 0);
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<size_t>(n);
+        }
+        out.resize(got);
+        return out;
+    }
     // True when the server has closed its side (a read sees the end) within `deadline`.
-    bool sees_end(std::chrono::milliseconds deadline);
-    void shutdown_write();
-    void close();
+    bool sees_end(std::chrono::milliseconds deadline) {
+        pollfd p = {fd_, POLLIN, 0};
+        uint8_t b = 0;
+        return ::poll(&p, 1, static_cast<int>(deadline.count())) > 0 && ::recv(fd_, &b, 1, 0) == 0;
+    }
+    void shutdown_write() { ::shutdown(fd_, SHUT_WR); }
+    void close() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
     // Closes with a reset instead of an orderly end.
-    void abort();
-    int fd() const { return fd_; }
+    void abort() {
+        linger l = {1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        close();
+    }
 
   private:
     int fd_ = -1;
 };
 
-// The 600-byte frame a client sends for `msg`.
-Bytes client_frame(const Bytes &msg);
+// The 600-byte frame a client sends for `msg`, and the one the socket sends.
+inline Bytes client_frame(const Bytes &msg) {
+    Bytes f = unhex("5a a5 c3 3c 00 00 02 58");
+    f.insert(f.end(), msg.begin(), msg.end());
+    f.resize(596, 0);
+    Bytes stop = unhex("a5 5a 3c c3");
+    f.insert(f.end(), stop.begin(), stop.end());
+    return f;
+}
 
-int record_buffer(void *msg);
-std::vector<Bytes> received_buffers();
-bool wait_for_buffers(size_t count);
+struct Received {
+    std::mutex mutex;
+    std::vector<Bytes> buffers;
+};
+
+inline Received &received() {
+    static Received r;
+    return r;
+}
+
+inline int record_buffer(void *msg) {
+    auto *p = static_cast<uint8_t *>(msg);
+    std::lock_guard lock(received().mutex);
+    received().buffers.emplace_back(p, p + 600);
+    std::free(msg);
+    return 0;
+}
+
+inline std::vector<Bytes> received_buffers() {
+    std::lock_guard lock(received().mutex);
+    return received().buffers;
+}
+
+inline bool wait_for_buffers(size_t count) {
+    return wait_until([count] { return received_buffers().size() >= count; });
+}
 
 class TiSocketTest : public SimTest {
   protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        SimTest::SetUp();
+        std::lock_guard lock(received().mutex);
+        received().buffers.clear();
+    }
+    void TearDown() override {
+        EXPECT_EQ(ti_socket_init(0), 0);  // retires the socket and ends its task
+        EXPECT_TRUE(sim::join_tasks(10s));
+        SimTest::TearDown();
+    }
 
     // ti_socket_init and ti_socket_open on a free port, expected to succeed.
-    void open_socket();
+    void open_socket() {
+        port_ = sim::free_loopback_port();
+        ASSERT_EQ(ti_socket_init(port_), 0);
+        ASSERT_EQ(ti_socket_open(record_buffer), 0);
+    }
     // Connects `client` and waits until the socket serves it (a write reaches it).
-    void connect_served(Client *client);
+    void connect_served(Client *client) {
+        ASSERT_TRUE(client->connect(port_));
+        char probe = 0x7E;
+        ASSERT_TRUE(wait_until([&] { return ti_socket_write(&probe, 1) == 0; }));
+        ASSERT_EQ(client->read(600, 5s), client_frame({0x7E}));
+    }
     // open_socket, then connect_served(&client_).
     void open_served() {
         open_socket();
@@ -64,7 +164,6 @@ class TiSocketTest : public SimTest {
     }
 
     Client client_;
-
     int port_ = 0;
 };
 

@@ -14,56 +14,30 @@
 namespace bsp::test {
 namespace {
 
-using namespace std::chrono_literals;
-
-// Short and full messages go out as exact 600-byte frames.
-TEST_F(TiSocketTest, WritesSendTheExact600ByteFrame) {
+// Short and full messages go out as exact 600-byte frames (connect_served sends a short one).
+TEST_F(TiSocketTest, WriteOfTheLargestMessageSendsTheExactFrame) {
     open_served();
-    char msg[] = {0x01, 0x02, 0x03};
-    ASSERT_EQ(ti_socket_write(msg, 3), 0);
-    Bytes want = {0x5A, 0xA5, 0xC3, 0x3C, 0x00, 0x00, 0x02, 0x58, 0x01, 0x02, 0x03};
-    want.resize(596, 0);
-    want.insert(want.end(), {0xA5, 0x5A, 0x3C, 0xC3});
-    EXPECT_EQ(client_.read(600, 5s), want);
-    EXPECT_TRUE(client_.read(1, 20ms).empty());
     Bytes full(588);
     for (size_t i = 0; i < full.size(); ++i) {
         full[i] = static_cast<uint8_t>(i * 13 + 1);
     }
     ASSERT_EQ(ti_socket_write(reinterpret_cast<char *>(full.data()), 588), 0);
     EXPECT_EQ(client_.read(600, 5s), client_frame(full));
+    EXPECT_TRUE(client_.read(1, 20ms).empty());
 }
 
 TEST_F(TiSocketTest, RefusedWritesSendNothing) {
-    open_served();
-    Bytes big(589, 0x11);
     char one = 1;
+    EXPECT_EQ(ti_socket_write(&one, 1), -1);  // nothing initialised yet
+    open_socket();
+    EXPECT_EQ(ti_socket_write(&one, 1), -1);  // no client yet
+    connect_served(&client_);
+    Bytes big(589, 0x11);
     EXPECT_EQ(ti_socket_write(reinterpret_cast<char *>(big.data()), 589), -1);
     EXPECT_EQ(ti_socket_write(&one, 0), -1);
     EXPECT_EQ(ti_socket_write(nullptr, 1), -1);
     EXPECT_TRUE(client_.read(1, 50ms).empty());
     EXPECT_TRUE(sim::held_semaphores().empty());
-}
-
-TEST_F(TiSocketTest, WriteWithoutAClientFailsAndHoldsNothing) {
-    char one = 1;
-    EXPECT_EQ(ti_socket_write(&one, 1), -1);  // nothing initialised yet
-    open_socket();
-    EXPECT_EQ(ti_socket_write(&one, 1), -1);
-    EXPECT_TRUE(sim::held_semaphores().empty());
-}
-
-TEST_F(TiSocketTest, ClientFrameReachesTheCallbackWithoutItsHead) {
-    open_socket();
-    Client client;
-    ASSERT_TRUE(client.connect(port_));
-    Bytes msg = {0xDE, 0xAD, 0xBE, 0xEF};
-    Bytes frame = client_frame(msg);
-    ASSERT_TRUE(client.send(frame));
-    ASSERT_TRUE(wait_for_buffers(1));
-    Bytes want(frame.begin() + 8, frame.end());  // message area and stop marker
-    want.resize(600, 0);
-    EXPECT_EQ(received_buffers(), std::vector<Bytes>{want});
 }
 
 TEST_F(TiSocketTest, ShortBlocksAreDropped) {
@@ -80,21 +54,6 @@ TEST_F(TiSocketTest, ShortBlocksAreDropped) {
     EXPECT_EQ(received_buffers(), std::vector<Bytes>{Bytes(600, 0)});
 }
 
-TEST_F(TiSocketTest, DisconnectClosesTheClientSocketAndAcceptsTheNext) {
-    open_socket();
-    Client first;
-    connect_served(&first);
-    first.shutdown_write();
-    EXPECT_TRUE(first.sees_end(10s));
-    char one = 1;
-    EXPECT_TRUE(wait_until([&] { return ti_socket_write(&one, 1) == -1; }));
-    Client second;
-    connect_served(&second);
-    ASSERT_TRUE(second.send(client_frame({0x42})));
-    ASSERT_TRUE(wait_for_buffers(1));
-    EXPECT_EQ(received_buffers()[0][0], 0x42);
-}
-
 TEST_F(TiSocketTest, SecondClientWaitsUntilTheFirstHasGone) {
     open_socket();
     Client first;
@@ -109,6 +68,9 @@ TEST_F(TiSocketTest, SecondClientWaitsUntilTheFirstHasGone) {
     ASSERT_TRUE(first.sees_end(10s));  // the socket has let the first client go
     EXPECT_TRUE(wait_until([&] { return ti_socket_write(&msg, 1) == 0; }));
     EXPECT_EQ(second.read(600, 5s).size(), 600u);
+    ASSERT_TRUE(second.send(client_frame({0x42})));
+    ASSERT_TRUE(wait_for_buffers(1));
+    EXPECT_EQ(received_buffers()[0][0], 0x42);
 }
 
 // Writes to a client that has reset its connection fail with -1 instead of raising
@@ -154,6 +116,17 @@ TEST_F(TiSocketTest, AcceptErrorsArePaced) {
     EXPECT_TRUE(wait_until([&] { return ti_socket_write(&msg, 1) == 0; }));
 }
 
+TEST_F(TiSocketTest, InitAndOpenReportTheHostsFailures) {
+    sim::inject_fault({sim::FaultOp::SemCreate, 1, EIO, -1, ""});
+    EXPECT_EQ(ti_socket_init(sim::free_loopback_port()), -1);
+    char msg = 1;
+    EXPECT_EQ(ti_socket_write(&msg, 1), -1);
+    ASSERT_EQ(ti_socket_init(sim::free_loopback_port()), 0);
+    sim::inject_fault({sim::FaultOp::TaskCreate, 1, EIO, -1, ""});
+    EXPECT_EQ(ti_socket_open(record_buffer), -1);
+    EXPECT_EQ(sim::running_tasks(), 0u);
+}
+
 TEST_F(TiSocketTest, OpenFailsWhenThePortIsTaken) {
     port_ = sim::free_loopback_port();
     int other = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -170,31 +143,19 @@ TEST_F(TiSocketTest, OpenFailsWhenThePortIsTaken) {
     ::close(other);
 }
 
-TEST_F(TiSocketTest, InitFailsWithoutItsSemaphore) {
-    sim::inject_fault({sim::FaultOp::SemCreate, 1, EIO, -1, ""});
-    EXPECT_EQ(ti_socket_init(sim::free_loopback_port()), -1);
-    char msg = 1;
-    EXPECT_EQ(ti_socket_write(&msg, 1), -1);
-}
-
-TEST_F(TiSocketTest, OpenFailsWhenTheTaskCannotStart) {
-    port_ = sim::free_loopback_port();
-    ASSERT_EQ(ti_socket_init(port_), 0);
-    sim::inject_fault({sim::FaultOp::TaskCreate, 1, EIO, -1, ""});
-    EXPECT_EQ(ti_socket_open(record_buffer), -1);
-    EXPECT_EQ(sim::running_tasks(), 0u);
-}
-
 // Close changes nothing: the client goes on exchanging frames with the application.
 TEST_F(TiSocketTest, ClientIsStillServedAfterClose) {
     open_served();
     EXPECT_EQ(ti_socket_close(), 0);
     char msg = 0x31;
     ASSERT_EQ(ti_socket_write(&msg, 1), 0);
-    EXPECT_EQ(client_.read(600, 5s), client_frame({0x31}));
-    ASSERT_TRUE(client_.send(client_frame({0x32})));
+    EXPECT_EQ(client_.read(600, 5s), client_frame({0x31}));  // 5a a5 c3 3c 00 00 02 58 31 ...
+    Bytes frame = client_frame({0xDE, 0xAD, 0xBE, 0xEF});
+    ASSERT_TRUE(client_.send(frame));
     ASSERT_TRUE(wait_for_buffers(1));
-    EXPECT_EQ(received_buffers()[0][0], 0x32);
+    Bytes want(frame.begin() + 8, frame.end());  // message area and stop marker, no head
+    want.resize(600, 0);
+    EXPECT_EQ(received_buffers(), std::vector<Bytes>{want});
 }
 
 TEST_F(TiSocketTest, NewInitEndsTheTaskAndClosesTheSockets) {
@@ -262,14 +223,6 @@ TEST_F(TiSocketTest, NewInitGivesBackEveryDescriptor) {
         ASSERT_EQ(ti_socket_init(sim::free_loopback_port()), 0);
     }
     EXPECT_EQ(open_descriptor_count(), before);  // the receive task's wake descriptor too
-}
-
-TEST(TiSocketMarkers, ExportedValues) {
-    EXPECT_EQ((Bytes{TCPSTART_BYTE1, TCPSTART_BYTE2, TCPSTART_BYTE3, TCPSTART_BYTE4}),
-              (Bytes{0x5A, 0xA5, 0xC3, 0x3C}));
-    EXPECT_EQ((Bytes{TCPSTOP_BYTE1, TCPSTOP_BYTE2, TCPSTOP_BYTE3, TCPSTOP_BYTE4}),
-              (Bytes{0xA5, 0x5A, 0x3C, 0xC3}));
-    EXPECT_EQ(TCPSTOP_WORD, 0xA55A3CC3u);
 }
 
 }  // namespace
