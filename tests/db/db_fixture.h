@@ -1,10 +1,11 @@
-// Fixtures of the object database tests: a fresh unit with store regions below 4 GiB.
+// Fixtures of the object database tests: a fresh unit with a store region at a fixed address
+// below 4 GiB, backed by a file so that it can be mapped again after a simulated restart.
 #ifndef BSP_TESTS_DB_DB_FIXTURE_H
 #define BSP_TESTS_DB_DB_FIXTURE_H
 
 #include <bsp_ctrl/db_api.h>
 #include <bsp_ctrl/db_dev.h>
-#include <sys/mman.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
@@ -32,71 +33,43 @@ inline UINT32 addr32(const void *p) {
     return static_cast<UINT32>(reinterpret_cast<uintptr_t>(p));
 }
 
-// A zero-filled anonymous region at a fixed address (released by the destructor).
-class FixedRegion {
-  public:
-    FixedRegion(uintptr_t address, size_t size) : size_(size) {
-        void *p = ::mmap(reinterpret_cast<void *>(address), size, PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
-        base_ = p == MAP_FAILED || reinterpret_cast<uintptr_t>(p) != address
-                    ? nullptr
-                    : static_cast<UINT8 *>(p);
-    }
-    ~FixedRegion() {
-        if (base_ != nullptr) {
-            ::munmap(base_, size_);
-        }
-    }
-    FixedRegion(const FixedRegion &) = delete;
-    FixedRegion &operator=(const FixedRegion &) = delete;
-    UINT8 *base() const { return base_; }
-
-  private:
-    UINT8 *base_;
-    size_t size_;
-};
+inline STORE_OBJ_DESC *desc(UINT32 addr) {
+    return reinterpret_cast<STORE_OBJ_DESC *>(uintptr_t{addr});
+}
 
 inline UINT32 open_status(const char *name, const char *mode, UINT32 *id, UINT32 db = 0) {
     return DbObjOpen(db, id, const_cast<char *>(name), const_cast<char *>(mode));
 }
 
-// Opens an object that must open, and returns its id.
-inline UINT32 db_open(const char *name, const char *mode, UINT32 db = 0) {
-    UINT32 id = 0;
-    EXPECT_EQ(open_status(name, mode, &id, db), 0u) << name << " " << mode;
-    return id;
-}
-
-// Writes a whole object through open "w", write, close.
-inline void db_put(const char *name, const std::string &data, UINT32 db = 0) {
-    UINT32 id = db_open(name, "w", db);
-    EXPECT_EQ(DbObjWrite(id, data.data(), static_cast<UINT32>(data.size())), 0u);
-    EXPECT_EQ(DbObjClose(id), 0u);
-}
-
-// Reads up to `size` bytes of an object, trailing NULs dropped.
-inline std::string db_get(const char *name, size_t size = 64, UINT32 db = 0) {
-    UINT32 id = db_open(name, "r", db);
-    std::string out(size, '\0');
-    EXPECT_EQ(DbObjRead(id, out.data(), static_cast<UINT32>(size)), 0u);
-    EXPECT_EQ(DbObjClose(id), 0u);
-    return out.substr(0, out.find_last_not_of('\0') + 1);
-}
-
-// One store region below 4 GiB per test.
+// One store region per test at kBase; restart() maps it again as a new process would.
 class StoreTest : public SimTest {
   public:
+    static constexpr uintptr_t kBase = 0x31000000;
     static constexpr size_t kRegionSize = 64 * 1024;
 
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        region_ = static_cast<UINT8 *>(sim::map_low_region(kRegionSize));
-        ASSERT_NE(region_, nullptr);
+        char path[] = "/tmp/bsp_store_XXXXXX";
+        int fd = ::mkstemp(path);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        path_ = path;
+        region_ = static_cast<UINT8 *>(sim::map_file_region(path_, kRegionSize, kBase));
+        ASSERT_NE(region_, nullptr) << "address 0x31000000 is taken";
     }
     void TearDown() override {
         sim::unmap_region(region_, kRegionSize);
+        ::unlink(path_.c_str());
         SimTest::TearDown();
+    }
+
+    // The process's view of the region goes, the unit resets, the region is mapped again.
+    void restart() {
+        sim::unmap_region(region_, kRegionSize);
+        sim::reset_unit();
+        region_ = static_cast<UINT8 *>(sim::map_file_region(path_, kRegionSize, kBase));
+        ASSERT_NE(region_, nullptr);
     }
 
     UINT32 base() const { return addr32(region_); }
@@ -114,31 +87,28 @@ class StoreTest : public SimTest {
     std::vector<Key> listed_keys() const {
         std::vector<Key> keys;
         UINT32 head = header()->st_obj_head;
-        UINT32 node = head;
-        while (node != 0 && keys.size() < 10000) {
-            auto *d = reinterpret_cast<const STORE_OBJ_DESC *>(uintptr_t{node});
-            keys.push_back(
-                {d->st_obj_key[0], d->st_obj_key[1], d->st_obj_key[2], d->st_obj_key[3]});
-            node = d->st_obj_next;
-            if (node == head) {
-                break;
-            }
+        for (UINT32 node = head; node != 0 && keys.size() < 10000;) {
+            keys.push_back(key_at(node));
+            node = desc(node)->st_obj_next;
+            node = node == head ? 0 : node;
         }
         return keys;
     }
 
     // The key under the search cursor (all zero when the store is empty).
-    Key cursor_key() const {
-        UINT32 c = header()->st_obj_search;
-        if (c == 0) {
+    Key cursor_key() const { return key_at(header()->st_obj_search); }
+
+    static Key key_at(UINT32 node) {
+        if (node == 0) {
             return Key{};
         }
-        auto *d = reinterpret_cast<const STORE_OBJ_DESC *>(uintptr_t{c});
-        return {d->st_obj_key[0], d->st_obj_key[1], d->st_obj_key[2], d->st_obj_key[3]};
+        const UINT8 *k = desc(node)->st_obj_key;
+        return {k[0], k[1], k[2], k[3]};
     }
 
     std::vector<UINT8> snapshot() const { return {region_, region_ + kRegionSize}; }
 
+    std::string path_;
     UINT8 *region_ = nullptr;
 };
 
@@ -155,14 +125,27 @@ class DbTest : public StoreTest {
         StoreTest::TearDown();
     }
 
+    // Opens an object that must open, and returns its id.
     static UINT32 open(const char *name, const char *mode, UINT32 db = 0) {
-        return db_open(name, mode, db);
+        UINT32 id = 0;
+        EXPECT_EQ(open_status(name, mode, &id, db), 0u) << name << " " << mode;
+        return id;
     }
+
+    // Writes a whole object through open "w", write, close.
     static void put(const char *name, const std::string &data, UINT32 db = 0) {
-        db_put(name, data, db);
+        UINT32 id = open(name, "w", db);
+        EXPECT_EQ(DbObjWrite(id, data.data(), static_cast<UINT32>(data.size())), 0u);
+        EXPECT_EQ(DbObjClose(id), 0u);
     }
+
+    // Reads up to `size` bytes of an object, trailing NULs dropped.
     static std::string get(const char *name, size_t size = 64, UINT32 db = 0) {
-        return db_get(name, size, db);
+        UINT32 id = open(name, "r", db);
+        std::string out(size, '\0');
+        EXPECT_EQ(DbObjRead(id, out.data(), static_cast<UINT32>(size)), 0u);
+        EXPECT_EQ(DbObjClose(id), 0u);
+        return out.substr(0, out.find_last_not_of('\0') + 1);
     }
 
     // Database 0 can be deleted (no object stays open) and is created again.

@@ -1,5 +1,13 @@
-// Direct EEPROM access over /dev/i2c-1: chunking, the range cut at 0x4000, the write pauses
-// measured on the bus, every failure path, and the driver-file path's failures.
+// Finding the EEPROM (the candidates 0x57 then 0x53, busy addresses and the kernel driver's
+// file, a bus without the chip, the lazy start of the semaphore) and direct access over
+// /dev/i2c-1: chunking, the range cut at 0x4000, the write pauses measured on the bus, and
+// every failure path of both access methods.
+#include <linux/i2c-dev.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include "e2prom_fixture.h"
@@ -8,61 +16,171 @@ namespace bsp::test {
 
 namespace {
 
-using DeviceTest = E2promTest;
 using Clock = std::chrono::steady_clock;
+using sim::FaultOp;
 using std::chrono::milliseconds;
+const std::string kBus = "/dev/i2c-1";
 
-bool semaphore_free() {
-    int value = 0;
-    return sem_getvalue(&e2prom, &value) == 0 && value == 1;
+std::shared_ptr<sim::EepromChip> move_eeprom_to_0x53() {
+    sim::remove_i2c_chip(1, 0x57);
+    int fd = sim::make_memfd("eeprom-0x53", sim::EepromChip::kSize);
+    auto chip = std::make_shared<sim::EepromChip>(fd);
+    ::close(fd);
+    chip->fill(0xff);
+    sim::add_i2c_chip(1, 0x53, chip);
+    return chip;
 }
 
-TEST_F(DeviceTest, WriteSplitsAtPageBoundariesWithAddressBytesInFront) {
-    REQUIRE_DEFAULT_PROBE();
-    std::vector<uint8_t> data = pattern(100, 0x80);
-    EXPECT_EQ(e2prom_write(0x30, data.data(), 100), 100);
+TEST_F(ProbeTest, StopsAtTheFirstCandidateThatAnswers) {
+    EXPECT_EQ(e2prom_i2c_addr_find(), 0);
+    EXPECT_EQ(out(), "Found eeprom on bus /dev/i2c-1, addr: 0x57\n");
+    EXPECT_EQ(sim::i2c_log_text(), std::vector<std::string>{"R 57: ff"});
+}
+
+TEST_F(ProbeTest, FallsBackTo0x53WhenNothingAnswersAt0x57) {
+    auto chip = move_eeprom_to_0x53();
+    uint8_t data[2] = {0xaa, 0xbb};
+    EXPECT_EQ(e2prom_write(0x0102, data, 2), 2);
+    EXPECT_EQ(out(), "Found eeprom on bus /dev/i2c-1, addr: 0x53\n");
     EXPECT_EQ(sim::i2c_log_text(),
-              (std::vector<std::string>{
-                  msg('W', 0x57, concat({0x00, 0x30}, {data.begin(), data.begin() + 16})),
-                  msg('W', 0x57, concat({0x00, 0x40}, {data.begin() + 16, data.begin() + 80})),
-                  msg('W', 0x57, concat({0x00, 0x80}, {data.begin() + 80, data.end()}))}));
-    EXPECT_EQ(sim::eeprom_chip()->peek(0x30, 100), data);
+              (std::vector<std::string>{"R 57: nack", "R 53: ff", "W 53: 01 02 aa bb"}));
+    EXPECT_EQ(chip->peek(0x102, 2), (Bytes{0xaa, 0xbb}));
+}
+
+// Through the driver the chip sees the library's own chunks.
+TEST_F(ProbeTest, BothCandidatesBusyUsesTheDriverFileOfTheLastOne) {
+    auto chip = move_eeprom_to_0x53();
+    sim::set_i2c_busy(1, 0x57, true);
+    ASSERT_TRUE(sim::bind_eeprom_driver(1, 0x53));
+    EXPECT_EQ(e2prom_i2c_addr_find(), 0);
+    EXPECT_EQ(out(),
+              "Addr: 0x57 is busy\nAddr: 0x53 is busy\n"
+              "Found BUSY device at addr 0x53, assume using I2C_client driver\n");
+    EXPECT_TRUE(sim::i2c_log_text().empty());
+    Bytes data = pattern(100, 0x80), back(100);
+    EXPECT_EQ(e2prom_write(0x30, data.data(), 100), 100);
+    EXPECT_EQ(chip->peek(0x30, 100), data);
+    EXPECT_EQ(e2prom_read(0x30, back.data(), 100), 100);
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(sim::i2c_log_text(), transfer_log(0x53));
+}
+
+TEST_F(ProbeTest, EmptyBusReportsAndEveryAccessProbesAgain) {
+    sim::remove_i2c_chip(1, 0x57);
+    const std::string report = "Could not probe e2prom at addr 0x57 or 0x53, use default 0x53\n";
+    EXPECT_EQ(e2prom_i2c_addr_find(), -1);
+    uint8_t byte = 0x42;
+    EXPECT_EQ(e2prom_read(0, &byte, 1), 0);
+    EXPECT_EQ(e2prom_write(0, &byte, 1), 0);
+    EXPECT_EQ(err(), report + report + report);
+    const std::vector<std::string> probes = {"R 57: nack", "R 53: nack", "R 57: nack",
+                                             "R 53: nack", "R 57: nack", "R 53: nack"};
+    EXPECT_EQ(sim::i2c_log_text(), probes);
+    move_eeprom_to_0x53();
+    EXPECT_EQ(e2prom_write(0, &byte, 1), 1);
+    EXPECT_EQ(sim::i2c_log_text().back(), "W 53: 00 00 42");
+}
+
+TEST_F(ProbeTest, SelectionFailureOtherThanBusyEndsTheProbe) {
+    sim::inject_fault({FaultOp::Ioctl, 1, EIO, -1, kBus});
+    EXPECT_EQ(e2prom_i2c_addr_find(), -1);
+    EXPECT_EQ(err(), "Error: Could not set address to 0x57: Input/output error\n");
+    EXPECT_EQ(sim::open_device_files(), 0u);
+}
+
+TEST_F(ProbeTest, UnopenedBusFailsAtTheFirstSelection) {
+    sim::inject_fault({FaultOp::Open, 1, ENOENT, -1, kBus});
+    // The slave request then goes to descriptor -1: the message carries the system's answer
+    // (EBADF from a kernel; an emulator may refuse the request itself).
+    errno = 0;
+    ioctl(-1, I2C_SLAVE, 0x57);
+    std::string reason = std::strerror(errno);
+    EXPECT_EQ(e2prom_i2c_addr_find(), -1);
+    EXPECT_EQ(err(), "Error: Could not set address to 0x57: " + reason + "\n");
+    EXPECT_TRUE(sim::i2c_log_text().empty());
+}
+
+// Two first callers start the semaphore once and their accesses do not interleave.
+TEST_F(ProbeTest, TwoFirstCallersInTwoThreads) {
+    sim::eeprom_chip()->poke(0, pattern(32));
+    Bytes a(16), b(16);
+    INT ra = -1, rb = -1;
+    std::thread ta([&] { ra = e2prom_read(0, a.data(), 16); });
+    std::thread tb([&] { rb = e2prom_read(16, b.data(), 16); });
+    ta.join();
+    tb.join();
+    EXPECT_EQ(ra, 16);
+    EXPECT_EQ(rb, 16);
+    EXPECT_EQ(a, pattern(16));
+    EXPECT_EQ(b, pattern(16, 16));
+    std::vector<std::string> log = sim::i2c_log_text();
+    for (size_t i = 0; i + 1 < log.size(); ++i) {
+        if (log[i] == "W 57: 00 00" || log[i] == "W 57: 00 10") {
+            EXPECT_EQ(log[i + 1], "R 57: " + hex(pattern(16, log[i] == "W 57: 00 00" ? 0 : 16)));
+        }
+    }
+    EXPECT_TRUE(semaphore_free());
+}
+
+// The driver file's own failure paths, in one process that settled the driver method.
+TEST_F(ProbeTest, DriverFileFailures) {
+    sim::set_i2c_busy(1, 0x57, true);
+    ASSERT_TRUE(sim::bind_eeprom_driver(1, 0x57));
+    sim::set_i2c_busy(1, 0x53, false);
+    ASSERT_EQ(e2prom_i2c_addr_find(), 0);
+    const std::string file = "/sys/bus/i2c/devices/1-0057/eeprom";
+    struct Step {
+        bool write;
+        sim::FaultRule fault;
+        INT expected;
+        std::string out;
+    };
+    const Step steps[] = {
+        {true, {FaultOp::Open, 1, EACCES, -1, file}, 0, "Error opening " + file + "\n"},
+        {false, {FaultOp::Open, 1, EACCES, -1, file}, 0, "Error opening " + file + "\n"},
+        {true, {FaultOp::Lseek, 1, EINVAL, -1, file}, 0, "Error setting position to byte 48\n"},
+        {false, {FaultOp::Lseek, 1, EINVAL, -1, file}, 0, "Error setting position to byte 48\n"},
+        // clang-format off
+        {true, {FaultOp::Write, 2, EIO, 3, file}, 16,
+         "Error writing EEPROM: write returned 3, instead of 64\n"},
+        {false, {FaultOp::Read, 2, EIO, 0, file}, 64,
+         "Error reading from EEPROM: fread returned 0, instead of 36\n"},
+        // clang-format on
+        {true, {FaultOp::Close, 1, EIO, -1, file}, 100, "Error while closing file"},
+        {false, {FaultOp::Close, 1, EIO, -1, file}, 100, "Error while closing file"},
+    };
+    for (const Step &s : steps) {
+        capture();
+        sim::clear_faults();
+        sim::inject_fault(s.fault);
+        Bytes buf = pattern(100);
+        INT n = s.write ? e2prom_write(0x30, buf.data(), 100) : e2prom_read(0x30, buf.data(), 100);
+        EXPECT_EQ(n, s.expected) << s.out;
+        EXPECT_EQ(out(), s.out);
+        EXPECT_TRUE(semaphore_free());
+        EXPECT_EQ(sim::open_device_files(), 0u);
+    }
+}
+
+TEST_F(E2promTest, WriteSplitsAtPageBoundariesAndReadSetsThePositionBeforeEachChunk) {
+    Bytes data = pattern(100, 0x80), back(100);
+    EXPECT_EQ(e2prom_write(0x30, data.data(), 100), 100);
+    EXPECT_EQ(chip(0x30, 100), data);
+    EXPECT_EQ(e2prom_read(0x30, back.data(), 100), 100);
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(sim::i2c_log_text(), transfer_log(0x57));
     EXPECT_TRUE(out().empty());
 }
 
-TEST_F(DeviceTest, ReadSetsThePositionBeforeEach64ByteChunk) {
-    REQUIRE_DEFAULT_PROBE();
-    std::vector<uint8_t> data = pattern(100, 7);
-    sim::eeprom_chip()->poke(0x1230, data);
-    std::vector<uint8_t> back(100);
-    EXPECT_EQ(e2prom_read(0x1230, back.data(), 100), 100);
-    EXPECT_EQ(back, data);
-    EXPECT_EQ(
-        sim::i2c_log_text(),
-        (std::vector<std::string>{"W 57: 12 30", msg('R', 0x57, {data.begin(), data.begin() + 64}),
-                                  "W 57: 12 70", msg('R', 0x57, {data.begin() + 64, data.end()})}));
-}
-
-struct ClampCase {
-    UINT16 address;
-    UINT16 length;
-    INT expected;
-};
-
-void PrintTo(const ClampCase &c, std::ostream *os) {
-    *os << "address " << c.address << " length " << c.length;
-}
-
-class ClampTest : public DeviceTest, public ::testing::WithParamInterface<ClampCase> {};
+class ClampTest : public E2promTest,
+                  public ::testing::WithParamInterface<std::tuple<UINT16, UINT16, INT>> {};
 
 TEST_P(ClampTest, RangeIsCutAt0x4000) {
-    REQUIRE_DEFAULT_PROBE();
-    const ClampCase &c = GetParam();
-    std::vector<uint8_t> data = pattern(c.length, 1);
-    EXPECT_EQ(e2prom_write(c.address, data.data(), c.length), c.expected);
-    std::vector<uint8_t> back(c.length, 0);
-    EXPECT_EQ(e2prom_read(c.address, back.data(), c.length), c.expected);
-    EXPECT_TRUE(std::equal(back.begin(), back.begin() + c.expected, data.begin()));
+    auto [address, length, expected] = GetParam();
+    Bytes data = pattern(length, 1), back(length, 0);
+    EXPECT_EQ(e2prom_write(address, data.data(), length), expected);
+    EXPECT_EQ(e2prom_read(address, back.data(), length), expected);
+    EXPECT_TRUE(std::equal(back.begin(), back.begin() + expected, data.begin()));
     for (const sim::I2cTransfer &t : sim::i2c_log()) {
         if (!t.read) {
             ASSERT_GE(t.data.size(), 2u);
@@ -72,15 +190,14 @@ TEST_P(ClampTest, RangeIsCutAt0x4000) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Edges, ClampTest,
-                         ::testing::Values(ClampCase{0x3FF0, 100, 16}, ClampCase{0x4000, 100, 0},
-                                           ClampCase{0x3FFF, 2, 1}, ClampCase{0xFFFF, 10, 0},
-                                           ClampCase{0x0000, 0, 0}));
+                         ::testing::Values(std::tuple{0x3FF0, 100, 16}, std::tuple{0x4000, 100, 0},
+                                           std::tuple{0x3FFF, 2, 1}, std::tuple{0xFFFF, 10, 0},
+                                           std::tuple{0x0000, 0, 0}));
 
 // The pause follows every chunk, the last one included; measured on the bus, not slept for.
-TEST_F(DeviceTest, WriteTimeRespectsThePauseAfterEveryChunk) {
-    REQUIRE_DEFAULT_PROBE();
+TEST_F(E2promTest, WriteTimeRespectsThePauseAfterEveryChunk) {
     sim::eeprom_chip()->set_write_cycle(std::chrono::microseconds(9000));
-    std::vector<uint8_t> data = pattern(200);
+    Bytes data = pattern(200);
     Clock::time_point start = Clock::now();
     EXPECT_EQ(e2prom_write(0x30, data.data(), 200), 200);
     Clock::time_point end = Clock::now();
@@ -88,11 +205,10 @@ TEST_F(DeviceTest, WriteTimeRespectsThePauseAfterEveryChunk) {
     ASSERT_EQ(log.size(), 4u);  // 16 + 64 + 64 + 56
     for (size_t i = 0; i < log.size(); ++i) {
         EXPECT_TRUE(log[i].acked) << i;
-        Clock::time_point next = i + 1 < log.size() ? log[i + 1].at : end;
-        EXPECT_GE(next - log[i].at, milliseconds(10)) << "after chunk " << i;
+        EXPECT_GE((i + 1 < log.size() ? log[i + 1].at : end) - log[i].at, milliseconds(10)) << i;
     }
     EXPECT_GE(end - start, milliseconds(40));
-    EXPECT_EQ(sim::eeprom_chip()->peek(0x30, 200), data);
+    EXPECT_EQ(chip(0x30, 200), data);
 }
 
 struct FailureCase {
@@ -108,15 +224,13 @@ void PrintTo(const FailureCase &c, std::ostream *os) {
     *os << c.name;
 }
 
-class DeviceFailureTest : public DeviceTest, public ::testing::WithParamInterface<FailureCase> {};
+class DeviceFailureTest : public E2promTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(DeviceFailureTest, ReportsCountsAndGivesTheSemaphoreBack) {
-    REQUIRE_DEFAULT_PROBE();
     const FailureCase &c = GetParam();
-    std::vector<uint8_t> data = pattern(100);
-    sim::eeprom_chip()->poke(0x30, data);
+    Bytes buf = pattern(100);
+    poke(0x30, buf);
     sim::inject_fault(c.fault);
-    std::vector<uint8_t> buf = data;
     INT n = c.write ? e2prom_write(0x30, buf.data(), 100) : e2prom_read(0x30, buf.data(), 100);
     EXPECT_EQ(n, c.expected);
     EXPECT_EQ(out(), c.out);
@@ -124,9 +238,6 @@ TEST_P(DeviceFailureTest, ReportsCountsAndGivesTheSemaphoreBack) {
     EXPECT_TRUE(semaphore_free());
     EXPECT_EQ(sim::open_device_files(), 0u);
 }
-
-const char *const kBus = "/dev/i2c-1";
-using sim::FaultOp;
 
 const char *const kOpen = "Error opening /dev/i2c-1\n";
 const char *const kSelect = "Error requesting slave address 0x57 of device\n";
@@ -153,103 +264,24 @@ INSTANTIATE_TEST_SUITE_P(Paths, DeviceFailureTest, ::testing::Values(
     [](const auto &param_info) { return std::string(param_info.param.name); });
 // clang-format on
 
-TEST_F(DeviceTest, NullBufferIsRefusedWithoutBusTraffic) {
-    REQUIRE_DEFAULT_PROBE();
+TEST_F(E2promTest, NullBufferIsRefusedWithoutBusTraffic) {
     EXPECT_EQ(e2prom_read(0, nullptr, 4), 0);
     EXPECT_EQ(e2prom_write(0, nullptr, 4), 0);
     EXPECT_TRUE(sim::i2c_log().empty());
     EXPECT_TRUE(semaphore_free());
 }
 
-TEST_F(DeviceTest, ResetWritesFFOverTheWholeDevice) {
-    REQUIRE_DEFAULT_PROBE();
+TEST_F(E2promTest, ResetWritesFFOverTheWholeDeviceAndFailsWhenAChunkIsLost) {
     sim::eeprom_chip()->fill(0x00);
     EXPECT_EQ(e2prom_reset(), 0);
-    EXPECT_EQ(sim::eeprom_chip()->peek(0, 16384), std::vector<uint8_t>(16384, 0xff));
+    EXPECT_EQ(chip(0, 16384), Bytes(16384, 0xff));
     std::vector<sim::I2cTransfer> log = sim::i2c_log();
     ASSERT_EQ(log.size(), 256u);
     for (const sim::I2cTransfer &t : log) {
         EXPECT_EQ(t.data.size(), 66u);
     }
-}
-
-TEST_F(DeviceTest, ResetFailsWhenAChunkIsLost) {
-    REQUIRE_DEFAULT_PROBE();
-    sim::inject_fault({sim::FaultOp::Write, 1, EIO, -1, "/dev/i2c-1"});
+    sim::inject_fault({FaultOp::Write, 1, EIO, -1, kBus});
     EXPECT_EQ(e2prom_reset(), -1);
-}
-
-// Accesses of several threads never interleave on the bus.
-TEST_F(DeviceTest, ConcurrentReadsAreSerialised) {
-    REQUIRE_DEFAULT_PROBE();
-    sim::eeprom_chip()->poke(0, pattern(256));
-    std::vector<std::thread> threads;
-    std::atomic<int> good{0};
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([t, &good] {
-            for (int i = 0; i < 5; ++i) {
-                uint8_t buf[64];
-                UINT16 at = static_cast<UINT16>(t * 64);
-                good += e2prom_read(at, buf, 64) == 64 && buf[0] == at && buf[63] == at + 63;
-            }
-        });
-    }
-    for (std::thread &t : threads) {
-        t.join();
-    }
-    EXPECT_EQ(good.load(), 20);
-    std::vector<sim::I2cTransfer> log = sim::i2c_log();
-    ASSERT_EQ(log.size(), 40u);
-    for (size_t i = 0; i < log.size(); i += 2) {
-        EXPECT_FALSE(log[i].read);
-        EXPECT_TRUE(log[i + 1].read);
-        EXPECT_EQ(log[i + 1].data[0], log[i].data[1]);
-    }
-}
-
-// The driver file's own failure paths, in one process that settled the driver method.
-TEST_F(DeviceTest, DriverFileFailures) {
-    REQUIRE_FRESH_PROCESS();
-    sim::set_i2c_busy(1, 0x57, true);
-    ASSERT_TRUE(sim::bind_eeprom_driver(1, 0x57));
-    sim::set_i2c_busy(1, 0x53, false);
-    ASSERT_EQ(e2prom_i2c_addr_find(), 0);
-    const std::string file = "/sys/bus/i2c/devices/1-0057/eeprom";
-    std::vector<uint8_t> data = pattern(100);
-    stdout_.reset();
-
-    struct Step {
-        bool write;
-        sim::FaultRule fault;
-        INT expected;
-        std::string out;
-    };
-    const Step steps[] = {
-        {true, {FaultOp::Open, 1, EACCES, -1, file}, 0, "Error opening " + file + "\n"},
-        {false, {FaultOp::Open, 1, EACCES, -1, file}, 0, "Error opening " + file + "\n"},
-        {true, {FaultOp::Lseek, 1, EINVAL, -1, file}, 0, "Error setting position to byte 48\n"},
-        {false, {FaultOp::Lseek, 1, EINVAL, -1, file}, 0, "Error setting position to byte 48\n"},
-        // clang-format off
-        {true, {FaultOp::Write, 2, EIO, 3, file}, 16,
-         "Error writing EEPROM: write returned 3, instead of 64\n"},
-        {false, {FaultOp::Read, 2, EIO, 0, file}, 64,
-         "Error reading from EEPROM: fread returned 0, instead of 36\n"},
-        // clang-format on
-        {true, {FaultOp::Close, 1, EIO, -1, file}, 100, "Error while closing file"},
-        {false, {FaultOp::Close, 1, EIO, -1, file}, 100, "Error while closing file"},
-    };
-    for (const Step &s : steps) {
-        stdout_ = std::make_unique<StdoutCapture>();
-        sim::clear_faults();
-        sim::inject_fault(s.fault);
-        std::vector<uint8_t> buf = data;
-        INT n = s.write ? e2prom_write(0x30, buf.data(), 100) : e2prom_read(0x30, buf.data(), 100);
-        EXPECT_EQ(n, s.expected) << s.out;
-        EXPECT_EQ(out(), s.out);
-        EXPECT_TRUE(semaphore_free());
-        EXPECT_EQ(sim::open_device_files(), 0u);
-        stdout_.reset();
-    }
 }
 
 }  // namespace

@@ -1,0 +1,415 @@
+// The store under the database: the header it lays out, the regions it refuses or finds
+// damaged, its object operations (results, list order, cursor moves, in-place replacement,
+// pool exhaustion) and its printouts with their exact text.
+#include <algorithm>
+#include <map>
+#include <random>
+
+#include "db_fixture.h"
+#include "support/bytes.h"
+#include "support/capture.h"
+
+namespace bsp::test {
+namespace {
+
+Key k(UINT8 first) {
+    return Key{first, 0, 0, 0};
+}
+
+TEST(StoreKeyTest, KeyIsCrc32InLittleEndianOrderComparedFirstByteFirst) {
+    Key key{};
+    ASSERT_EQ(st_obj_key("123456789", 9, key.data()), 0);
+    EXPECT_EQ(key, (Key{0x26, 0x39, 0xF4, 0xCB}));
+    ASSERT_EQ(st_obj_key("", 0, key.data()), 0);
+    EXPECT_EQ(key, (Key{0, 0, 0, 0}));
+    EXPECT_EQ(st_obj_key(nullptr, 0, key.data()), 0);
+    EXPECT_EQ(st_obj_key(nullptr, 3, key.data()), -1);
+    EXPECT_EQ(st_obj_key("a", 1, nullptr), -1);
+    Key a{1, 0, 0, 0}, b{0, 255, 255, 255};
+    EXPECT_GT(st_obj_cmp(a.data(), b.data()), 0);
+    EXPECT_LT(st_obj_cmp(b.data(), a.data()), 0);
+    EXPECT_EQ(st_obj_cmp(a.data(), a.data()), 0);
+}
+
+TEST_F(StoreTest, InitOnZeroRegionLaysOutEmptyStore) {
+    std::memset(region_ + 56, 0xAA, 200);
+    UINT32 id = 0;
+    EXPECT_EQ(st_init(nullptr, base(), 4096) + st_reinit(nullptr, base(), 4096), -2);
+    EXPECT_EQ(region_[0], 0);
+    EXPECT_EQ(st_init(&id, base(), 260), -1);  // no room for a pool: no store named
+    EXPECT_EQ(region_[0], 0);
+    EXPECT_EQ(id, 0u);
+    ASSERT_EQ(st_init(&id, base(), 4096), 0);
+    EXPECT_EQ(id, base());
+    // Name, version, address and size; the pool's address, size, minimum allocation and
+    // free bytes; then (after the pool's list) the list head and the search cursor.
+    EXPECT_EQ(hex(region_, 40),
+              "73 74 6f 72 65 00 00 00 31 2e 30 00 00 00 00 00 00 00 00 31 00 10 00 00 "
+              "00 01 00 31 00 0f 00 00 10 00 00 00 f0 0e 00 00");
+    EXPECT_EQ(hex(region_ + 48, 8), "00 00 00 00 00 00 00 00");
+    EXPECT_EQ(Bytes(region_ + 56, region_ + 256), Bytes(200, 0xAA));
+}
+
+TEST_F(StoreTest, InitAdoptsStoreWithObjectsWhenGivenAtLeastItsSizeAndReinitEmptiesIt) {
+    UINT32 id = layout(32 * 1024);
+    ASSERT_EQ(st_put_obj(id, key_of("alpha").data(), "one", 3), 0);
+    ASSERT_EQ(st_put_obj(id, key_of("beta").data(), "two!", 4), 0);
+    auto before = snapshot();
+    UINT32 again = 0;
+    ASSERT_EQ(st_init(&again, base(), kRegionSize), 0);
+    EXPECT_EQ(again, id);
+    EXPECT_EQ(snapshot(), before);
+    char buf[8] = {};
+    ASSERT_EQ(st_get_obj(id, key_of("beta").data(), buf, sizeof buf), 0);
+    EXPECT_STREQ(buf, "two!");
+    EXPECT_EQ(header()->st_size, 32u * 1024);
+    UINT32 available = pool()->pool_available;
+    ASSERT_EQ(st_reinit(&again, base(), kRegionSize), 0);
+    EXPECT_EQ(again, base());
+    EXPECT_EQ(header()->st_obj_head, 0u);
+    EXPECT_EQ(header()->st_obj_search, 0u);
+    EXPECT_GT(pool()->pool_available, available);
+    EXPECT_EQ(st_get_obj(id, key_of("beta").data(), nullptr, 0), 1);
+}
+
+// A region at an offset from the test region (-1: address 0) and of a size.
+class UnusableRegionTest : public StoreTest,
+                           public ::testing::WithParamInterface<std::pair<int64_t, UINT32>> {};
+
+TEST_P(UnusableRegionTest, InitAndReinitRefuseWithoutWriting) {
+    auto [offset, size] = GetParam();
+    UINT32 at = offset < 0 ? 0 : base() + static_cast<UINT32>(offset);
+    UINT32 id = 5;
+    EXPECT_EQ(st_init(&id, at, size), -1);
+    EXPECT_EQ(st_reinit(&id, at, size), -1);
+    EXPECT_EQ(DbCreate(0, at, size), 1u);
+    EXPECT_EQ(id, 5u);
+    EXPECT_EQ(snapshot(), Bytes(kRegionSize, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Regions, UnusableRegionTest,
+                         ::testing::Values(std::pair{0, 256}, std::pair{0, 0}, std::pair{-1, 4096},
+                                           std::pair{2, 4096} /* unaligned */,
+                                           std::pair{0, 0xFFFFFFFF} /* beyond 4 GiB */));
+
+// A store of three objects (keys 10.., 20.., 30..) with one kind of damage done to it.
+struct Parts {
+    STORE *st;
+    STORE_OBJ_DESC *first, *mid, *last;
+};
+
+using P = const Parts &;
+
+struct Damage {
+    const char *what;
+    void (*apply)(P d);
+};
+
+class DamagedStoreTest : public StoreTest, public ::testing::WithParamInterface<Damage> {};
+
+TEST_P(DamagedStoreTest, IsRefusedAndLeftUntouched) {
+    UINT32 id = layout();
+    for (UINT8 first : {0x10, 0x20, 0x30}) {
+        ASSERT_EQ(st_put_obj(id, k(first).data(), "data", 4), 0);
+    }
+    STORE_OBJ_DESC *first = desc(header()->st_obj_head);
+    GetParam().apply({header(), first, desc(first->st_obj_next), desc(first->st_obj_prev)});
+    auto before = snapshot();
+    id = 9;
+    EXPECT_EQ(st_init(&id, base(), kRegionSize), -1);
+    EXPECT_EQ(id, 9u);
+    EXPECT_EQ(DbCreate(0, base(), kRegionSize), 1u);
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_EQ(open_status("x", "w", &id), 1u);
+    ASSERT_EQ(st_reinit(&id, base(), kRegionSize), 0);  // wiping stays possible
+    EXPECT_EQ(header()->st_obj_head, 0u);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedStoreTest, ::testing::Values(
+    Damage{"OtherVersion", [](P d) { std::memcpy(d.st->st_version, "2.0", 3); }},
+    Damage{"AddressNotBase", [](P d) { d.st->st_addr += 4096; }},
+    Damage{"SizeBeyondRegion", [](P d) { d.st->st_size = StoreTest::kRegionSize + 4096; }},
+    Damage{"SizeWithinHeader", [](P d) { d.st->st_size = 200; }},
+    Damage{"PoolElsewhere", [](P d) { d.st->st_pool.pool_addr += 4; }},
+    Damage{"PoolBeyondStore", [](P d) { d.st->st_pool.pool_size = d.st->st_size; }},
+    Damage{"MinAllocationChanged", [](P d) { d.st->st_pool.pool_min_allocation = 4096; }},
+    Damage{"PoolListInHeader", [](P d) { d.st->st_pool.memory_list = d.st->st_addr + 8; }},
+    Damage{"HeadInHeader", [](P d) { d.st->st_obj_head = d.st->st_addr + 100; }},
+    Damage{"HeadWithoutCursor", [](P d) { d.st->st_obj_search = 0; }},
+    Damage{"CursorNotListed", [](P d) { d.st->st_obj_search = d.first->st_obj_ptr; }},
+    Damage{"NextOutsidePool", [](P d) { d.mid->st_obj_next = 0x10; }},
+    Damage{"NextAtPoolEnd", [](P d) { d.mid->st_obj_next = d.st->st_addr + d.st->st_size - 10; }},
+    Damage{"LinksDisagree", [](P d) { d.last->st_obj_prev = addr32(d.first); }},
+    Damage{"KeysNotAscending", [](P d) { d.first->st_obj_key[0] = 0x40; }},
+    Damage{"DuplicateKeys", [](P d) { d.mid->st_obj_key[0] = 0x30; }},
+    Damage{"DataOutsidePool", [](P d) { d.mid->st_obj_ptr = d.st->st_addr + 16; }},
+    Damage{"DataBeyondPool", [](P d) { d.last->st_obj_len = 0xFFFFFFF0; }},
+    // first <-> last skipping mid, while mid still points into the list
+    Damage{"SingleLinkedToOther", [](P d) { d.first->st_obj_next = addr32(d.last); }}),
+    [](const auto &p) { return std::string(p.param.what); });
+// clang-format on
+
+class StoreObjectsTest : public StoreTest {
+  protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        id_ = layout();
+    }
+    int put(UINT8 first, const std::string &data = "d") {
+        return st_put_obj(id_, k(first).data(), data.data(), static_cast<UINT32>(data.size()));
+    }
+    int get(UINT8 first) { return st_get_obj(id_, k(first).data(), nullptr, 0); }
+    // Up to `size` bytes of an object over a buffer of '#'.
+    std::string read(UINT8 first, size_t size) {
+        std::string got(size, '#');
+        EXPECT_EQ(st_get_obj(id_, k(first).data(), got.data(), static_cast<UINT32>(size)), 0);
+        return got;
+    }
+    UINT32 data_ptr(UINT8 first) {
+        EXPECT_EQ(get(first), 0);
+        return desc(header()->st_obj_search)->st_obj_ptr;
+    }
+    UINT32 id_ = 0;
+};
+
+TEST_F(StoreObjectsTest, StoreIdZeroAndNullArgumentsAreRefused) {
+    Key key = k(1);
+    char buf[4];
+    EXPECT_EQ(st_put_obj(0, key.data(), "a", 1), -1);
+    EXPECT_EQ(st_del_obj(0, key.data()), -1);
+    EXPECT_EQ(st_set_obj(0, key.data(), "a", 1), -1);
+    EXPECT_EQ(st_get_obj(0, key.data(), buf, 4), -1);
+    EXPECT_EQ(st_put_obj(id_, nullptr, "a", 1), -1);
+    EXPECT_EQ(st_put_obj(id_, key.data(), nullptr, 1), -1);
+    ASSERT_EQ(st_put_obj(id_, key.data(), nullptr, 0), 0);
+    EXPECT_EQ(st_set_obj(id_, key.data(), nullptr, 2), -1);
+    EXPECT_EQ(st_set_obj(id_, key.data(), nullptr, 0), 0);
+    EXPECT_EQ(st_get_obj(id_, key.data(), nullptr, 2), -1);
+    EXPECT_EQ(st_del_obj(id_, nullptr), -1);
+}
+
+TEST_F(StoreObjectsTest, SearchMovesTheCursorAsDocumented) {
+    for (UINT8 first : {10, 20, 30, 40}) {
+        ASSERT_EQ(put(first), 0);
+    }
+    // Between two keys the cursor stops on the smaller neighbour; beyond either end of the
+    // list it ends on the head.
+    struct Step {
+        UINT8 key;
+        int found;
+        UINT8 cursor;
+    };
+    for (Step s : {Step{30, 0, 30}, Step{25, 1, 20}, Step{35, 1, 30}, Step{5, 1, 10},
+                   Step{40, 0, 40}, Step{99, 1, 10}, Step{20, 0, 20}, Step{1, 1, 10}}) {
+        EXPECT_EQ(get(s.key), s.found) << int{s.key};
+        EXPECT_EQ(cursor_key(), k(s.cursor)) << int{s.key};
+    }
+}
+
+struct Replace {
+    UINT32 from;
+    UINT32 to;
+    bool moves;
+};
+
+class ReplaceTest : public StoreObjectsTest, public ::testing::WithParamInterface<Replace> {};
+
+// A get copies the smaller of buffer and object: a larger buffer keeps its tail.
+TEST_P(ReplaceTest, KeepsOrMovesTheBlock) {
+    const Replace &r = GetParam();
+    ASSERT_EQ(put(1, std::string(r.from, 'a')), 0);
+    UINT32 before = data_ptr(1);
+    std::string next(r.to, 'b');
+    ASSERT_EQ(st_set_obj(id_, k(1).data(), next.data(), r.to), 0);
+    EXPECT_EQ(data_ptr(1) != before, r.moves);
+    EXPECT_EQ(read(1, r.to + 4), next + "####");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ReplaceTest,
+                         ::testing::Values(Replace{10, 16, false}, Replace{10, 17, true},
+                                           Replace{40, 40, false}, Replace{40, 20, true},
+                                           Replace{0, 16, false}, Replace{16, 0, false},
+                                           Replace{17, 3, true}));
+
+TEST_F(StoreObjectsTest, GetIntoASmallerBufferCopiesWhatFits) {
+    ASSERT_EQ(put(1, "abcdef"), 0);
+    std::string got(3, '-');
+    ASSERT_EQ(st_get_obj(id_, k(1).data(), got.data(), 2), 0);
+    EXPECT_EQ(got, "ab-");
+}
+
+TEST_F(StoreObjectsTest, DeletingMovesHeadAndCursorToTheSuccessorAndTheLastEmptiesTheList) {
+    UINT32 available = pool()->pool_available;
+    for (UINT8 first : {10, 20, 30}) {
+        ASSERT_EQ(put(first, std::string(100, 'x')), 0);
+    }
+    ASSERT_EQ(st_del_obj(id_, k(10).data()), 0);  // head and cursor
+    EXPECT_EQ(listed_keys(), (std::vector<Key>{k(20), k(30)}));
+    EXPECT_EQ(cursor_key(), k(20));
+    ASSERT_EQ(st_del_obj(id_, k(30).data()), 0);  // the tail: its successor is the head
+    EXPECT_EQ(cursor_key(), k(20));
+    EXPECT_EQ(listed_keys(), (std::vector<Key>{k(20)}));
+    ASSERT_EQ(st_del_obj(id_, k(20).data()), 0);
+    EXPECT_EQ(header()->st_obj_head, 0u);
+    EXPECT_EQ(header()->st_obj_search, 0u);
+    EXPECT_EQ(pool()->pool_available, available);
+}
+
+TEST_F(StoreObjectsTest, PoolExhaustionLeavesNothingBehind) {
+    ASSERT_EQ(put(1, std::string(40, 'a')), 0);
+    UINT32 available = pool()->pool_available;
+    fail_nth(sim::FaultOp::PoolAllocate, 2);  // no room for the descriptor
+    EXPECT_EQ(put(2, "abc"), -2);
+    EXPECT_EQ(pool()->pool_available, available);
+    EXPECT_EQ(listed_keys(), std::vector<Key>{k(1)});
+    fail_nth(sim::FaultOp::PoolAllocate, 1);  // no room to move: the old contents stay
+    EXPECT_EQ(st_set_obj(id_, k(1).data(), std::string(80, 'b').data(), 80), -2);
+    EXPECT_EQ(read(1, 41), std::string(40, 'a') + "#");
+    EXPECT_EQ(put(2, std::string(kRegionSize, 'x')), -2);
+    int n = 2;
+    while (put(static_cast<UINT8>(n), std::string(1000, 'x')) == 0) {
+        ++n;
+    }
+    EXPECT_GT(n, 50);
+    EXPECT_EQ(static_cast<int>(listed_keys().size()), n - 1);
+}
+
+TEST_F(StoreObjectsTest, FreedSpaceIsReusedFirstFit) {
+    for (UINT8 first : {1, 2, 3}) {
+        ASSERT_EQ(put(first, std::string(100, 'x')), 0);
+    }
+    UINT32 freed = data_ptr(1);
+    ASSERT_EQ(st_del_obj(id_, k(1).data()), 0);
+    ASSERT_EQ(put(4, std::string(100, 'y')), 0);
+    EXPECT_EQ(data_ptr(4), freed);
+}
+
+// Damage done after adoption (a stray write through the region) is found by the walks:
+// refused with -1, never followed out of the pool.
+TEST_F(StoreObjectsTest, LinksDamagedLaterAreRefusedNotFollowed) {
+    for (UINT8 first : {10, 20, 30, 40}) {
+        ASSERT_EQ(put(first), 0);
+    }
+    ASSERT_EQ(get(10), 0);
+    STORE_OBJ_DESC *head = desc(header()->st_obj_head);
+    UINT32 saved = head->st_obj_next;
+    head->st_obj_next = 0x10;
+    EXPECT_EQ(get(30), -1);
+    EXPECT_EQ(put(35), -1);
+    EXPECT_EQ(st_del_obj(id_, k(10).data()), -1);
+    EXPECT_EQ(cursor_key(), k(10)) << "nothing moved";
+    head->st_obj_next = saved;
+    UINT32 third = desc(saved)->st_obj_next;
+    desc(saved)->st_obj_next = saved;  // a loop that never comes back to the head
+    {
+        StdoutCapture quiet;
+        EXPECT_EQ(st_dump(id_), -1);
+    }
+    EXPECT_EQ(get(40), -1);
+    desc(saved)->st_obj_next = third;
+    EXPECT_EQ(get(30), 0);
+    desc(header()->st_obj_search)->st_obj_len = 0xFFFFFF00;
+    char buf[4];
+    EXPECT_EQ(st_get_obj(id_, k(30).data(), buf, 4), -1);
+    EXPECT_EQ(st_set_obj(id_, k(30).data(), "abc", 3), -1);
+}
+
+// Random puts, replacements and deletes against a model: a put of a stored key returns 1
+// and keeps the data, the cursor rests on the key put, the list stays sorted (its links
+// checked by adopting the region), every object reads back, and the pool returns to its
+// start when everything is deleted.
+TEST_F(StoreObjectsTest, RandomOperationsMatchAModel) {
+    UINT32 available = pool()->pool_available;
+    std::mt19937 rng(1234);
+    std::map<Key, std::string> model;
+    for (int i = 0; i < 3000; ++i) {
+        Key key{static_cast<UINT8>(rng() % 64), static_cast<UINT8>(rng() % 4), 0, 0};
+        std::string data(rng() % 40, static_cast<char>('a' + rng() % 26));
+        UINT32 n = static_cast<UINT32>(data.size());
+        switch (rng() % 3) {
+            case 0:
+                ASSERT_EQ(st_put_obj(id_, key.data(), data.data(), n), model.count(key) ? 1 : 0);
+                EXPECT_EQ(cursor_key(), key) << "on the object put or found";
+                model.emplace(key, data);
+                break;
+            case 1:
+                ASSERT_EQ(st_set_obj(id_, key.data(), data.data(), n), model.count(key) ? 0 : 1);
+                if (model.count(key)) {
+                    model[key] = data;
+                }
+                break;
+            default:
+                ASSERT_EQ(st_del_obj(id_, key.data()), model.erase(key) ? 0 : 1);
+        }
+    }
+    std::vector<Key> keys;
+    for (auto &[key, data] : model) {
+        keys.push_back(key);
+        std::string got(data.size() + 1, '#');
+        ASSERT_EQ(st_get_obj(id_, key.data(), got.data(), static_cast<UINT32>(got.size())), 0);
+        EXPECT_EQ(got, data + "#");
+    }
+    EXPECT_EQ(listed_keys(), keys);
+    UINT32 again = 0;
+    ASSERT_EQ(st_init(&again, base(), kRegionSize), 0);  // the region still checks out
+    for (auto &[key, data] : model) {
+        ASSERT_EQ(st_del_obj(id_, key.data()), 0);
+    }
+    EXPECT_EQ(pool()->pool_available, available);
+}
+
+// What a printout writes to standard output (captured apart from the test's own output).
+std::string printed(int (*print)(UINT32), UINT32 id) {
+    StdoutCapture out;
+    int rc = print(id);
+    return out.text() + (rc != 0 ? "<result " + std::to_string(rc) + ">" : "");
+}
+
+const std::string kRule(78, '-');
+
+TEST_F(StoreTest, InfoShowsTheHeaderAndTheFreeBytesOfThePool) {
+    EXPECT_EQ(printed(st_info, 0), "<result -1>");
+    UINT32 id = layout(4096);
+    const std::string titles =
+        "name      version    address      size     avail                              \n";
+    EXPECT_EQ(printed(st_info, id), kRule + "\n" + titles + kRule + "\n" +
+                                        "store     1.0       00000031      4096      3824  \n" +
+                                        kRule + "\n");
+    ASSERT_EQ(st_put_obj(id, k(1).data(), std::string(100, 'x').data(), 100), 0);
+    char row[64];
+    std::snprintf(row, sizeof row, "      4096  %8ld  \n", long{pool()->pool_available});
+    EXPECT_LT(pool()->pool_available, 3824u - 100u);
+    EXPECT_NE(printed(st_info, id).find(row), std::string::npos);
+}
+
+TEST_F(StoreTest, DumpListsObjectsInKeyOrderWithContinuationLines) {
+    EXPECT_EQ(printed(st_dump, 0), "<result -1>");
+    UINT32 id = layout(4096);
+    const std::string head =
+        kRule +
+        "\nkey       attr    size  obj hex                           obj ascii           \n" +
+        kRule + "\n";
+    EXPECT_EQ(printed(st_dump, id), head + kRule + "\n");
+    auto put = [id](const Key &key, const std::string &data) {
+        ASSERT_EQ(st_put_obj(id, key.data(), data.data(), static_cast<UINT32>(data.size())), 0);
+    };
+    put({0x20, 0, 0, 0}, "0123456789:;<=>?");
+    put({0x10, 0, 0, 0}, "A\nB");
+    put({0x0a, 0x0b, 0x0c, 0x0d}, "");
+    put({0x01, 0x02, 0x03, 0x04}, "ABCDEFGHIJKLMNOPQRST");
+    put({0xff, 0, 0, 0}, std::string("\x80\xff\x7f\x20", 4));  // bytes outside ASCII: dots
+    EXPECT_EQ(
+        printed(st_dump, id),
+        head +
+            "01020304  0000      20  4142434445464748494a4b4c4d4e4f50  ABCDEFGHIJKLMNOP    \n"
+            "                        51525354                          QRST                \n"
+            "0a0b0c0d  0000       0\n"
+            "10000000  0000       3  410a42                            A.B                 \n"
+            "20000000  0000      16  303132333435363738393a3b3c3d3e3f  0123456789:;<=>?    \n"
+            "ff000000  0000       4  80ff7f20                          ...                 \n" +
+            kRule + "\n");
+}
+
+}  // namespace
+}  // namespace bsp::test
