@@ -209,18 +209,17 @@ TEST_P(BufFailure, ResultCodeAndSemaphoreGivenBack) {
     EXPECT_EQ(sim::open_device_files(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, BufFailure,
-    ::testing::Values(BufCase{false, {FaultOp::Open, 1, ENOENT, -1, kBus}, -1},
-                      BufCase{true, {FaultOp::Open, 1, ENOENT, -1, kBus}, -1},
-                      BufCase{false, {FaultOp::Ioctl, 1, EBUSY, -1, kBus}, -2},
-                      BufCase{true, {FaultOp::Ioctl, 1, EBUSY, -1, kBus}, -2},
-                      BufCase{false, {FaultOp::Write, 2, EIO, -1, kBus}, -3},
-                      BufCase{false, {FaultOp::Read, 2, EIO, 1, kBus}, 4},
-                      BufCase{true, {FaultOp::Write, 2, EIO, -1, kBus}, 4},
-                      BufCase{true, {FaultOp::Write, 1, EIO, 3, kBus}, 0},
-                      BufCase{false, {FaultOp::Close, 1, EIO, -1, kBus}, 8},
-                      BufCase{true, {FaultOp::Close, 1, EIO, -1, kBus}, 8}));
+INSTANTIATE_TEST_SUITE_P(Paths, BufFailure,
+                         ::testing::Values(BufCase{false, {FaultOp::Open, 1, ENOENT, -1, kBus}, -1},
+                                           BufCase{true, {FaultOp::Open, 1, ENOENT, -1, kBus}, -1},
+                                           BufCase{false, {FaultOp::Ioctl, 1, EBUSY, -1, kBus}, -2},
+                                           BufCase{true, {FaultOp::Ioctl, 1, EBUSY, -1, kBus}, -2},
+                                           BufCase{false, {FaultOp::Write, 2, EIO, -1, kBus}, -3},
+                                           BufCase{false, {FaultOp::Read, 2, EIO, 1, kBus}, 4},
+                                           BufCase{true, {FaultOp::Write, 2, EIO, -1, kBus}, 4},
+                                           BufCase{true, {FaultOp::Write, 1, EIO, 3, kBus}, 0},
+                                           BufCase{false, {FaultOp::Close, 1, EIO, -1, kBus}, 8},
+                                           BufCase{true, {FaultOp::Close, 1, EIO, -1, kBus}, 8}));
 
 TEST_F(I2cTest, MissingChipFailsAtTheDataAddress) {
     uint8_t buf[4] = {};
