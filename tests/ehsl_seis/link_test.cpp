@@ -145,21 +145,6 @@ TEST_F(SeisTest, ColdStartDetectsTheLinkAndInitialisesIt) {
     EXPECT_THAT(accessed(), ElementsAre(0x32020u, 0x32014u, 0x3201cu, 0x32000u));
 }
 
-// The second link serves the copper port 2 on this board: it is not set up, yet its
-// registers are initialised with those of the (empty) link entry.
-TEST_F(SeisTest, SecondLinkOnACopperPortIsNotSetUp) {
-    ASSERT_TRUE(sim::fpga_load_image(sim::kImage1588Seis2));
-    sim::fpga_clear_log();
-    ASSERT_EQ(init_seis(), 0);
-    EXPECT_TRUE(
-        logged_seis("SEIS: seis_detect_modules - hw_port = 2 is  NOT PMAP_SYNCE_HW_SUPPORT \n", 2));
-    EXPECT_THAT(sim::fpga_writes(),
-                ElementsAre(w16(0x30120, 1), w16(0x32000, 0x0000), w16(0x32010, 0x0006),
-                            w16(0x3201c, 0x002f), w16(0x32100, 0x0000), w16(0x32110, 0x0000),
-                            w16(0x3211c, 0x002f)));
-    EXPECT_EQ(seis_handle_enable_port(2), -1);
-}
-
 // Only six bits of the register count; link 1 gets only its own link-up register.
 TEST_F(SeisTest, TwoSyncELinksOnATwoCageBoard) {
     ASSERT_TRUE(sim::load_board_preset("two-sfp"));
@@ -377,23 +362,6 @@ TEST_F(SeisTest, DnuComesFromTheIgfpRegisterWhenSoftwareDnuIsOn) {
     poke16(0x32000, 0x0020);
     poke16(0x32014, 0x0030);
     EXPECT_THAT(seis({}), HasSubstr("dnu=0 QL-STU           "));
-}
-
-// The widest outputs: 16-bit values in the raw header fields, the longest QL names.
-TEST_F(SeisTest, LargestOutputsHaveTheDocumentedSizes) {
-    two_links();
-    poke16(0x30100, 0xFFC2);
-    poke16(0x30120, 0xFFFF);
-    poke16(0x30128, 0xFFFF);
-    EXPECT_EQ(seis({"-r"}).size(), 421u);
-    for (uint32_t link : {0x32000u, 0x32100u}) {
-        poke16(link + 0x14, 3);  // QL-FAILED-NO-HOLDOFF sent
-    }
-    sim::seis_set_far_end_ql(0, 3);
-    ASSERT_EQ(seis_handle_set_eth_mode(2, 1, 0), 0);
-    std::string status = seis({});
-    EXPECT_THAT(status, HasSubstr("QL-FAILED-NO-HOLDOFF  Master\n"));
-    EXPECT_EQ(status.size(), 361u);
 }
 
 // Every buffer length from 0 to beyond the full size: the output is the text's prefix,

@@ -59,17 +59,6 @@ TEST_F(DriverTest, AdminStatusPowersTheCopperPhyAndTheFibreLaser) {
     EXPECT_FALSE(bsp::sim::link_state().up);
 }
 
-TEST_F(DriverTest, InjectedFaultsHitTheNamedCallOnly) {
-    bsp::sim::inject_eth_fault({"mdio_read", MII_CTRL1000, -5, 2});
-    EXPECT_EQ(eth_ctrl_emac_sfp_mdio_read(0, MII_CTRL1000), ADVERTISE_1000FULL);
-    EXPECT_EQ(eth_ctrl_emac_sfp_mdio_read(0, MII_ADVERTISE), ADVERTISE_CSMA | ADVERTISE_ALL);
-    EXPECT_EQ(eth_ctrl_emac_sfp_mdio_read(0, MII_CTRL1000), -5);
-    EXPECT_EQ(eth_ctrl_emac_sfp_mdio_read(0, MII_CTRL1000), ADVERTISE_1000FULL);
-    bsp::sim::inject_eth_fault({"speed_set", -1, -3, 0});
-    EXPECT_EQ(eth_ctrl_emac_sfp_speed_set(3, 100), -3);
-    EXPECT_EQ(eth_ctrl_emac_sfp_speed_set(3, 100), -3);
-}
-
 // ---- link events ----
 
 std::mutex seen_mutex;

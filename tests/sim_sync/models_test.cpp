@@ -84,20 +84,6 @@ TEST_F(SimTest, SeisReceivedQlFollowsTheFarEndWhileEnabledAndUp) {
     EXPECT_EQ(received(0x32100), 2);  // QL-PRC by default
 }
 
-TEST_F(SimTest, RadioShiftNeedsAnInstalledCallback) {
-    EXPECT_FALSE(sim::radio_notify_shift(1, 2, 3));
-    static int seen[2];
-    RLBSP_1588_ecps_compensation_shift_install([](int, int so, int ext) {
-        seen[0] = so;
-        seen[1] = ext;
-    });
-    EXPECT_TRUE(sim::radio_notify_shift(1, sim::kRadioShiftUnsupported, 3));
-    EXPECT_EQ(seen[0], static_cast<int>(0x80000000u));
-    EXPECT_EQ(seen[1], 3);
-    sim::reset_unit();
-    EXPECT_FALSE(sim::radio_shift_installed());
-}
-
 // The shell keeps the FPGA in its state folder: warm starts take the registers over, cold
 // starts reload the image loaded last.
 TEST_F(SimTest, ShellKeepsTheFpgaBetweenRuns) {
