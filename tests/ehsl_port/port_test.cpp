@@ -356,6 +356,7 @@ TEST_F(PortTest, DuplexGetOnCopperAndFibre) {
     ehsl_port_cfg_t d = EHSL_PORT_CONFIG_AUTODETECT;
     ASSERT_EQ(ehsl_port_duplex_get(kSfpPort, &d), 0);
     EXPECT_EQ(d, EHSL_PORT_CONFIG_FD);
+    EXPECT_EQ(port_log().back(), "2:[KVU7A] EHSL_PORT: ehsl_port_duplex_get(3, 10)\n");
     // A partner forced to 100 Mbit/s, found by parallel detection: half duplex.
     sim::set_link_partner(make_partner(false, 0x05E1, 0x0300, 100));
     ASSERT_EQ(ehsl_port_duplex_get(kSfpPort, &d), 0);
