@@ -499,7 +499,8 @@ void StressTest::hammer(int worker, int family, uint32_t seq) {
             break;
         }
         case 8: {
-            UINT32 r = DpdpSend(msg.data(), 1 + seq % 8);
+            Bytes frame(1 + seq % 8, static_cast<uint8_t>(seq));
+            UINT32 r = DpdpSend(frame.data(), static_cast<UINT32>(frame.size()));
             EXPECT_TRUE(r == 0 || r == 1);  // 1 while another sender holds the channel
             break;
         }
