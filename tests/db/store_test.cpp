@@ -378,7 +378,8 @@ TEST_F(StoreTest, InfoShowsTheHeaderAndTheFreeBytesOfThePool) {
                                         kRule + "\n");
     ASSERT_EQ(st_put_obj(id, k(1).data(), std::string(100, 'x').data(), 100), 0);
     char row[64];
-    std::snprintf(row, sizeof row, "      4096  %8ld  \n", long{pool()->pool_available});
+    std::snprintf(row, sizeof row, "      4096  %8lu  \n",
+                  static_cast<unsigned long>(pool()->pool_available));
     EXPECT_LT(pool()->pool_available, 3824u - 100u);
     EXPECT_NE(printed(st_info, id).find(row), std::string::npos);
 }
