@@ -384,7 +384,8 @@ static void serial_framer(void) {
     int pid = find_process(getty, sizeof getty, 20);
     check(pid > 0, "two carriage returns hand the port to getty -L ttyS0 115200 vt100");
     if (pid > 0) {
-        kill(pid, SIGTERM); /* its login prompt is checked on the host side */
+        sleep(2); /* getty writes its login prompt, which the host side checks, then ends */
+        kill(pid, SIGTERM);
     }
 }
 
