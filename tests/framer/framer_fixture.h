@@ -8,7 +8,6 @@
 #include <bsp_sim/sim.h>
 
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -56,26 +55,19 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-struct Received {
-    std::mutex mutex;
-    std::vector<Bytes> messages;
-};
-
-inline Received &received() {
-    static Received r;
+inline Recorded<Bytes> &received() {
+    static Recorded<Bytes> r;
     return r;
 }
 
 // The receive callback of the tests.
 inline void record_message(UINT8 *msg) {
-    std::lock_guard lock(received().mutex);
-    received().messages.emplace_back(msg, msg + kRxBufferSize);
+    received().add(Bytes(msg, msg + kRxBufferSize));
     std::free(msg);
 }
 
 inline std::vector<Bytes> received_messages() {
-    std::lock_guard lock(received().mutex);
-    return received().messages;
+    return received().all();
 }
 
 inline bool wait_for_messages(size_t count) {
@@ -96,8 +88,7 @@ class FramerTest : public SimTest {
     void SetUp() override {
         SimTest::SetUp();
         descriptors_ = open_descriptor_count();
-        std::lock_guard lock(received().mutex);
-        received().messages.clear();
+        received().clear();
     }
 
     // Everything the framer opened is given back, the receive task's wake descriptor too.

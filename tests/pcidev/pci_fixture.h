@@ -7,7 +7,6 @@
 #include <bsp_ctrl/platform/bsp_os.h>
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,14 +25,10 @@ class PciTest : public SimTest {
     static constexpr UINT32 kVersion = 0x12345678;
 
     // What the receive callback has been given so far.
-    static std::vector<PciReceived> received() {
-        std::lock_guard lock(state().mutex);
-        return state().received;
-    }
+    static std::vector<PciReceived> received() { return state().all(); }
     static size_t received_count() { return received().size(); }
     static int record(UINT8 *msg, UINT32 len, UINT32 dev) {
-        std::lock_guard lock(state().mutex);
-        state().received.push_back({Bytes(msg, msg + len), dev});
+        state().add({Bytes(msg, msg + len), dev});
         return 0;
     }
 
@@ -59,10 +54,7 @@ class PciTest : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        {
-            std::lock_guard lock(state().mutex);
-            state().received.clear();
-        }
+        state().clear();
         init_pci();
         enable_pci();
         pci_install_rx_callback(record);
@@ -77,12 +69,8 @@ class PciTest : public SimTest {
     }
 
   private:
-    struct State {
-        std::mutex mutex;
-        std::vector<PciReceived> received;
-    };
-    static State &state() {
-        static State s;
+    static Recorded<PciReceived> &state() {
+        static Recorded<PciReceived> s;
         return s;
     }
 };

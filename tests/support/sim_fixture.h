@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <functional>
+#include <mutex>
+#include <vector>
 
 namespace bsp::test {
 
@@ -16,6 +18,29 @@ class SimTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
+};
+
+// What a family's callbacks have handed over, in order. The callbacks run on the library's
+// tasks, so every access takes the lock.
+template <typename T>
+class Recorded {
+  public:
+    void add(T item) {
+        std::lock_guard lock(mutex_);
+        items_.push_back(std::move(item));
+    }
+    std::vector<T> all() const {
+        std::lock_guard lock(mutex_);
+        return items_;
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        items_.clear();
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<T> items_;
 };
 
 // Polls `done` until it holds or `deadline` passes; true when it held.

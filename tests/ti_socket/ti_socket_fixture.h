@@ -14,7 +14,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <mutex>
 #include <vector>
 
 #include "support/bytes.h"
@@ -104,27 +103,20 @@ inline Bytes client_frame(const Bytes &msg) {
     return f;
 }
 
-struct Received {
-    std::mutex mutex;
-    std::vector<Bytes> buffers;
-};
-
-inline Received &received() {
-    static Received r;
+inline Recorded<Bytes> &received() {
+    static Recorded<Bytes> r;
     return r;
 }
 
 inline int record_buffer(void *msg) {
     auto *p = static_cast<uint8_t *>(msg);
-    std::lock_guard lock(received().mutex);
-    received().buffers.emplace_back(p, p + 600);
+    received().add(Bytes(p, p + 600));
     std::free(msg);
     return 0;
 }
 
 inline std::vector<Bytes> received_buffers() {
-    std::lock_guard lock(received().mutex);
-    return received().buffers;
+    return received().all();
 }
 
 inline bool wait_for_buffers(size_t count) {
@@ -135,8 +127,7 @@ class TiSocketTest : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        std::lock_guard lock(received().mutex);
-        received().buffers.clear();
+        received().clear();
     }
     void TearDown() override {
         EXPECT_EQ(ti_socket_init(0), 0);  // retires the socket and ends its task
