@@ -1,0 +1,301 @@
+// The DPDP channel: opening, closing and the reconfiguration token; sending (packets go out
+// unchanged, the 0 byte reconfigures instead, every failure is 1); receiving (dispatch on the
+// first byte, the 0 byte that ends the handler's loop, frames the service fails to give or
+// the line loses); and several threads on the channel (run under ThreadSanitizer).
+#include <bsp_ctrl/dpdp_api.h>
+#include <bsp_ctrl/platform/bsp_os.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/bytes.h"
+#include "support/sim_fixture.h"
+
+namespace bsp::test {
+namespace {
+
+using Calls = std::vector<std::string>;
+using Frames = std::vector<Bytes>;
+
+const char *kOpenCall = "open 3 1000000 0 15 128";
+
+struct Packet {
+    Bytes bytes;
+    bool dispatched;  // given to the dispatch function, not the receive callback
+    bool operator==(const Packet &) const = default;
+};
+
+Recorded<Packet> received;
+bool header_ever_set = false;  // a header value, once set, stays for the life of the process
+
+void record_rx(void *packet, UINT32 size) {
+    auto *bytes = static_cast<uint8_t *>(packet);
+    received.add({Bytes(bytes, bytes + size), false});
+}
+
+STATUS record_dispatch(UINT8 *packet, UINT32 size) {
+    received.add({Bytes(packet, packet + size), true});
+    return 0;
+}
+
+void set_header(UINT8 value) {
+    header_ever_set = true;
+    ASSERT_EQ(DpdpSetHeaderValue(value), 0u);
+}
+
+UINT32 send(Bytes bytes) {
+    return DpdpSend(bytes.data(), static_cast<UINT32>(bytes.size()));
+}
+
+std::string dpdp_log() {
+    return sim::log_text(DBG_DPDP_INDEX);
+}
+
+std::string npu_log() {
+    return sim::log_text(sim::kNpuLogModule);
+}
+
+// The channel initialised and open with the recording callback; calls and log forgotten.
+class DpdpTest : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        received.clear();
+        ASSERT_EQ(DpdpInit(), 0);
+        ASSERT_EQ(DpdpOpen(record_rx), 0u);
+        sim::clear_log();
+        sim::hdlc_clear_calls();
+    }
+    void TearDown() override {
+        DpdpSetCallback(nullptr);
+        DpdpClose();
+        SimTest::TearDown();
+    }
+};
+
+using DpdpOpenTest = SimTest;
+
+TEST_F(DpdpOpenTest, InitRegistersTheReconfigurationAndOpenUsesTheChannelSettings) {
+    EXPECT_EQ(DpdpInstall() + DpdpUninstall(), 0u);
+    EXPECT_EQ(DpdpInit(), 0);
+    EXPECT_EQ(DpdpOpen(record_rx), 0u);
+    EXPECT_EQ(sim::hdlc_calls(), (Calls{"set_reconf", kOpenCall, "install_rx"}));
+    EXPECT_EQ(sim::log_text(DBG_DPDP_INDEX), "[DPDP        0] DpdpOpen SUCCESS\n");
+    std::vector<sim::SemaphoreInfo> sems = sim::semaphores();
+    ASSERT_EQ(sems.size(), 1u);
+    EXPECT_EQ(sems[0].name, "DPDP_SEM");
+    EXPECT_EQ(sems[0].initial, 1);
+    EXPECT_EQ(DpdpClose(), 0u);
+    EXPECT_FALSE(sim::hdlc_is_open());
+    EXPECT_TRUE(sim::semaphores().empty());
+    EXPECT_EQ(DpdpClose(), 1u);  // already closed
+}
+
+TEST_F(DpdpOpenTest, FailedOpenStillInstallsTheHandlerAndReportsFailure) {
+    DpdpInit();
+    sim::advance_clock_ms(4321);
+    sim::hdlc_fail(sim::HdlcOp::Open);
+    EXPECT_EQ(DpdpOpen(record_rx), 1u);
+    EXPECT_EQ(sim::log_text(DBG_DPDP_INDEX), "[DPDP     4321] DpdpOpen FAILURE\n");
+    EXPECT_FALSE(sim::hdlc_is_open());
+    EXPECT_TRUE(sim::hdlc_deliver());  // the handler is installed all the same
+    DpdpClose();
+}
+
+// The service drives the reconfiguration through the operations that the init registered; a
+// disable takes the channel-up token, an enable gives it back even when the open fails.
+TEST_F(DpdpTest, DisableTakesTheTokenAndEnableGivesItBack) {
+    EXPECT_EQ(sim::hdlc_call_disable(), 0);
+    EXPECT_FALSE(sim::hdlc_is_open());
+    EXPECT_EQ(sim::hdlc_call_disable(), 1);  // no token: closes nothing
+    sim::hdlc_fail(sim::HdlcOp::Open);
+    EXPECT_EQ(sim::hdlc_call_enable(), 1);
+    EXPECT_EQ(DpDpDisable(), 1);  // the token was there; closing a closed channel fails
+    EXPECT_EQ(DpDpEnable(), 0);
+    EXPECT_TRUE(sim::hdlc_is_open());
+    EXPECT_EQ(sim::hdlc_calls(), (Calls{"close", kOpenCall, "close", kOpenCall}));
+    sim::hdlc_fail(sim::HdlcOp::Close);
+    EXPECT_EQ(DpDpDisable(), 1);
+    EXPECT_TRUE(sim::hdlc_is_open());
+}
+
+// A packet sent in some state of the channel: the result, the service's calls, the frames
+// that reach the far end and the family's log.
+struct SendCase {
+    const char *name;
+    void (*arrange)();
+    Bytes packet;
+    UINT32 result;
+    Calls calls;
+    Frames frames;
+    std::string log;
+};
+
+class DpdpSendTest : public DpdpTest, public ::testing::WithParamInterface<SendCase> {};
+
+TEST_P(DpdpSendTest, ReportsAndPutsWhatTheChannelAllows) {
+    const SendCase &c = GetParam();
+    c.arrange();
+    EXPECT_EQ(send(c.packet), c.result);
+    EXPECT_EQ(sim::hdlc_calls(), c.calls);
+    EXPECT_EQ(sim::hdlc_sent_frames(), c.frames);
+    EXPECT_EQ(dpdp_log(), c.log);
+    const bool zero = !c.packet.empty() && c.packet[0] == 0;
+    EXPECT_EQ(npu_log(), zero ? "[HDLC channel 0] Dp/Dp reconfiguration" : "");
+    EXPECT_TRUE(sim::held_semaphores().empty());
+    EXPECT_EQ(DpdpSend(nullptr, 4), 1u);
+}
+
+const std::string kSent3 = "[DPDP        0] DpdpSend 3 VS 3 bytes\n";
+const std::string kSent0 = "[DPDP        0] DpdpSend 0 VS 3 bytes\n";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, DpdpSendTest, ::testing::Values(
+    // the header value is not added to sent packets
+    SendCase{"Unchanged", [] { set_header(0x21); }, {0x30, 1, 2}, 0, {"put 3"}, {{0x30, 1, 2}}, kSent3},
+    SendCase{"ZeroByteReconfigures", [] {}, {0, 1}, 1, {"close", kOpenCall}, {}, ""},
+    SendCase{"Empty", [] {}, {}, 1, {}, {}, ""},
+    SendCase{"Refused", [] { sim::hdlc_fail(sim::HdlcOp::Put); }, {0x30, 1, 2}, 1, {"put 3"}, {}, kSent0},
+    SendCase{"ChannelClosed", [] { DpDpDisable(); sim::hdlc_clear_calls(); }, {0x30, 1, 2}, 1, {"put 3"}, {}, kSent0},
+    SendCase{"SemaphoreBusy", [] { sim::inject_fault({sim::FaultOp::SemObtain, 1, EIO, -1, ""}); }, {0x30}, 1, {}, {}, ""}),
+    [](const auto &p) { return std::string(p.param.name); });
+// clang-format on
+
+// After a busy semaphore the next send goes through; the sender cannot tell a frame that the
+// line loses.
+TEST_F(DpdpTest, SendAfterABusySemaphoreAndADroppedFrameReportsSent) {
+    sim::inject_fault({sim::FaultOp::SemObtain, 1, EIO, -1, ""});
+    EXPECT_EQ(send({0x30, 1, 2}), 1u);
+    sim::fault_plan_seed(0xd9d9);
+    sim::fault_plan_at(sim::BusFault::HdlcOutDrop, 2);
+    EXPECT_EQ(send({0x31, 1, 2}), 0u);
+    EXPECT_EQ(send({0x32, 2, 2}), 0u);  // accepted, then lost on the line
+    EXPECT_EQ(send({0x33, 3, 2}), 0u);
+    EXPECT_EQ(sim::hdlc_sent_frames(), (Frames{{0x31, 1, 2}, {0x33, 3, 2}}));
+    EXPECT_EQ(dpdp_log(), kSent3 + kSent3 + kSent3);
+}
+
+struct DispatchCase {
+    Bytes packet;
+    bool dispatched;
+    bool dispatch_function = true;  // without one, every packet goes to the callback
+};
+
+class DpdpDispatch : public DpdpTest, public ::testing::WithParamInterface<DispatchCase> {};
+
+TEST_P(DpdpDispatch, HeaderValueSelectsTheDispatchFunction) {
+    set_header(0x21);
+    DpdpSetCallback(GetParam().dispatch_function ? record_dispatch : nullptr);
+    ASSERT_TRUE(sim::hdlc_receive(GetParam().packet));
+    EXPECT_EQ(received.all(), (std::vector<Packet>{{GetParam().packet, GetParam().dispatched}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packets, DpdpDispatch,
+    ::testing::Values(DispatchCase{{0x21, 0x01, 0x02}, true}, DispatchCase{{0x21}, true},
+                      DispatchCase{{0x22, 0x01}, false}, DispatchCase{{0x20, 0x21}, false},
+                      DispatchCase{{0xFF}, false}, DispatchCase{{0x21, 0x05}, false, false}));
+
+TEST_F(DpdpTest, WithoutHeaderValueEveryPacketGoesToTheCallback) {
+    if (header_ever_set) {
+        GTEST_SKIP() << "a header value, once set, stays for the life of the process";
+    }
+    DpdpSetCallback(record_dispatch);
+    ASSERT_TRUE(sim::hdlc_receive({0x21, 0x01}));
+    ASSERT_TRUE(sim::hdlc_receive({0x01}));
+    EXPECT_EQ(received.all(), (std::vector<Packet>{{{0x21, 0x01}, false}, {{0x01}, false}}));
+}
+
+// All waiting frames are handled in one call, up to a 0 dispatcher byte: that one
+// reconfigures the channel and leaves the rest for the next call.
+TEST_F(DpdpTest, ZeroDispatcherByteReconfiguresAndEndsTheLoop) {
+    sim::hdlc_queue_rx({1});
+    sim::hdlc_queue_rx(Bytes(256, 3));
+    sim::hdlc_queue_rx({0, 5});
+    sim::hdlc_queue_rx({2});
+    ASSERT_TRUE(sim::hdlc_deliver());
+    EXPECT_EQ(received.all(), (std::vector<Packet>{{{1}, false}, {Bytes(256, 3), false}}));
+    EXPECT_EQ(sim::hdlc_calls(), (Calls{"close", kOpenCall}));
+    EXPECT_EQ(npu_log(), "[HDLC channel 0] Dp/Dp reconfiguration");
+    EXPECT_EQ(sim::hdlc_rx_pending(), 1u);  // left for the next call
+    ASSERT_TRUE(sim::hdlc_deliver());
+    EXPECT_EQ(received.all().back(), (Packet{{2}, false}));
+    EXPECT_EQ(sim::hdlc_rx_pending(), 0u);
+}
+
+// A frame the service fails to give, an empty one, one too long for the receive buffer and
+// one lost on the line are skipped; the frames around them are delivered.
+TEST_F(DpdpTest, FramesTheServiceFailsToGiveOrTheLineLosesAreSkipped) {
+    sim::advance_clock_ms(77);  // the log line carries the clock
+    sim::hdlc_fail(sim::HdlcOp::Get);
+    sim::hdlc_queue_rx({0, 0});         // its bytes are never looked at
+    sim::hdlc_queue_rx({});             // an empty frame is skipped
+    sim::hdlc_queue_rx(Bytes(257, 4));  // too long for the receive buffer: the service drops it
+    sim::hdlc_queue_rx({6});
+    ASSERT_TRUE(sim::hdlc_deliver());
+    sim::fault_plan_seed(0xd9d9);
+    sim::fault_plan_at(sim::BusFault::HdlcDrop, 1);
+    EXPECT_TRUE(sim::hdlc_receive({0x32, 2}));  // the service finds nothing waiting
+    EXPECT_TRUE(sim::hdlc_receive({0x33, 3}));
+    EXPECT_EQ(received.all(), (std::vector<Packet>{{{6}, false}, {{0x33, 3}, false}}));
+    EXPECT_EQ(sim::hdlc_rx_pending(), 0u);
+    EXPECT_EQ(npu_log(), "");
+    EXPECT_EQ(dpdp_log(),
+              "[DPDP       77] DpdpRxHandler: received packet, size: 1, id dispatcher: 6\n"
+              "[DPDP       77] DpdpRxHandler: received packet, size: 2, id dispatcher: 51\n");
+}
+
+Bytes packet_of(int sender, int seq) {
+    return {static_cast<uint8_t>(0x40 + sender), static_cast<uint8_t>(seq >> 8),
+            static_cast<uint8_t>(seq), 0xAB};
+}
+
+// Several senders at once while the far end sends and the header value changes: every packet
+// reported sent went out whole, no other did, and reception is not disturbed.
+TEST_F(DpdpTest, SeveralSendersWhileTheFarEndSends) {
+    constexpr int kSenders = 4, kPerSender = 300, kReceived = 200;
+    DpdpSetCallback(record_dispatch);
+    std::vector<Bytes> accepted[kSenders];
+    std::vector<std::thread> threads;
+    for (int s = 0; s < kSenders; ++s) {
+        threads.emplace_back([s, &accepted] {
+            for (int seq = 0; seq < kPerSender; ++seq) {
+                Bytes p = packet_of(s, seq);
+                UINT32 result = send(p);
+                EXPECT_LE(result, 1u);
+                if (result == 0) {
+                    accepted[s].push_back(p);
+                }
+            }
+        });
+    }
+    threads.emplace_back([] {
+        for (int n = 0; n < kReceived; ++n) {
+            sim::hdlc_receive({static_cast<uint8_t>(0x20 + n % 3), static_cast<uint8_t>(n)});
+        }
+    });
+    threads.emplace_back([] {
+        for (int n = 0; n < 50; ++n) {
+            set_header(static_cast<UINT8>(0x20 + n % 3));
+        }
+    });
+    for (std::thread &t : threads) {
+        t.join();
+    }
+    std::vector<Bytes> expected;
+    for (const auto &a : accepted) {
+        expected.insert(expected.end(), a.begin(), a.end());
+    }
+    std::vector<Bytes> sent = sim::hdlc_sent_frames();
+    std::sort(expected.begin(), expected.end());
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(sent, expected);
+    EXPECT_FALSE(sent.empty());
+    EXPECT_EQ(received.all().size(), static_cast<size_t>(kReceived));
+    EXPECT_TRUE(sim::held_semaphores().empty());
+}
+
+}  // namespace
+}  // namespace bsp::test
