@@ -35,11 +35,7 @@ FpgaAccess w16(uint32_t address, uint32_t value) {
     return {FpgaAccess::Write, FpgaWidth::W16, address, value, 0xFFFF};
 }
 
-// The register writes since the last clear, and the 1588 log lines since the last clear.
-std::vector<FpgaAccess> writes() {
-    return sim::fpga_writes();
-}
-
+// The 1588 log lines since the last clear.
 std::vector<std::string> log_lines_1588() {
     std::vector<std::string> lines;
     for (const sim::LogRecord &r : sim::log_records()) {
@@ -125,7 +121,7 @@ TEST_F(EcpsTest, UnsupportedRefusesTheSupportedOperations) {
     EXPECT_EQ(ecps_syncSrc_get(1, &v), -1);
     EXPECT_EQ(ecps_syncSrc_set(1, 1), -1);
     EXPECT_EQ(v, 42u);
-    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
     EXPECT_EQ(ecps_install_trap_info_callback([](int, unsigned) { return 0; }), -1);
     EXPECT_EQ(ecps_dbg_send_alarm(1, 0), -1);
     EXPECT_EQ(sim::enabled_timers(), 0u);
@@ -136,9 +132,10 @@ TEST_F(EcpsTest, ColdStartInitialisesRtcAndZeroesCorrections) {
     sim::fpga_poke(FpgaWidth::W32, 0x53214, 5);
     sim::set_reset_type(BSP_RESET_TYPE_COLD);
     ASSERT_EQ(ecps_init(), 0);
-    EXPECT_THAT(writes(), ElementsAre(w32(0x510c0, 0x13), w32(0x52100, 0), w32(0x52300, 0),
-                                      w32(0x52200, 0), w32(0x52400, 0), w32(0x53200, 0),
-                                      w32(0x53204, 0), w32(0x53210, 0), w32(0x53214, 0)));
+    EXPECT_THAT(sim::fpga_writes(),
+                ElementsAre(w32(0x510c0, 0x13), w32(0x52100, 0), w32(0x52300, 0), w32(0x52200, 0),
+                            w32(0x52400, 0), w32(0x53200, 0), w32(0x53204, 0), w32(0x53210, 0),
+                            w32(0x53214, 0)));
     EXPECT_TRUE(
         logged_1588("[1588] 1588 RTC major rev: 3 RL TSU major rev: 2 SFP TSU major rev: 2\n"));
     int mode = -1;
@@ -155,7 +152,7 @@ TEST_P(EcpsWarmStart, NonZeroRlCorrectionMeansTelecom) {
     sim::fpga_poke(FpgaWidth::W32, 0x510c0, 0x3);
     sim::set_reset_type(2);
     ASSERT_EQ(ecps_init(), 0);
-    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
     std::vector<uint32_t> reads;
     for (const FpgaAccess &a : sim::fpga_log()) {
         if (a.width == FpgaWidth::W32) {
@@ -239,7 +236,7 @@ TEST_P(EcpsTsuSet, WritesTheControlRegistersAndReadsBackThePortsBit) {
     const TsuSetCase &c = GetParam();
     bool known = c.port == 1 || c.port == 3;
     EXPECT_EQ(ecps_tsuCtrl_set(c.port, c.word), known ? 0 : -1);
-    EXPECT_EQ(writes(), c.expected);
+    EXPECT_EQ(sim::fpga_writes(), c.expected);
     std::vector<std::string> lines = log_lines_1588();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], c.trace);
@@ -273,7 +270,7 @@ TEST_F(EcpsTest, TsuBitFollowsTheBoardsHardwarePortOfTheEntry) {
     sim::set_board(b);
     start();
     ASSERT_EQ(ecps_tsuCtrl_set(1, 0x4), 0);
-    EXPECT_EQ(writes()[0], w32(0x52900, 1, 1));
+    EXPECT_EQ(sim::fpga_writes()[0], w32(0x52900, 1, 1));
     unsigned int word = 0;
     ASSERT_EQ(ecps_tsuCtrl_get(1, &word), 0);
     EXPECT_EQ(word, 0x4u);
@@ -292,7 +289,8 @@ TEST_F(EcpsTest, SyncSourceIsBitFourOfTheRtcControl) {
     ASSERT_EQ(ecps_syncSrc_get(3, &src), 0);
     EXPECT_EQ(src, 1u);
     EXPECT_EQ(reg32(0x510c0), 0x13u);
-    EXPECT_THAT(writes(), ElementsAre(w32(0x510c0, 0x20, 0x10), w32(0x510c0, 0x30, 0x10)));
+    EXPECT_THAT(sim::fpga_writes(),
+                ElementsAre(w32(0x510c0, 0x20, 0x10), w32(0x510c0, 0x30, 0x10)));
     EXPECT_TRUE(logged_1588("[1588] ECPS syncSrc set 3\n for port 3"));
 }
 
@@ -312,25 +310,22 @@ TEST_F(EcpsTest, AlarmPeriodStartsThePollingTimer) {
     EXPECT_TRUE(logged_1588("[1588] ECPS Alarm period set 400 for port 3\n"));
 }
 
-TEST_F(EcpsTest, SfpLinkEventsPulseTheSfpTsu) {
+TEST_F(EcpsTest, SfpLinkEventsPulseTheSfpTsuAndOtherPortsAreUnknown) {
     start();
     sim::set_link_connected(false);
     sim::set_link_connected(true);
     sim::wait_link_events_delivered();
-    EXPECT_THAT(writes(), ElementsAre(w32(0x53084, 4, 4), w32(0x53084, 0, 4), w32(0x53084, 4, 4),
-                                      w32(0x53084, 0, 4)));
+    EXPECT_THAT(sim::fpga_writes(), ElementsAre(w32(0x53084, 4, 4), w32(0x53084, 0, 4),
+                                                w32(0x53084, 4, 4), w32(0x53084, 0, 4)));
     EXPECT_EQ(sim::sfp_tsu_link_pulses(), 2u);
     EXPECT_EQ(reg32(0x53084) & 0x4, 0u);
     EXPECT_THAT(log_lines_1588(),
                 ElementsAre("[1588] ECPS Link callback, port 3, status 0, speed 0\n",
                             "[1588] ECPS Link callback, port 3, status 1, speed 1000\n"));
-}
-
-TEST_F(EcpsTest, LinkEventsOfOtherPortsAreUnknown) {
-    start();
-    sim::raise_port_link_event(1, true, 400);
+    clear();
+    sim::raise_port_link_event(1, true, 400);  // other ports' events are unknown
     sim::wait_link_events_delivered();
-    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
     EXPECT_THAT(log_lines_1588(),
                 ElementsAre("[1588] ECPS Link callback, port 1, status 1, speed 400\n",
                             "[1588] ECPS Link callback, port (1) can't be handled, UNKNOWN\n"));
@@ -350,15 +345,6 @@ class EcpsComp : public EcpsTest {
     void SetUp() override {
         EcpsTest::SetUp();
         start();
-    }
-
-    // RL port with delay 100, asymmetry 10 and shifts 5/7 in the given mode.
-    static void rl_example(int mode) {
-        ASSERT_EQ(ecps_delayCompOperMode_set(1, mode), 0);
-        ASSERT_TRUE(sim::radio_notify_shift(5, 7, 0));
-        ASSERT_EQ(ecps_delayComp_set(1, 100), 0);
-        clear();
-        ASSERT_EQ(ecps_asymmetryCompensation_set(1, 10), 0);
     }
 };
 
@@ -382,7 +368,7 @@ TEST_P(EcpsCompRows, WritesTheCorrectionsInTheirOrder) {
     ASSERT_EQ(ecps_delayComp_set(c.port, c.delay), 0);
     clear();
     ASSERT_EQ(ecps_asymmetryCompensation_set(c.port, c.asym), 0);
-    EXPECT_EQ(writes(), c.regs);
+    EXPECT_EQ(sim::fpga_writes(), c.regs);
     int delay = 0;
     unsigned int asym = 0;
     ASSERT_EQ(ecps_delayComp_get(c.port, &delay), 0);
@@ -401,34 +387,30 @@ INSTANTIATE_TEST_SUITE_P(Rows, EcpsCompRows, ::testing::Values(
     [](const ::testing::TestParamInfo<CompCase> &row) { return std::string(row.param.name); });
 // clang-format on
 
-TEST_F(EcpsComp, CompensationMessages) {
+TEST_F(EcpsComp, SameValueWritesNothingAndEverySetIsTraced) {
+    ASSERT_EQ(ecps_delayComp_set(1, 0), 0);  // x starts at 0
+    ASSERT_EQ(ecps_asymmetryCompensation_set(3, 0), 0);
+    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
     ASSERT_EQ(ecps_delayComp_set(1, 100), 0);
+    EXPECT_EQ(sim::fpga_writes().size(), 4u);
     clear();
+    ASSERT_EQ(ecps_delayComp_set(1, 100), 0);
     ASSERT_EQ(ecps_asymmetryCompensation_set(1, 10), 0);
+    EXPECT_EQ(sim::fpga_writes(), rl_regs(90, -100, 100, -110));
     EXPECT_THAT(log_lines_1588(),
-                ElementsAre("[1588] ECPS asymmetry set 10 for port 1\n",
+                ElementsAre("[1588] ECPS delay set 100 for port 1\n",
+                            "[1588] ECPS asymmetry set 10 for port 1\n",
                             "[1588] ECPS Compensation for port 1 set to delay=100, "
                             "asymmetry=10, si=0, so=0\n",
                             "[1588] ECPS linkDelayCompOperMode for port 1 is BASIC: si = 0, "
                             "so = 0\n"));
 }
 
-TEST_F(EcpsComp, SameValueWritesNothing) {
-    ASSERT_EQ(ecps_delayComp_set(1, 0), 0);  // x starts at 0
-    ASSERT_EQ(ecps_asymmetryCompensation_set(3, 0), 0);
-    EXPECT_THAT(writes(), IsEmpty());
-    ASSERT_EQ(ecps_delayComp_set(1, 8), 0);
-    EXPECT_EQ(writes().size(), 4u);
-    clear();
-    ASSERT_EQ(ecps_delayComp_set(1, 8), 0);
-    EXPECT_THAT(writes(), IsEmpty());
-}
-
 TEST_F(EcpsComp, ReservedShiftMarkersFreezeTheRlCorrections) {
     ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
     clear();
     ASSERT_TRUE(sim::radio_notify_shift(3, sim::kRadioShiftDisconnected, 0));
-    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
     EXPECT_TRUE(logged_1588(
         "[1588] ECPS compensation values for RL port 1 are not modified due to unsupported "
         "RL capacity or disconnected RL\n"));
@@ -437,18 +419,18 @@ TEST_F(EcpsComp, ReservedShiftMarkersFreezeTheRlCorrections) {
                     "extended enhanced mode is OFF\n"));
     clear();
     ASSERT_EQ(ecps_delayComp_set(1, 250), 0);  // stored, registers left alone
-    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
     int delay = 0;
     ASSERT_EQ(ecps_delayComp_get(1, &delay), 0);
     EXPECT_EQ(delay, 250);
     ASSERT_TRUE(sim::radio_notify_shift(sim::kRadioShiftUnsupported, 0, 0));
-    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
     ASSERT_TRUE(sim::radio_notify_shift(1, 2, 0));  // a regular shift again
-    EXPECT_EQ(writes(), rl_regs(251, -248, 251, -248));
+    EXPECT_EQ(sim::fpga_writes(), rl_regs(251, -248, 251, -248));
     ASSERT_TRUE(sim::radio_notify_shift(sim::kRadioShiftUnsupported, 0, 0));
     clear();
     ASSERT_EQ(ecps_delayComp_set(3, 4), 0);  // the markers do not stop the SFP port
-    EXPECT_EQ(writes().size(), 4u);
+    EXPECT_EQ(sim::fpga_writes().size(), 4u);
 }
 
 class EcpsWrongPort : public EcpsComp, public ::testing::WithParamInterface<int> {};
@@ -464,7 +446,7 @@ TEST_P(EcpsWrongPort, CompensationRefusesThePort) {
     EXPECT_EQ(ecps_asymmetryCompensation_set(port, 1), -1);
     EXPECT_EQ(ecps_delayComp_get(port, &delay), -1);
     EXPECT_EQ(ecps_asymmetryCompensation_get(port, &asym), -1);
-    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
     std::string wrong = "[1588] ECPS wrong port " + std::to_string(port) + "\n";
     std::vector<std::string> lines = log_lines_1588();
     ASSERT_EQ(lines.size(), 8u);  // each call: its trace, then the refusal
@@ -487,7 +469,7 @@ TEST_F(EcpsComp, RlPortWithoutEntryRefusesEverything) {
     EXPECT_EQ(ecps_rlBondingStatus_set(1, 1), -1);
     ASSERT_TRUE(sim::radio_notify_shift(1, 1, 0));
     EXPECT_TRUE(logged_1588("[1588] ECPS wrong port 1\n"));
-    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
 }
 
 TEST_F(EcpsComp, OperationalModeAndBondingOnlyOnTheRlPort) {
@@ -513,13 +495,13 @@ TEST_F(EcpsComp, ModeSetRewritesTheCorrectionsEveryTime) {
     ASSERT_EQ(ecps_delayComp_set(1, 100), 0);
     clear();
     ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
-    EXPECT_EQ(writes(), rl_regs(105, -93, 105, -93));
+    EXPECT_EQ(sim::fpga_writes(), rl_regs(105, -93, 105, -93));
     clear();
     ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
-    EXPECT_EQ(writes(), rl_regs(105, -93, 105, -93));
+    EXPECT_EQ(sim::fpga_writes(), rl_regs(105, -93, 105, -93));
     clear();
     ASSERT_EQ(ecps_delayCompOperMode_set(1, BASIC), 0);
-    EXPECT_EQ(writes(), rl_regs(100, -100, 100, -100));
+    EXPECT_EQ(sim::fpga_writes(), rl_regs(100, -100, 100, -100));
     int mode = -1;
     ASSERT_EQ(ecps_delayCompOperMode_get(1, &mode), 0);
     EXPECT_EQ(mode, BASIC);
@@ -540,7 +522,7 @@ TEST_P(EcpsBonding, WritesTheLowNibbleOfTheRlTsuControl) {
     sim::fpga_poke(FpgaWidth::W32, 0x52900, reg32(0x52900) | 0xC);  // bits 2, 3 get cleared
     clear();
     ASSERT_EQ(ecps_rlBondingStatus_set(1, c.status), 0);
-    EXPECT_THAT(writes(), ElementsAre(w32(0x52900, c.nibble, 0xf)));
+    EXPECT_THAT(sim::fpga_writes(), ElementsAre(w32(0x52900, c.nibble, 0xf)));
     EXPECT_EQ(reg32(0x52900) & 0xF, c.nibble);
     int status = -1;
     ASSERT_EQ(ecps_rlBondingStatus_get(1, &status), 0);
@@ -558,7 +540,7 @@ TEST_F(EcpsTest, BondingWithoutReadableTsuChangesNothing) {
     set_vanta_rev('0');
     start();
     EXPECT_EQ(ecps_rlBondingStatus_set(1, 1), 0);
-    EXPECT_THAT(writes(), IsEmpty());
+    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
     EXPECT_TRUE(
         logged_1588("[1588] ECPS RL BONDING STATUS 1 set failure: failed to get TSU "
                     "status for port 1\n"));
@@ -718,46 +700,6 @@ TEST_F(EcpsTest, VersionStringsReadTwoCharactersPerRegister) {
     getVerStr32(0x70000, buf);
     EXPECT_EQ(std::string(buf), "abacadA");
     getVerStr16(0x60000, nullptr);
-}
-
-TEST_F(EcpsTest, PollingTimerRunsWhileTheAlarmPeriodChanges) {
-    start();
-    ASSERT_EQ(ecps_alarmPeriod_set(1, 1), 0);
-    std::atomic<bool> stop{false};
-    std::thread setter([&] {
-        for (unsigned i = 2; !stop; ++i) {
-            ASSERT_EQ(ecps_alarmPeriod_set(1, i), 0);
-            unsigned int period = 0;
-            ASSERT_EQ(ecps_alarmPeriod_get(1, &period), 0);
-            ASSERT_GE(period, 2u);
-        }
-    });
-    for (int i = 0; i < 300; ++i) {
-        sim::advance_clock_ms(sim::kTickMs * 10);
-    }
-    stop = true;
-    setter.join();
-    EXPECT_EQ(sim::enabled_timers(), 1u);
-}
-
-TEST_F(EcpsTest, ShiftNotificationsWhileTheApplicationSetsCompensation) {
-    start();
-    ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
-    std::thread radio([] {
-        for (int i = 0; i < 500; ++i) {
-            sim::radio_notify_shift(i % 7, -(i % 5), i & 1);
-        }
-    });
-    for (int i = 0; i < 500; ++i) {
-        ASSERT_EQ(ecps_delayComp_set(1, i), 0);
-        ASSERT_EQ(ecps_asymmetryCompensation_set(1, static_cast<unsigned>(i)), 0);
-    }
-    radio.join();
-    ASSERT_TRUE(sim::radio_notify_shift(100, 200, 0));
-    int delay = 0;
-    ASSERT_EQ(ecps_delayComp_get(1, &delay), 0);
-    EXPECT_EQ(delay, 499);
-    EXPECT_EQ(reg32(0x52300), 499u + 100u);  // all inputs settled: the last write is whole
 }
 
 }  // namespace
