@@ -1,20 +1,137 @@
-// The store under the database: the header it lays out, the regions it refuses or finds
-// damaged, its object operations (results, list order, cursor moves, in-place replacement,
-// pool exhaustion) and its printouts with their exact text.
-#include <algorithm>
+// The object database and the store under it. The store: the header it lays out, the regions
+// it refuses or finds damaged, its object operations (results, list order, cursor moves,
+// in-place replacement, pool exhaustion) and its printouts with their exact text. The API:
+// creation, open modes, read/write/close/remove, ids that name no live record, OS failures
+// injected in the simulated host, objects kept across a restart, and a second opener waiting.
+// Each test has a fresh unit with a store region at a fixed address below 4 GiB, backed by a
+// file so that it can be mapped again after a simulated restart.
+#include <bsp_ctrl/db_api.h>
+#include <bsp_ctrl/db_dev.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstring>
 #include <map>
 #include <random>
+#include <string>
+#include <thread>
+#include <vector>
 
-#include "db_fixture.h"
 #include "support/bytes.h"
 #include "support/capture.h"
+#include "support/sim_fixture.h"
 
 namespace bsp::test {
 namespace {
 
+using Key = std::array<UINT8, 4>;
+
 Key k(UINT8 first) {
     return Key{first, 0, 0, 0};
 }
+
+Key key_of(const std::string &name) {
+    Key key{};
+    st_obj_key(name.c_str(), static_cast<UINT32>(name.size()), key.data());
+    return key;
+}
+
+UINT32 addr32(const void *p) {
+    return static_cast<UINT32>(reinterpret_cast<uintptr_t>(p));
+}
+
+STORE_OBJ_DESC *desc(UINT32 addr) {
+    return reinterpret_cast<STORE_OBJ_DESC *>(uintptr_t{addr});
+}
+
+UINT32 open_status(const char *name, const char *mode, UINT32 *id, UINT32 db = 0) {
+    return DbObjOpen(db, id, const_cast<char *>(name), const_cast<char *>(mode));
+}
+
+// Makes the nth next call of an OS service fail.
+void fail_nth(sim::FaultOp op, unsigned nth) {
+    sim::inject_fault({op, nth, EIO, -1, ""});
+}
+
+// Semaphores called `name`, or with `waiters` the threads suspended on them.
+int semaphores_named(const char *name, bool waiters = false) {
+    int n = 0;
+    for (const auto &s : sim::semaphores()) {
+        n += s.name == name ? (waiters ? s.waiters : 1) : 0;
+    }
+    return n;
+}
+
+// One store region per test at kBase; restart() maps it again as a new process would.
+class StoreTest : public SimTest {
+  public:
+    static constexpr uintptr_t kBase = 0x31000000;
+    static constexpr size_t kRegionSize = 64 * 1024;
+
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        char path[] = "/tmp/bsp_store_XXXXXX";
+        int fd = ::mkstemp(path);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        path_ = path;
+        region_ = static_cast<UINT8 *>(sim::map_file_region(path_, kRegionSize, kBase));
+        ASSERT_NE(region_, nullptr) << "address 0x31000000 is taken";
+    }
+    void TearDown() override {
+        sim::unmap_region(region_, kRegionSize);
+        ::unlink(path_.c_str());
+        SimTest::TearDown();
+    }
+
+    // The process's view of the region goes, the unit resets, the region is mapped again.
+    void restart() {
+        sim::unmap_region(region_, kRegionSize);
+        sim::reset_unit();
+        region_ = static_cast<UINT8 *>(sim::map_file_region(path_, kRegionSize, kBase));
+        ASSERT_NE(region_, nullptr);
+    }
+
+    UINT32 base() const { return addr32(region_); }
+    STORE *header() const { return reinterpret_cast<STORE *>(region_); }
+    const MEM_POOL *pool() const { return reinterpret_cast<const MEM_POOL *>(region_ + 24); }
+    Bytes snapshot() const { return {region_, region_ + kRegionSize}; }
+
+    // Lays out a store of `size` bytes over the region and returns its id.
+    UINT32 layout(UINT32 size = kRegionSize) {
+        UINT32 id = 0;
+        EXPECT_EQ(st_init(&id, base(), size), 0);
+        return id;
+    }
+
+    // The keys of the list from the head, in list order.
+    std::vector<Key> listed_keys() const {
+        std::vector<Key> keys;
+        UINT32 head = header()->st_obj_head;
+        for (UINT32 node = head; node != 0 && keys.size() < 10000;) {
+            keys.push_back(key_at(node));
+            node = desc(node)->st_obj_next;
+            node = node == head ? 0 : node;
+        }
+        return keys;
+    }
+
+    // The key under the search cursor (all zero when the store is empty).
+    Key cursor_key() const { return key_at(header()->st_obj_search); }
+
+    static Key key_at(UINT32 node) {
+        if (node == 0) {
+            return Key{};
+        }
+        const UINT8 *key = desc(node)->st_obj_key;
+        return {key[0], key[1], key[2], key[3]};
+    }
+
+    std::string path_;
+    UINT8 *region_ = nullptr;
+};
 
 TEST(StoreKeyTest, KeyIsCrc32InLittleEndianOrderComparedFirstByteFirst) {
     Key key{};
@@ -160,10 +277,10 @@ class StoreObjectsTest : public StoreTest {
         return st_put_obj(id_, k(first).data(), data.data(), static_cast<UINT32>(data.size()));
     }
     int get(UINT8 first) { return st_get_obj(id_, k(first).data(), nullptr, 0); }
-    // Up to `size` bytes of an object over a buffer of '#'.
-    std::string read(UINT8 first, size_t size) {
+    // `size` bytes over a buffer of '#' where a get copies up to `copied` of them.
+    std::string read(UINT8 first, size_t size, size_t copied) {
         std::string got(size, '#');
-        EXPECT_EQ(st_get_obj(id_, k(first).data(), got.data(), static_cast<UINT32>(size)), 0);
+        EXPECT_EQ(st_get_obj(id_, k(first).data(), got.data(), static_cast<UINT32>(copied)), 0);
         return got;
     }
     UINT32 data_ptr(UINT8 first) {
@@ -215,7 +332,8 @@ struct Replace {
 
 class ReplaceTest : public StoreObjectsTest, public ::testing::WithParamInterface<Replace> {};
 
-// A get copies the smaller of buffer and object: a larger buffer keeps its tail.
+// A get copies the smaller of buffer and object: a larger buffer keeps its tail, a smaller
+// one gets what fits.
 TEST_P(ReplaceTest, KeepsOrMovesTheBlock) {
     const Replace &r = GetParam();
     ASSERT_EQ(put(1, std::string(r.from, 'a')), 0);
@@ -223,7 +341,9 @@ TEST_P(ReplaceTest, KeepsOrMovesTheBlock) {
     std::string next(r.to, 'b');
     ASSERT_EQ(st_set_obj(id_, k(1).data(), next.data(), r.to), 0);
     EXPECT_EQ(data_ptr(1) != before, r.moves);
-    EXPECT_EQ(read(1, r.to + 4), next + "####");
+    EXPECT_EQ(read(1, r.to + 4, r.to + 4), next + "####");
+    EXPECT_EQ(read(1, r.to, r.to / 2),
+              next.substr(0, r.to / 2) + std::string(r.to - r.to / 2, '#'));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ReplaceTest,
@@ -231,13 +351,6 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ReplaceTest,
                                            Replace{40, 40, false}, Replace{40, 20, true},
                                            Replace{0, 16, false}, Replace{16, 0, false},
                                            Replace{17, 3, true}));
-
-TEST_F(StoreObjectsTest, GetIntoASmallerBufferCopiesWhatFits) {
-    ASSERT_EQ(put(1, "abcdef"), 0);
-    std::string got(3, '-');
-    ASSERT_EQ(st_get_obj(id_, k(1).data(), got.data(), 2), 0);
-    EXPECT_EQ(got, "ab-");
-}
 
 TEST_F(StoreObjectsTest, DeletingMovesHeadAndCursorToTheSuccessorAndTheLastEmptiesTheList) {
     UINT32 available = pool()->pool_available;
@@ -265,7 +378,7 @@ TEST_F(StoreObjectsTest, PoolExhaustionLeavesNothingBehind) {
     EXPECT_EQ(listed_keys(), std::vector<Key>{k(1)});
     fail_nth(sim::FaultOp::PoolAllocate, 1);  // no room to move: the old contents stay
     EXPECT_EQ(st_set_obj(id_, k(1).data(), std::string(80, 'b').data(), 80), -2);
-    EXPECT_EQ(read(1, 41), std::string(40, 'a') + "#");
+    EXPECT_EQ(read(1, 41, 41), std::string(40, 'a') + "#");
     EXPECT_EQ(put(2, std::string(kRegionSize, 'x')), -2);
     int n = 2;
     while (put(static_cast<UINT8>(n), std::string(1000, 'x')) == 0) {
@@ -273,16 +386,6 @@ TEST_F(StoreObjectsTest, PoolExhaustionLeavesNothingBehind) {
     }
     EXPECT_GT(n, 50);
     EXPECT_EQ(static_cast<int>(listed_keys().size()), n - 1);
-}
-
-TEST_F(StoreObjectsTest, FreedSpaceIsReusedFirstFit) {
-    for (UINT8 first : {1, 2, 3}) {
-        ASSERT_EQ(put(first, std::string(100, 'x')), 0);
-    }
-    UINT32 freed = data_ptr(1);
-    ASSERT_EQ(st_del_obj(id_, k(1).data()), 0);
-    ASSERT_EQ(put(4, std::string(100, 'y')), 0);
-    EXPECT_EQ(data_ptr(4), freed);
 }
 
 // Damage done after adoption (a stray write through the region) is found by the walks:
@@ -410,6 +513,278 @@ TEST_F(StoreTest, DumpListsObjectsInKeyOrderWithContinuationLines) {
             "20000000  0000      16  303132333435363738393a3b3c3d3e3f  0123456789:;<=>?    \n"
             "ff000000  0000       4  80ff7f20                          ...                 \n" +
             kRule + "\n");
+}
+
+// Database 0 created over the region; every test leaves with both databases deleted.
+class DbTest : public StoreTest {
+  protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        ASSERT_EQ(DbCreate(0, base(), kRegionSize), 0u);
+    }
+    void TearDown() override {
+        DbDelete(0);
+        DbDelete(1);
+        StoreTest::TearDown();
+    }
+
+    // Opens an object that must open, and returns its id.
+    static UINT32 open(const char *name, const char *mode, UINT32 db = 0) {
+        UINT32 id = 0;
+        EXPECT_EQ(open_status(name, mode, &id, db), 0u) << name << " " << mode;
+        return id;
+    }
+
+    // Writes a whole object through open "w", write, close.
+    static void put(const char *name, const std::string &data, UINT32 db = 0) {
+        UINT32 id = open(name, "w", db);
+        EXPECT_EQ(DbObjWrite(id, data.data(), static_cast<UINT32>(data.size())), 0u);
+        EXPECT_EQ(DbObjClose(id), 0u);
+    }
+
+    // Reads up to `size` bytes of an object, trailing NULs dropped.
+    static std::string get(const char *name, size_t size = 64, UINT32 db = 0) {
+        UINT32 id = open(name, "r", db);
+        std::string out(size, '\0');
+        EXPECT_EQ(DbObjRead(id, out.data(), static_cast<UINT32>(size)), 0u);
+        EXPECT_EQ(DbObjClose(id), 0u);
+        return out.substr(0, out.find_last_not_of('\0') + 1);
+    }
+
+    // Database 0 can be deleted (no object stays open) and is created again.
+    void expect_nothing_open() {
+        EXPECT_EQ(DbDelete(0), 0u) << "no object stays open";
+        ASSERT_EQ(DbCreate(0, base(), kRegionSize), 0u);
+    }
+};
+
+TEST_F(DbTest, OnlyIdsZeroAndOneExist) {
+    UINT8 *other = static_cast<UINT8 *>(sim::map_low_region(kRegionSize));
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(DbCreate(2, addr32(other), kRegionSize), 1u);
+    ASSERT_EQ(DbCreate(1, addr32(other), kRegionSize), 0u);
+    put("same", "in zero", 0);
+    put("same", "in one", 1);
+    EXPECT_EQ(get("same", 64, 0), "in zero");
+    EXPECT_EQ(get("same", 64, 1), "in one");
+    EXPECT_EQ(DbDelete(1), 0u);
+    EXPECT_EQ(DbDelete(2), 1u);
+    sim::unmap_region(other, kRegionSize);
+}
+
+// "w" creates an empty object (a read copies nothing) or empties a stored one; "r+" keeps it;
+// a write replaces the whole object.
+TEST_F(DbTest, OpenWithModeWCreatesOrEmptiesAndRPlusKeeps) {
+    UINT32 id = open("fresh", "w");
+    UINT32 other = open("obj", "w+");
+    EXPECT_NE(id, other);
+    EXPECT_EQ(DbObjWrite(other, "a long first value", 18), 0u);
+    EXPECT_EQ(DbObjWrite(other, "contents", 8), 0u);
+    EXPECT_EQ(DbObjClose(other), 0u);
+    EXPECT_EQ(DbObjClose(id), 0u);
+    id = open("fresh", "r");
+    char buf[4] = {'-', '-', '-', '-'};
+    EXPECT_EQ(DbObjRead(id, buf, sizeof buf), 0u);
+    EXPECT_EQ(buf[0], '-');
+    EXPECT_EQ(DbObjClose(id), 0u);
+    EXPECT_EQ(DbObjClose(open("obj", "r+")), 0u);
+    EXPECT_EQ(get("obj", 32), "contents");
+    EXPECT_EQ(DbObjClose(open("obj", "w+")), 0u);
+    EXPECT_EQ(get("obj"), "");
+}
+
+struct ModeCase {
+    const char *mode;
+    bool accepted;      // on a stored object
+    bool read = false;  // what the handle then allows
+    bool write = false;
+};
+
+class OpenModeTest : public DbTest, public ::testing::WithParamInterface<ModeCase> {};
+
+TEST_P(OpenModeTest, ModeStringIsComparedOverTwoCharactersAndRulesReadAndWrite) {
+    const ModeCase &c = GetParam();
+    put("obj", "abc");
+    UINT32 id = 1234;
+    EXPECT_EQ(open_status("obj", c.mode, &id), c.accepted ? 0u : 1u);
+    if (c.accepted) {
+        char buf[4];
+        EXPECT_EQ(DbObjRead(id, buf, sizeof buf), c.read ? 0u : 1u);
+        EXPECT_EQ(DbObjWrite(id, "xyz", 3), c.write ? 0u : 1u);
+        EXPECT_EQ(DbObjClose(id), 0u);
+    } else {
+        EXPECT_EQ(id, 1234u);
+    }
+    EXPECT_EQ(semaphores_named("OBJ_SEM"), 0) << "no handle stays listed";
+    EXPECT_TRUE(sim::held_semaphores().empty());
+    expect_nothing_open();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, OpenModeTest,
+    ::testing::Values(ModeCase{"r", true, true, false}, ModeCase{"w", true, false, true},
+                      ModeCase{"r+", true, true, true}, ModeCase{"w+", true, true, true},
+                      ModeCase{"r+b", true, true, true}, ModeCase{"w+x", true, true, true},
+                      ModeCase{"rb", false}, ModeCase{"wb", false}, ModeCase{"a", false},
+                      ModeCase{"", false}, ModeCase{"+", false}, ModeCase{"R", false}));
+
+// Null arguments, a missing name opened for reading, ids that name no live record and a
+// database not created are refused, with no handle made and no byte of the region changed.
+TEST_F(DbTest, RefusedCallsChangeNothing) {
+    auto before = snapshot();
+    UINT32 id = 0;
+    EXPECT_EQ(open_status("missing", "r", &id), 1u);
+    EXPECT_EQ(open_status("missing", "r+", &id), 1u);
+    EXPECT_EQ(open_status("a", "w", nullptr), 1u);
+    EXPECT_EQ(open_status(nullptr, "w", &id), 1u);
+    EXPECT_EQ(open_status("a", nullptr, &id), 1u);
+    EXPECT_EQ(open_status("a", "w", &id, 1), 1u);
+    EXPECT_EQ(DbDelete(1), 1u);
+    EXPECT_EQ(semaphores_named("OBJ_SEM"), 0);
+    EXPECT_EQ(snapshot(), before);  // only the cursor might move, and the store is empty
+    UINT32 closed = open("obj", "w+");
+    ASSERT_EQ(DbObjClose(closed), 0u);
+    UINT32 live = open("other", "w+");
+    char buf[4];
+    for (UINT32 bad :
+         {closed, 0u, 1u, 0xFFFFFFFFu, live ^ 2u, live + 2u, addr32(&buf) /* any address */}) {
+        EXPECT_EQ(DbObjClose(bad), 1u) << bad;
+        EXPECT_EQ(DbObjRead(bad, buf, 4), 1u) << bad;
+        EXPECT_EQ(DbObjWrite(bad, buf, 4), 1u) << bad;
+        EXPECT_EQ(DbObjRemove(bad), 1u) << bad;
+    }
+    EXPECT_EQ(DbObjRead(live, nullptr, 4), 1u);
+    EXPECT_EQ(DbObjWrite(live, nullptr, 4), 1u);
+    EXPECT_EQ(DbObjRead(live, nullptr, 0), 0u);
+    EXPECT_EQ(DbObjWrite(live, nullptr, 0), 0u);
+    EXPECT_EQ(DbObjClose(live), 0u);
+    ASSERT_EQ(DbDelete(0), 0u);
+    EXPECT_EQ(open_status("a", "w", &id), 1u);
+    EXPECT_EQ(DbDelete(0), 1u);
+}
+
+TEST_F(DbTest, WriteWithoutRoomFailsAndKeepsContents) {
+    put("obj", "keep");
+    UINT32 id = open("obj", "r+");
+    std::string huge(kRegionSize, 'x');
+    EXPECT_EQ(DbObjWrite(id, huge.data(), static_cast<UINT32>(huge.size())), 1u);
+    EXPECT_EQ(DbObjClose(id), 0u);
+    EXPECT_EQ(get("obj"), "keep");
+}
+
+TEST_F(DbTest, RemoveDeletesTheObjectAndFreesTheHandleEvenWhenNoLongerStored) {
+    put("gone", "x");
+    UINT32 id = open("gone", "r");
+    EXPECT_EQ(DbObjRemove(id), 0u);
+    EXPECT_EQ(semaphores_named("OBJ_SEM"), 0);
+    UINT32 again = 0;
+    EXPECT_EQ(open_status("gone", "r", &again), 1u);
+    EXPECT_EQ(DbObjClose(id), 1u);
+    id = open("obj", "w");
+    ASSERT_EQ(st_del_obj(base(), key_of("obj").data()), 0);
+    EXPECT_EQ(DbObjRemove(id), 1u);
+    EXPECT_EQ(semaphores_named("OBJ_SEM"), 0);
+    expect_nothing_open();
+}
+
+TEST_F(DbTest, DeleteAndCreateAgainWaitUntilNoObjectIsOpen) {
+    UINT32 id = open("held", "w");
+    EXPECT_EQ(DbDelete(0), 1u);
+    EXPECT_EQ(DbCreate(0, base(), kRegionSize), 1u);
+    EXPECT_EQ(DbObjWrite(id, "still usable", 12), 0u);
+    EXPECT_EQ(DbObjClose(id), 0u);
+    EXPECT_EQ(DbCreate(0, base(), kRegionSize), 0u);
+    EXPECT_EQ(semaphores_named("DB_SEM"), 1);
+    EXPECT_EQ(get("held"), "still usable");
+}
+
+// A create makes DB_SEM and DB_OBJ_SEM, and failing on either leaves nothing created. An
+// open obtains DB_OBJ_SEM, then the object semaphore it has just created; failing on either
+// leaves no handle and nothing held.
+TEST_F(DbTest, FailedSemaphoreCallsLeaveNothingBehind) {
+    EXPECT_EQ(DbInstall() + DbUninstall(), 0u);
+    EXPECT_EQ(semaphores_named("DB_SEM") + semaphores_named("DB_OBJ_SEM"), 2);
+    for (auto [op, nth] : {std::pair{sim::FaultOp::SemCreate, 1u}, {sim::FaultOp::SemObtain, 2u}}) {
+        fail_nth(op, nth);
+        UINT32 id = 0;
+        EXPECT_EQ(open_status("a", "w", &id), 1u);
+        sim::clear_faults();
+        EXPECT_EQ(semaphores_named("OBJ_SEM"), 0);
+        EXPECT_TRUE(sim::held_semaphores().empty());
+    }
+    ASSERT_EQ(DbDelete(0), 0u) << "no object stays open";
+    for (unsigned nth : {1u, 2u}) {
+        fail_nth(sim::FaultOp::SemCreate, nth);
+        EXPECT_EQ(DbCreate(0, base(), kRegionSize), 1u);
+        sim::clear_faults();
+        EXPECT_TRUE(sim::semaphores().empty());
+        UINT32 id = 0;
+        EXPECT_EQ(open_status("a", "w", &id), 1u);
+    }
+}
+
+TEST_F(DbTest, ReadFailingToObtainTheStoreSemaphoreReturns1) {
+    put("obj", "abc");
+    UINT32 id = open("obj", "r");
+    auto held = sim::held_semaphores();  // between calls the holder keeps only its object's
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0].name, "OBJ_SEM");
+    // Obtains of a read: DB_OBJ_SEM (the id), then DB_SEM (fails).
+    fail_nth(sim::FaultOp::SemObtain, 2);
+    char buf[4];
+    EXPECT_EQ(DbObjRead(id, buf, sizeof buf), 1u);
+    EXPECT_EQ(DbObjRead(id, buf, sizeof buf), 0u);
+    EXPECT_EQ(DbObjClose(id), 0u);
+    EXPECT_TRUE(sim::held_semaphores().empty());
+}
+
+// Mapped again at the same address after a restart, the region is adopted with every object
+// and its pool goes on serving.
+TEST_F(DbTest, ObjectsSurviveARestart) {
+    std::string replaced = "short";
+    put("kept", "object");
+    put("replaced", replaced);
+    put("removed", "x");
+    ASSERT_EQ(DbObjRemove(open("removed", "r")), 0u);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(DbDelete(0), 0u);
+        restart();
+        ASSERT_EQ(DbCreate(0, kBase, kRegionSize), 0u);
+        EXPECT_EQ(get("kept"), "object");
+        EXPECT_EQ(get("replaced", 600), replaced);
+        UINT32 id = 0;
+        EXPECT_EQ(open_status("removed", "r", &id), 1u);
+        replaced = std::string(500, 'r');
+        put("replaced", replaced);
+    }
+}
+
+// The second opener waits until the first closes, then its own mode applies ("w": emptied,
+// write-only). While it waits, a remove and a delete of the database are refused at once.
+TEST_F(DbTest, SecondOpenerWaitsUntilTheFirstCloses) {
+    put("shared", "first");
+    UINT32 first = open("shared", "r+");
+    std::atomic<bool> opened{false};
+    UINT32 second = 0;
+    std::thread t([&] {
+        EXPECT_EQ(open_status("shared", "w", &second), 0u);
+        opened = true;
+    });
+    ASSERT_TRUE(wait_until([] { return semaphores_named("OBJ_SEM", true) == 1; }));
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(DbObjRemove(first), 1u);
+    EXPECT_EQ(DbDelete(0), 1u);
+    EXPECT_EQ(DbCreate(0, base(), kRegionSize), 1u);
+    ASSERT_EQ(DbObjWrite(first, "by first", 8), 0u);
+    ASSERT_EQ(DbObjClose(first), 0u);
+    t.join();
+    EXPECT_EQ(second, first);
+    char buf[8];
+    EXPECT_EQ(DbObjRead(second, buf, sizeof buf), 1u);
+    EXPECT_EQ(DbObjWrite(second, "second", 6), 0u);
+    EXPECT_EQ(DbObjClose(second), 0u);
+    EXPECT_EQ(get("shared"), "second");
+    expect_nothing_open();
 }
 
 }  // namespace
