@@ -572,27 +572,6 @@ TEST_F(DbTest, OnlyIdsZeroAndOneExist) {
     sim::unmap_region(other, kRegionSize);
 }
 
-// "w" creates an empty object (a read copies nothing) or empties a stored one; "r+" keeps it;
-// a write replaces the whole object.
-TEST_F(DbTest, OpenWithModeWCreatesOrEmptiesAndRPlusKeeps) {
-    UINT32 id = open("fresh", "w");
-    UINT32 other = open("obj", "w+");
-    EXPECT_NE(id, other);
-    EXPECT_EQ(DbObjWrite(other, "a long first value", 18), 0u);
-    EXPECT_EQ(DbObjWrite(other, "contents", 8), 0u);
-    EXPECT_EQ(DbObjClose(other), 0u);
-    EXPECT_EQ(DbObjClose(id), 0u);
-    id = open("fresh", "r");
-    char buf[4] = {'-', '-', '-', '-'};
-    EXPECT_EQ(DbObjRead(id, buf, sizeof buf), 0u);
-    EXPECT_EQ(buf[0], '-');
-    EXPECT_EQ(DbObjClose(id), 0u);
-    EXPECT_EQ(DbObjClose(open("obj", "r+")), 0u);
-    EXPECT_EQ(get("obj", 32), "contents");
-    EXPECT_EQ(DbObjClose(open("obj", "w+")), 0u);
-    EXPECT_EQ(get("obj"), "");
-}
-
 struct ModeCase {
     const char *mode;
     bool accepted;      // on a stored object
@@ -602,19 +581,23 @@ struct ModeCase {
 
 class OpenModeTest : public DbTest, public ::testing::WithParamInterface<ModeCase> {};
 
+// "w" empties a stored object (a read then copies nothing), "r" keeps it, and a write replaces
+// the whole object.
 TEST_P(OpenModeTest, ModeStringIsComparedOverTwoCharactersAndRulesReadAndWrite) {
     const ModeCase &c = GetParam();
-    put("obj", "abc");
+    put("obj", "abcdef");
     UINT32 id = 1234;
     EXPECT_EQ(open_status("obj", c.mode, &id), c.accepted ? 0u : 1u);
     if (c.accepted) {
-        char buf[4];
+        char buf[4] = {'-', '-', '-', '-'};
         EXPECT_EQ(DbObjRead(id, buf, sizeof buf), c.read ? 0u : 1u);
+        EXPECT_EQ(std::string(buf, 4), c.read && c.mode[0] == 'r' ? "abcd" : "----");
         EXPECT_EQ(DbObjWrite(id, "xyz", 3), c.write ? 0u : 1u);
         EXPECT_EQ(DbObjClose(id), 0u);
     } else {
         EXPECT_EQ(id, 1234u);
     }
+    EXPECT_EQ(get("obj"), c.write ? "xyz" : "abcdef");
     EXPECT_EQ(semaphores_named("OBJ_SEM"), 0) << "no handle stays listed";
     EXPECT_TRUE(sim::held_semaphores().empty());
     expect_nothing_open();

@@ -55,6 +55,14 @@ bool logged_1588(const std::string &text, uint32_t level = 2) {
     return false;
 }
 
+// What a getter of the family gives for `port` (it must succeed).
+template <typename T>
+T got(int (*get)(int, T *), int port = 1) {
+    T value{};
+    EXPECT_EQ(get(port, &value), 0) << "port " << port;
+    return value;
+}
+
 class EcpsTest : public SimTest {
   protected:
     // Starts the family with the given reset type, then forgets the start's accesses and log.
@@ -138,9 +146,7 @@ TEST_F(EcpsTest, ColdStartInitialisesRtcAndZeroesCorrections) {
                             w32(0x53214, 0)));
     EXPECT_TRUE(
         logged_1588("[1588] 1588 RTC major rev: 3 RL TSU major rev: 2 SFP TSU major rev: 2\n"));
-    int mode = -1;
-    ASSERT_EQ(ecps_delayCompOperMode_get(1, &mode), 0);
-    EXPECT_EQ(mode, BASIC);
+    EXPECT_EQ(got(ecps_delayCompOperMode_get), BASIC);
     EXPECT_TRUE(sim::radio_shift_installed());
     EXPECT_EQ(sim::enabled_timers(), 0u);  // created stopped
 }
@@ -160,9 +166,7 @@ TEST_P(EcpsWarmStart, NonZeroRlCorrectionMeansTelecom) {
         }
     }
     EXPECT_THAT(reads, ElementsAre(0x52100u, 0x52300u, 0x52200u, 0x52400u));
-    int mode = -1;
-    ASSERT_EQ(ecps_delayCompOperMode_get(1, &mode), 0);
-    EXPECT_EQ(mode, TELECOM);
+    EXPECT_EQ(got(ecps_delayCompOperMode_get), TELECOM);
     EXPECT_EQ(reg32(0x510c0), 0x3u);
 }
 
@@ -174,15 +178,13 @@ TEST_F(EcpsTest, TimerCreationFailureIsLoggedAndLaterRestartsFail) {
     ASSERT_EQ(ecps_init(), 0);
     EXPECT_TRUE(logged_1588("[1588] Error in creating timer\n", 0));
     unsigned int support = 0;
-    ecps_supported(&support);
+    EXPECT_EQ(ecps_supported(&support), 0);
     EXPECT_EQ(support, 1u);
     EXPECT_EQ(ecps_apu_version_get(3), 5);
     clear();
     EXPECT_NE(ecps_alarmPeriod_set(3, 10), 0);
     EXPECT_TRUE(logged_1588("[1588] Error stopping ECPS alarm timer\n"));
-    unsigned int period = 0;
-    EXPECT_EQ(ecps_alarmPeriod_get(3, &period), 0);
-    EXPECT_EQ(period, 10u);
+    EXPECT_EQ(got(ecps_alarmPeriod_get, 3), 10u);
 }
 
 TEST_F(EcpsTest, NullOutputPointersAreRefused) {
@@ -271,23 +273,17 @@ TEST_F(EcpsTest, TsuBitFollowsTheBoardsHardwarePortOfTheEntry) {
     start();
     ASSERT_EQ(ecps_tsuCtrl_set(1, 0x4), 0);
     EXPECT_EQ(sim::fpga_writes()[0], w32(0x52900, 1, 1));
-    unsigned int word = 0;
-    ASSERT_EQ(ecps_tsuCtrl_get(1, &word), 0);
-    EXPECT_EQ(word, 0x4u);
+    EXPECT_EQ(got(ecps_tsuCtrl_get), 0x4u);
 }
 
 TEST_F(EcpsTest, SyncSourceIsBitFourOfTheRtcControl) {
     start();
-    unsigned int src = 9;
-    ASSERT_EQ(ecps_syncSrc_get(1, &src), 0);
-    EXPECT_EQ(src, 1u);  // 0x13 after the cold start
+    EXPECT_EQ(got(ecps_syncSrc_get), 1u);  // 0x13 after the cold start
     ASSERT_EQ(ecps_syncSrc_set(1, 2), 0);
-    ASSERT_EQ(ecps_syncSrc_get(1, &src), 0);
-    EXPECT_EQ(src, 0u);
+    EXPECT_EQ(got(ecps_syncSrc_get), 0u);
     EXPECT_EQ(reg32(0x510c0), 0x03u);
     ASSERT_EQ(ecps_syncSrc_set(3, 3), 0);
-    ASSERT_EQ(ecps_syncSrc_get(3, &src), 0);
-    EXPECT_EQ(src, 1u);
+    EXPECT_EQ(got(ecps_syncSrc_get, 3), 1u);
     EXPECT_EQ(reg32(0x510c0), 0x13u);
     EXPECT_THAT(sim::fpga_writes(),
                 ElementsAre(w32(0x510c0, 0x20, 0x10), w32(0x510c0, 0x30, 0x10)));
@@ -296,17 +292,14 @@ TEST_F(EcpsTest, SyncSourceIsBitFourOfTheRtcControl) {
 
 TEST_F(EcpsTest, AlarmPeriodStartsThePollingTimer) {
     start();
-    unsigned int period = 5;
-    ASSERT_EQ(ecps_alarmPeriod_get(1, &period), 0);
-    EXPECT_EQ(period, 0u);
+    EXPECT_EQ(got(ecps_alarmPeriod_get), 0u);
     EXPECT_EQ(sim::enabled_timers(), 0u);
     ASSERT_EQ(ecps_alarmPeriod_set(1, 300), 0);
     EXPECT_EQ(sim::enabled_timers(), 1u);
     sim::advance_clock_ms(250);
     ASSERT_EQ(ecps_alarmPeriod_set(3, 400), 0);
     EXPECT_EQ(sim::enabled_timers(), 1u);
-    ASSERT_EQ(ecps_alarmPeriod_get(3, &period), 0);
-    EXPECT_EQ(period, 400u);
+    EXPECT_EQ(got(ecps_alarmPeriod_get, 3), 400u);
     EXPECT_TRUE(logged_1588("[1588] ECPS Alarm period set 400 for port 3\n"));
 }
 
@@ -369,12 +362,8 @@ TEST_P(EcpsCompRows, WritesTheCorrectionsInTheirOrder) {
     clear();
     ASSERT_EQ(ecps_asymmetryCompensation_set(c.port, c.asym), 0);
     EXPECT_EQ(sim::fpga_writes(), c.regs);
-    int delay = 0;
-    unsigned int asym = 0;
-    ASSERT_EQ(ecps_delayComp_get(c.port, &delay), 0);
-    ASSERT_EQ(ecps_asymmetryCompensation_get(c.port, &asym), 0);
-    EXPECT_EQ(delay, c.delay);
-    EXPECT_EQ(asym, c.asym);
+    EXPECT_EQ(got(ecps_delayComp_get, c.port), c.delay);
+    EXPECT_EQ(got(ecps_asymmetryCompensation_get, c.port), c.asym);
 }
 
 // clang-format off
@@ -420,9 +409,7 @@ TEST_F(EcpsComp, ReservedShiftMarkersFreezeTheRlCorrections) {
     clear();
     ASSERT_EQ(ecps_delayComp_set(1, 250), 0);  // stored, registers left alone
     EXPECT_THAT(sim::fpga_writes(), IsEmpty());
-    int delay = 0;
-    ASSERT_EQ(ecps_delayComp_get(1, &delay), 0);
-    EXPECT_EQ(delay, 250);
+    EXPECT_EQ(got(ecps_delayComp_get), 250);
     ASSERT_TRUE(sim::radio_notify_shift(sim::kRadioShiftUnsupported, 0, 0));
     EXPECT_THAT(sim::fpga_writes(), IsEmpty());
     ASSERT_TRUE(sim::radio_notify_shift(1, 2, 0));  // a regular shift again
@@ -502,9 +489,7 @@ TEST_F(EcpsComp, ModeSetRewritesTheCorrectionsEveryTime) {
     clear();
     ASSERT_EQ(ecps_delayCompOperMode_set(1, BASIC), 0);
     EXPECT_EQ(sim::fpga_writes(), rl_regs(100, -100, 100, -100));
-    int mode = -1;
-    ASSERT_EQ(ecps_delayCompOperMode_get(1, &mode), 0);
-    EXPECT_EQ(mode, BASIC);
+    EXPECT_EQ(got(ecps_delayCompOperMode_get), BASIC);
     EXPECT_TRUE(logged_1588("[1588] ECPS LINK DELAY COMP OPER MODE 0 get for port 1\n"));
 }
 
@@ -524,9 +509,7 @@ TEST_P(EcpsBonding, WritesTheLowNibbleOfTheRlTsuControl) {
     ASSERT_EQ(ecps_rlBondingStatus_set(1, c.status), 0);
     EXPECT_THAT(sim::fpga_writes(), ElementsAre(w32(0x52900, c.nibble, 0xf)));
     EXPECT_EQ(reg32(0x52900) & 0xF, c.nibble);
-    int status = -1;
-    ASSERT_EQ(ecps_rlBondingStatus_get(1, &status), 0);
-    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(got(ecps_rlBondingStatus_get), c.status);
     EXPECT_TRUE(logged_1588("[1588] ECPS RL BONDING STATUS " + std::to_string(c.status) +
                             " set for port 1\n"));
 }
@@ -544,9 +527,7 @@ TEST_F(EcpsTest, BondingWithoutReadableTsuChangesNothing) {
     EXPECT_TRUE(
         logged_1588("[1588] ECPS RL BONDING STATUS 1 set failure: failed to get TSU "
                     "status for port 1\n"));
-    int status = -1;
-    ASSERT_EQ(ecps_rlBondingStatus_get(1, &status), 0);
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(got(ecps_rlBondingStatus_get), 0);
 }
 
 TEST_F(EcpsComp, DebugAlarmReachesTheTrapInfoCallback) {
