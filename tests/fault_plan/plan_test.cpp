@@ -42,11 +42,15 @@ TEST_F(SimTest, FaultPlanDealsTheSameFaultsForTheSameSeedAndEachKindOnItsOwn) {
     EXPECT_EQ(run_plan(77, BusFault::SerialFlip, false), run_plan(77, BusFault::SerialFlip));
 }
 
-TEST_F(SimTest, FaultPlanExactPositionsHitOnlyTheirEvent) {
+// Exact positions hit only their event (the position clamped into the span, or drawn); a
+// reset turns the plan off and restores the busy time.
+TEST_F(SimTest, FaultPlanExactPositionsHitOnlyTheirEventUntilAReset) {
     sim::fault_plan_seed(1);
     sim::fault_plan_at(BusFault::FlashTear, 3, 9);
-    sim::fault_plan_at(BusFault::FlashTear, 5, 1000);  // clamped into the span
-    sim::fault_plan_at(BusFault::FlashTear, 6);        // drawn
+    sim::fault_plan_at(BusFault::FlashTear, 5, 1000);
+    sim::fault_plan_at(BusFault::FlashTear, 6);
+    sim::fault_plan_chance(BusFault::HdlcDrop, 1.0);
+    sim::fault_plan_busy_time(std::chrono::milliseconds(7));
     std::string dealt;
     for (int i = 1; i <= 8; ++i) {
         if (std::optional<uint32_t> at = sim::fault_plan_hit(BusFault::FlashTear, 16)) {
@@ -57,12 +61,6 @@ TEST_F(SimTest, FaultPlanExactPositionsHitOnlyTheirEvent) {
     EXPECT_EQ(sim::fault_plan_events(BusFault::FlashTear), 8u);
     ASSERT_EQ(sim::fault_plan_log().size(), 3u);
     EXPECT_EQ(to_string(sim::fault_plan_log()[0]), "flash-tear #3 at 9");
-}
-
-TEST_F(SimTest, FaultPlanIsTurnedOffByAReset) {
-    sim::fault_plan_seed(5);
-    sim::fault_plan_chance(BusFault::HdlcDrop, 1.0);
-    sim::fault_plan_busy_time(std::chrono::milliseconds(7));
     EXPECT_TRUE(sim::fault_plan_hit(BusFault::HdlcDrop));
     sim::reset_unit();
     EXPECT_EQ(sim::fault_plan_current_seed(), 0u);
