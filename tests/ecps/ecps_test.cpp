@@ -92,8 +92,11 @@ struct RevCase {
 
 class EcpsDetection : public EcpsTest, public ::testing::WithParamInterface<RevCase> {};
 
+// Without support the start reads only the revision, and the operations that need the
+// blocks are refused.
 TEST_P(EcpsDetection, RevisionCharacterDecidesSupport) {
     sim::fpga_poke(FpgaWidth::W16, 0x10, GetParam().word);
+    sim::fpga_clear_log();
     ASSERT_EQ(ecps_init(), 0);
     unsigned int support = 99;
     ASSERT_EQ(ecps_supported(&support), 0);
@@ -105,22 +108,11 @@ TEST_P(EcpsDetection, RevisionCharacterDecidesSupport) {
                                                  : "[1588] Vanta with no 1588 support\n",
                             0));
     EXPECT_EQ(sim::radio_shift_installed(), GetParam().supported);
-}
-
-INSTANTIATE_TEST_SUITE_P(Revisions, EcpsDetection,
-                         ::testing::Values(RevCase{0x5231, false}, RevCase{0x5230, false},
-                                           RevCase{0x5201, false}, RevCase{0x5232, true},
-                                           RevCase{0x3132, true}, RevCase{0x3231, false},
-                                           RevCase{0x0041, true}, RevCase{0x00FF, true}));
-
-// The start reads only the revision; the operations that need the blocks are refused.
-TEST_F(EcpsTest, UnsupportedRefusesTheSupportedOperations) {
-    ASSERT_TRUE(sim::fpga_load_image(sim::kImageSeis));
-    sim::fpga_clear_log();
-    ASSERT_EQ(ecps_init(), 0);
+    if (GetParam().supported) {
+        return;
+    }
     ASSERT_EQ(sim::fpga_log().size(), 1u);
     EXPECT_EQ(sim::fpga_log()[0].address, 0x10u);
-    clear();
     unsigned int v = 42;
     EXPECT_EQ(ecps_tsuCtrl_get(1, &v), -1);
     EXPECT_EQ(ecps_tsuCtrl_set(1, 2), -1);
@@ -134,6 +126,12 @@ TEST_F(EcpsTest, UnsupportedRefusesTheSupportedOperations) {
     EXPECT_EQ(ecps_dbg_send_alarm(1, 0), -1);
     EXPECT_EQ(sim::enabled_timers(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Revisions, EcpsDetection,
+                         ::testing::Values(RevCase{0x5231, false}, RevCase{0x5230, false},
+                                           RevCase{0x5201, false}, RevCase{0x5232, true},
+                                           RevCase{0x3132, true}, RevCase{0x3231, false},
+                                           RevCase{0x0041, true}, RevCase{0x00FF, true}));
 
 TEST_F(EcpsTest, ColdStartInitialisesRtcAndZeroesCorrections) {
     sim::fpga_poke(FpgaWidth::W32, 0x52100, 77);
@@ -187,7 +185,9 @@ TEST_F(EcpsTest, TimerCreationFailureIsLoggedAndLaterRestartsFail) {
     EXPECT_EQ(got(ecps_alarmPeriod_get, 3), 10u);
 }
 
-TEST_F(EcpsTest, NullOutputPointersAreRefused) {
+// Getters refuse a null output; the logged-only operations leave the value alone; none of
+// them touches a register.
+TEST_F(EcpsTest, NullOutputsAreRefusedAndLoggedOnlyOperationsLeaveValuesAlone) {
     start();
     EXPECT_EQ(ecps_supported(nullptr), -1);
     EXPECT_EQ(ecps_sel1PPS_get(1, nullptr), -1);
@@ -201,11 +201,7 @@ TEST_F(EcpsTest, NullOutputPointersAreRefused) {
     EXPECT_EQ(ecps_rlBondingStatus_get(1, nullptr), -1);
     EXPECT_EQ(ecps_delayCompOperMode_get(3, nullptr), -1);
     EXPECT_EQ(ecps_rlBondingStatus_get(3, nullptr), -1);
-    EXPECT_THAT(sim::fpga_log(), IsEmpty());
-}
-
-TEST_F(EcpsTest, LoggedOnlyOperationsLeaveValuesAlone) {
-    start();
+    sim::clear_log();
     unsigned int v = 1234;
     EXPECT_EQ(ecps_sel1PPS_get(3, &v), 0);
     EXPECT_EQ(ecps_sel1PPS_set(3, 1), 0);
@@ -442,7 +438,9 @@ TEST_P(EcpsWrongPort, CompensationRefusesThePort) {
 
 INSTANTIATE_TEST_SUITE_P(Ports, EcpsWrongPort, ::testing::Values(-1, 0, 2, 3, 4, 9));
 
-TEST_F(EcpsComp, RlPortWithoutEntryRefusesEverything) {
+// The operational mode and the bonding status are the RL port's alone, and refused when the
+// board gives it no entry.
+TEST_F(EcpsComp, OperationalModeAndBondingOnlyOnTheRlPort) {
     kvu_hal_board_t b = sim::default_board();
     b.entry_of_hw_port[1] = -1;
     sim::set_board(b);
@@ -457,9 +455,8 @@ TEST_F(EcpsComp, RlPortWithoutEntryRefusesEverything) {
     ASSERT_TRUE(sim::radio_notify_shift(1, 1, 0));
     EXPECT_TRUE(logged_1588("[1588] ECPS wrong port 1\n"));
     EXPECT_THAT(sim::fpga_writes(), IsEmpty());
-}
-
-TEST_F(EcpsComp, OperationalModeAndBondingOnlyOnTheRlPort) {
+    sim::set_board(sim::default_board());
+    sim::clear_log();
     int mode = 7;
     EXPECT_EQ(ecps_delayCompOperMode_get(3, &mode), -1);
     EXPECT_EQ(mode, 0);
@@ -554,48 +551,40 @@ std::string report() {
     return std::string(buf.data());
 }
 
-const char *const kHeaderLines =
-    "TSU|ctl|  DefSi|  DefSo|    DelayC|     AsymC|  RLDelayCSi|  RLDelayCSo|      SyncSi|"
-    "      SyncSo|     DelaySi|     DelaySo\n"
-    "---+---+-------+-------+----------+----------+------------+------------+------------+"
-    "------------+------------+-------------\n";
+using EcpsReport = EcpsTest;
 
-class EcpsReport : public EcpsTest {
-  protected:
-    // RL TSU and SFP TSU on, bonding on, TELECOM, delay 100, asymmetry 10, shifts 5/7.
-    static void configure() {
-        ASSERT_EQ(ecps_tsuCtrl_set(1, 0x2), 0);
-        ASSERT_EQ(ecps_tsuCtrl_set(3, 0x8), 0);
-        ASSERT_EQ(ecps_rlBondingStatus_set(1, RL_BONDING_ENABLED), 0);
-        ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
-        ASSERT_TRUE(sim::radio_notify_shift(5, 7, 0));
-        ASSERT_EQ(ecps_delayComp_set(1, 100), 0);
-        ASSERT_EQ(ecps_asymmetryCompensation_set(1, 10), 0);
-    }
-};
-
+// RL TSU and SFP TSU on, bonding on, TELECOM, delay 100, asymmetry 10, shifts 5/7.
 TEST_F(EcpsReport, FullReportText) {
     start();
-    configure();
-    std::string expected = std::string(
-                               "1588 Vanta status, APU version 5\n"
-                               "----------------------------------\n"
-                               "VANTA version  : VANTA KV7B 4.18 R2 b03\n"
-                               "RTC version    : RTC-1588 v2.04  R3 a07\n"
-                               "SFP TSU version: SFP-TSU  v1.12  R2 c15\n"
-                               "RL  TSU version: RL-TSU   v1.12  R2 c15\n\n"
-                               "RTC SRC: 1PPS\n"
-                               "RL TSU: 1\n"
-                               "SFP TSU: 1\n\n") +
-                           kHeaderLines +
-                           "RL | ON|      0|      0|       100|        10|           5|"
-                           "           7|          95|         -93|         105|        -103\n"
-                           "\n"
-                           "TSU|RlBnd|ExtEnhRlBnd| OpMode|CellW|TraLm|IdlLm\n"
-                           "---+-----+-----------+-------+-----+-----+------\n"
-                           "RL |   ON|        OFF|TELECOM|    1|    2|    2\n"
-                           "\n";
-    EXPECT_EQ(report(), expected);
+    ASSERT_EQ(ecps_tsuCtrl_set(1, 0x2), 0);
+    ASSERT_EQ(ecps_tsuCtrl_set(3, 0x8), 0);
+    ASSERT_EQ(ecps_rlBondingStatus_set(1, RL_BONDING_ENABLED), 0);
+    ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
+    ASSERT_TRUE(sim::radio_notify_shift(5, 7, 0));
+    ASSERT_EQ(ecps_delayComp_set(1, 100), 0);
+    ASSERT_EQ(ecps_asymmetryCompensation_set(1, 10), 0);
+    EXPECT_EQ(
+        report(),
+        "1588 Vanta status, APU version 5\n"
+        "----------------------------------\n"
+        "VANTA version  : VANTA KV7B 4.18 R2 b03\n"
+        "RTC version    : RTC-1588 v2.04  R3 a07\n"
+        "SFP TSU version: SFP-TSU  v1.12  R2 c15\n"
+        "RL  TSU version: RL-TSU   v1.12  R2 c15\n\n"
+        "RTC SRC: 1PPS\n"
+        "RL TSU: 1\n"
+        "SFP TSU: 1\n\n"
+        "TSU|ctl|  DefSi|  DefSo|    DelayC|     AsymC|  RLDelayCSi|  RLDelayCSo|      SyncSi|"
+        "      SyncSo|     DelaySi|     DelaySo\n"
+        "---+---+-------+-------+----------+----------+------------+------------+------------+"
+        "------------+------------+-------------\n"
+        "RL | ON|      0|      0|       100|        10|           5|"
+        "           7|          95|         -93|         105|        -103\n"
+        "\n"
+        "TSU|RlBnd|ExtEnhRlBnd| OpMode|CellW|TraLm|IdlLm\n"
+        "---+-----+-----------+-------+-----+-----+------\n"
+        "RL |   ON|        OFF|TELECOM|    1|    2|    2\n"
+        "\n");
 }
 
 // Only the lines that differ from the full report are checked.
@@ -626,8 +615,11 @@ TEST_F(EcpsReport, ValuesOutsideTheTablesAndWarmTakeover) {
     EXPECT_THAT(report(), HasSubstr("|      ?|"));
 }
 
-// All numeric fields at their widest: the documented bound of 797 characters holds.
-TEST_F(EcpsReport, LargestReportIs797Characters) {
+// All numeric fields at their widest, the documented bound of 797 characters. Every buffer
+// length from 0 to beyond the full size: the output is the report's prefix, terminated, and
+// nothing is written past the buffer (AddressSanitizer watches the heap buffer of exactly
+// that size).
+TEST_F(EcpsReport, LargestReportIs797CharactersAndEveryBufferGetsItsTerminatedPrefix) {
     start();
     ecps_apu_version_set(1, INT_MIN);
     ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
@@ -639,16 +631,8 @@ TEST_F(EcpsReport, LargestReportIs797Characters) {
     }
     sim::fpga_poke(FpgaWidth::W32, 0x28030, 0xFFFF);
     sim::fpga_poke(FpgaWidth::W32, 0x28034, 0xFFFF);
-    EXPECT_EQ(report().size(), 797u);
-}
-
-// Every buffer length from 0 to beyond the full size: the output is the report's prefix,
-// terminated, and nothing is written past the buffer (AddressSanitizer watches the heap
-// buffer of exactly that size).
-TEST_F(EcpsReport, EveryBufferLengthGetsTheTerminatedPrefix) {
-    start();
-    configure();
     const std::string full = report();
+    EXPECT_EQ(full.size(), 797u);
     EXPECT_EQ(ecps_debug_print(800, nullptr), 0);
     for (size_t len = 0; len <= full.size() + 2; ++len) {
         std::unique_ptr<char[]> buf(new char[len + 1]);
