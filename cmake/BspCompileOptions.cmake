@@ -23,6 +23,13 @@ endif()
 # An executable that hosts the library: it carries the simulated host and exports its
 # symbols so that the library's undefined host services resolve to it at load time.
 function(bsp_host_executable target)
-    target_link_libraries(${target} PRIVATE bsp_ctrl bsp_sim bsp_host bsp_warnings)
+    target_link_libraries(${target} PRIVATE bsp_ctrl bsp_sim bsp_board bsp_host bsp_warnings)
+    set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
+endfunction()
+
+# An executable that hosts the library on a real unit: the host layer and the simulated board
+# services, nothing interposed, so that the library reaches the unit's own devices.
+function(bsp_unit_executable target)
+    target_link_libraries(${target} PRIVATE bsp_ctrl bsp_board bsp_host bsp_warnings)
     set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
 endfunction()

@@ -8,6 +8,7 @@
 #undef _FILE_OFFSET_BITS
 #undef _TIME_BITS
 #include "devices/interpose.h"
+#include "bsp_sim/unit.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 
 #include "bsp_sim/fault.h"
@@ -329,6 +331,20 @@ bool interposed_symbols_resolve_here() {
         }
     }
     return true;
+}
+
+bool interposition_live() {
+    return interposed_symbols_resolve_here();
+}
+
+void require_interposition() {
+    if (!interposition_live()) {
+        std::fprintf(stderr,
+                     "bsp_sim: the C library calls of this process do not reach the simulated "
+                     "devices (is the executable linked with exported symbols?); refusing to "
+                     "run so that no real device is touched\n");
+        std::abort();
+    }
 }
 
 }  // namespace bsp::sim

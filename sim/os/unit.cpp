@@ -1,17 +1,9 @@
-// Reset of the whole simulated unit and the start-up check that interposition is live.
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
+// Reset of the whole simulated unit.
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <vector>
 
 #include "bsp_sim/unit.h"
-#include "devices/interpose.h"
 #include "immortal.h"
 
 namespace bsp::sim {
@@ -44,20 +36,6 @@ void reset_unit() {
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     for (auto &[phase, fn] : resets) {
         fn();
-    }
-}
-
-bool interposition_live() {
-    return interposed_symbols_resolve_here();
-}
-
-void require_interposition() {
-    if (!interposition_live()) {
-        std::fprintf(stderr,
-                     "bsp_sim: the C library calls of this process do not reach the simulated "
-                     "devices (is the executable linked with exported symbols?); refusing to "
-                     "run so that no real device is touched\n");
-        std::abort();
     }
 }
 

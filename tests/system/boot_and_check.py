@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Boots the guest image on the emulated board, once with both EEPROMs and once with only the
-driver-bound one, counts the guest's check lines and checks the backing files after
-power-off. During the first boot it plays the far end of the guest's UART and a TCP client of
-the guest's frame socket, and checks the bytes the library put on both. Ends with "N passed, M failed"; exits non-zero on a failure or an unfinished guest.
+"""Boots the guest image on the emulated board, once with both EEPROMs, once with only the
+driver-bound one and once for the unit shell, counts the guest's check lines and checks the
+backing files after power-off. During the first boot it plays the far end of the guest's UART
+and a TCP client of the guest's frame socket, and checks the bytes the library put on both.
+The third boot runs bspunit on the shell transcript and compares what it printed. Ends with
+"N passed, M failed"; exits non-zero on a failure or an unfinished guest.
 Usage: boot_and_check.py DIR (holding vmlinuz, board.dtb, initrd.gz)."""
 import os
 import socket
@@ -12,9 +14,12 @@ import sys
 import threading
 import time
 
+import transcript
+
 EEPROM_SIZE = 0x4000
 FLASH_SIZE = 2 << 20
 BOOT_LIMIT_S = 240
+TRANSCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "shell.transcript")
 
 passed = failed = 0
 
@@ -56,13 +61,14 @@ def connect_unix(path, until):
 
 
 class SerialPeer(threading.Thread):
-    """The far end of the guest's UART: echoes each frame, except that "resync" is answered
-    with the head of a frame, a silence beyond the byte time-out and a whole frame, and
-    "console" with two carriage returns. Keeps every byte the guest sent."""
+    """The far end of the guest's UART: echoes each frame (unless told to listen only),
+    except that "resync" is answered with the head of a frame, a silence beyond the byte
+    time-out and a whole frame, and "console" with two carriage returns. Keeps every byte the
+    guest sent."""
 
-    def __init__(self, path):
+    def __init__(self, path, echo=True):
         super().__init__(daemon=True)
-        self.path, self.seen = path, b""
+        self.path, self.seen, self.echo = path, b"", echo
 
     def frames(self, sock):
         buf = b""
@@ -82,6 +88,8 @@ class SerialPeer(threading.Thread):
         if sock is None:
             return
         for msg in self.frames(sock):
+            if not self.echo:
+                continue
             if msg == b"resync":
                 sock.sendall(START + struct.pack(">I", 112) + bytes(range(10)))
                 time.sleep(3)
@@ -207,6 +215,22 @@ def expect_bytes(image, base, changes, what):
     check(image == bytes(want), what)
 
 
+def check_shell():
+    """bspunit on the transcript, against a fresh EEPROM at 0x57 and the flash of the boots
+    before; the frame its serial-write sent must reach the far end of the UART."""
+    global passed, failed
+    open("ee57-shell.bin", "wb").write(pattern(7))
+    peer = SerialPeer("shell.uart", echo=False)
+    peer.start()
+    text = boot("shell", "shell", {0x57: "ee57-shell.bin"})
+    check("GUEST-DONE" in text, "the guest of boot shell finished its checks")
+    out = text.split("SHELL-BEGIN", 1)[-1].split("SHELL-END", 1)[0]
+    counts = transcript.compare("unit", transcript.parse(TRANSCRIPT), out)
+    passed, failed = passed + counts[0], failed + counts[1]
+    check(peer.seen == serial_frame(b"frame-from-unit"),
+          "serial-write put exactly its frame on the guest's UART")
+
+
 def main():
     os.chdir(sys.argv[1])
     for name, data in (("ee57.bin", pattern(7)), ("ee53.bin", pattern(13)),
@@ -239,6 +263,7 @@ def main():
     count_guest_lines("sysfs", text)
     expect_bytes(open("ee53-alone.bin", "rb").read(), pattern(13), [(0x0FE2, fill(100, 0x5A))],
                  "0x53 after power-off: the 100 bytes written through the driver's file")
+    check_shell()
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
 

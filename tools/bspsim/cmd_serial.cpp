@@ -1,18 +1,16 @@
-// Shell commands of the serial framer: send from the library, send from the far end, and
-// show what arrives on each side. The serial port's far end is the simulated line's
-// pseudo-terminal (or a person's terminal program joined with serial-link).
+// Shell commands of the serial framer: open, send, change speed, hand the port to the login
+// console, and show what arrives. What the port's far end saw is shown where the shell can
+// see it (the simulator's line).
 #include <bsp_ctrl/framer_api.h>
-#include <bsp_sim/sim.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
-#include "json.h"
 #include "link_print.h"
+#include "serial_far_end.h"
 #include "shell.h"
 
 namespace bsp::shell {
@@ -23,12 +21,10 @@ using namespace std::chrono_literals;
 
 constexpr size_t kSerialRxSize = 588;
 
-std::atomic<int> g_serial_rx{0};
-
 void print_serial_rx(UINT8 *msg) {
     print_buffer("serial rx", msg, kSerialRxSize);
     std::free(msg);
-    ++g_serial_rx;
+    ++serial_rx_counter();
 }
 
 // The rates the framer sets; it would run any other at 9600 without a word.
@@ -41,34 +37,10 @@ bool parse_rate(const std::string &word, uint32_t *rate) {
     return true;
 }
 
-void ensure_exit_hook() {
-    static std::once_flag once;
-    std::call_once(once, [] { at_shell_exit(sim::serial_stop_terminal_link); });
-}
-
 // Whether the framer calls succeeded; the failing one's result is the reason.
 int framer_result(const char *call, UINT32 result) {
     print_result(call, result);
     return result == 0 ? 0 : fail("%s = %u", call, static_cast<unsigned>(result));
-}
-
-// The serial frame the far end sends: start marker, length (message + 12), message, stop.
-std::vector<uint8_t> frame_of(const std::vector<uint8_t> &msg) {
-    uint32_t length = static_cast<uint32_t>(msg.size() + 12);
-    std::vector<uint8_t> f(length, 0);
-    const uint8_t head[8] = {START_BYTE1,
-                             START_BYTE2,
-                             START_BYTE3,
-                             START_BYTE4,
-                             static_cast<uint8_t>(length >> 24),
-                             static_cast<uint8_t>(length >> 16),
-                             static_cast<uint8_t>(length >> 8),
-                             static_cast<uint8_t>(length)};
-    const uint8_t stop[4] = {STOP_BYTE1, STOP_BYTE2, STOP_BYTE3, STOP_BYTE4};
-    std::copy(head, head + 8, f.begin());
-    std::copy(msg.begin(), msg.end(), f.begin() + 8);
-    std::copy(stop, stop + 4, f.end() - 4);
-    return f;
 }
 
 int cmd_serial_open(const Args &args) {
@@ -76,13 +48,11 @@ int cmd_serial_open(const Args &args) {
     if (!args.empty() && !parse_rate(args[0], &rate)) {
         return 1;
     }
-    ensure_exit_hook();
     UINT32 created = FramerCreate(0);
     UINT32 opened = created == 0 ? FramerOpen(print_serial_rx, rate) : 1;
     std::printf("FramerCreate = %u, FramerOpen = %u%s\n", created, opened,
                 result_meaning("FramerOpen", created | opened).c_str());
-    std::printf("/dev/ttyS0 is %s; its far end is this shell (serial-link joins a terminal)\n",
-                sim::serial_slave_path().c_str());
+    show_serial_far_end_note();
     return created == 0 && opened == 0 ? 0 : fail("FramerCreate or FramerOpen failed");
 }
 
@@ -93,39 +63,10 @@ int cmd_serial_write(const Args &args) {
     }
     UINT32 result = FramerWrite(msg.data(), static_cast<UINT32>(msg.size()));
     int rc = framer_result("FramerWrite", result);
-    if (result == 0 && sim::serial_terminal_link_path().empty()) {
-        print_far_end("far end got", sim::serial_peer_read_quiet(50ms));
+    if (result == 0) {
+        show_serial_far_end();
     }
     return rc;
-}
-
-void print_console_commands(size_t from) {
-    std::vector<std::string> commands = sim::system_commands();
-    for (size_t i = from; i < commands.size(); ++i) {
-        std::printf("system(\"%s\")\n", commands[i].c_str());
-    }
-}
-
-// Shows what the bytes caused: a message to the callback or a login console.
-int inject_serial(const std::vector<uint8_t> &bytes) {
-    int before = g_serial_rx.load();
-    size_t consoles = sim::system_commands().size();
-    if (!sim::serial_peer_write(bytes)) {
-        return fail("the far end could not send");
-    }
-    await_count(g_serial_rx, before);
-    print_console_commands(consoles);
-    return 0;
-}
-
-int cmd_serial_inject(const Args &args) {
-    std::vector<uint8_t> msg;
-    return parse_bytes(args[0], &msg) ? inject_serial(frame_of(msg)) : 1;
-}
-
-int cmd_serial_inject_raw(const Args &args) {
-    std::vector<uint8_t> bytes;
-    return parse_bytes(args[0], &bytes) ? inject_serial(bytes) : 1;
 }
 
 int cmd_serial_rate(const Args &args) {
@@ -137,14 +78,14 @@ int cmd_serial_rate(const Args &args) {
 }
 
 int cmd_serial_close(const Args &) {
-    size_t before = sim::system_commands().size();
+    size_t before = console_command_count();
     print_result("FramerClose", FramerClose());
     print_console_commands(before);
     return 0;
 }
 
 int cmd_serial_console(const Args &) {
-    size_t before = sim::system_commands().size();
+    size_t before = console_command_count();
     print_result("FramerEnableDebugPort", FramerEnableDebugPort());
     print_console_commands(before);
     return 0;
@@ -154,76 +95,23 @@ int cmd_serial_delete(const Args &) {
     return framer_result("FramerDelete", FramerDelete());
 }
 
-int cmd_serial_link(const Args &) {
-    ensure_exit_hook();
-    std::string path =
-        sim::serial_start_terminal_link([](bool to_unit, const uint8_t *data, size_t size) {
-            print_far_end(to_unit ? "terminal -> unit" : "unit -> terminal",
-                          std::vector<uint8_t>(data, data + size));
-        });
-    if (path.empty()) {
-        return fail("no pseudo-terminal for the link");
-    }
-    std::printf("attach a terminal program to %s (e.g. picocom -b 115200 %s)\n", path.c_str(),
-                path.c_str());
-    return 0;
-}
-
-void print_serial_status_json(const struct termios *t) {
-    std::string link = sim::serial_terminal_link_path();
-    JsonObject j;
-    j.str("port", sim::serial_slave_path())
-        .num("descriptors", static_cast<long long>(sim::serial_open_descriptors()))
-        .num("bytes_read", static_cast<long long>(sim::serial_bytes_read()));
-    if (t != nullptr) {
-        j.raw("settings", JsonObject()
-                              .num("speed_code", cfgetospeed(t))
-                              .num("iflag", t->c_iflag)
-                              .num("cflag", t->c_cflag)
-                              .num("lflag", t->c_lflag)
-                              .text());
-    }
-    j.raw("terminal_link", link.empty() ? "null" : json_string(link)).print();
-}
-
-int cmd_serial_status(const Args &) {
-    struct termios t = {};
-    bool known = sim::serial_port_settings(&t);
-    if (json()) {
-        print_serial_status_json(known ? &t : nullptr);
-        return 0;
-    }
-    std::printf("/dev/ttyS0: %s, %zu descriptor(s) open, %llu byte(s) read by the library\n",
-                sim::serial_slave_path().c_str(), sim::serial_open_descriptors(),
-                static_cast<unsigned long long>(sim::serial_bytes_read()));
-    if (known) {
-        std::printf("settings: speed code %u, iflag 0x%x, cflag 0x%x, lflag 0x%x\n",
-                    static_cast<unsigned>(cfgetospeed(&t)), static_cast<unsigned>(t.c_iflag),
-                    static_cast<unsigned>(t.c_cflag), static_cast<unsigned>(t.c_lflag));
-    }
-    std::string link = sim::serial_terminal_link_path();
-    std::printf("terminal link: %s\n", link.empty() ? "none" : link.c_str());
-    return 0;
-}
-
 constexpr Command kCommands[] = {
     {"serial-open", 0, 1, "[RATE]",
      "create and open the serial framer (2400..115200, default 115200)", cmd_serial_open},
     {"serial-write", 1, 1, "BYTES", "send a message; show the frame the far end got",
      cmd_serial_write},
-    {"serial-inject", 1, 1, "BYTES", "the far end sends a message in a frame", cmd_serial_inject},
-    {"serial-inject-raw", 1, 1, "BYTES", "the far end sends bytes as they are (0d0d: console)",
-     cmd_serial_inject_raw},
     {"serial-rate", 1, 1, "RATE", "change the port's speed", cmd_serial_rate},
     {"serial-close", 0, 0, "", "close: hand the port to the login console", cmd_serial_close},
     {"serial-console", 0, 0, "", "FramerEnableDebugPort", cmd_serial_console},
     {"serial-delete", 0, 0, "", "delete the framer", cmd_serial_delete},
-    {"serial-link", 0, 0, "", "join a terminal program to the far end; prints its path",
-     cmd_serial_link},
-    {"serial-status", 0, 0, "", "the port, its settings and the terminal link", cmd_serial_status},
 };
 
 }  // namespace
+
+std::atomic<int> &serial_rx_counter() {
+    static std::atomic<int> received{0};
+    return received;
+}
 
 std::span<const Command> serial_commands() {
     return kCommands;

@@ -35,6 +35,9 @@ int cmd_help(const Args &args) {
             shown = true;
         }
     }
+    if (args.empty()) {
+        std::fputs(help_note(), stdout);
+    }
     return shown ? 0 : fail("unknown command: %s", args[0].c_str());
 }
 

@@ -1,5 +1,5 @@
-// Shell commands of the simulated host itself: FPGA registers, board description, log levels,
-// reset type of the next start.
+// Shell commands of the board services the library leans on (simulated in both builds): FPGA
+// registers, board description, log levels, reset type of the next start; and sleep and echo.
 #include <bsp_sim/sim.h>
 
 #include <cstdio>
@@ -7,6 +7,7 @@
 
 #include "json.h"
 #include "shell.h"
+#include "start.h"
 
 namespace bsp::shell {
 
@@ -164,13 +165,6 @@ int cmd_reset_type(const Args &args) {
     return 0;
 }
 
-int cmd_system_log(const Args &) {
-    for (const std::string &c : sim::system_commands()) {
-        std::printf("%s\n", c.c_str());
-    }
-    return 0;
-}
-
 int cmd_sleep(const Args &args) {
     uint32_t ms = 0;
     if (!parse_range(args[0], 0, 3600000, "MS", &ms)) {
@@ -196,12 +190,17 @@ constexpr Command kCommands[] = {
     {"log", 0, 2, "[MODULE|all LEVEL]", "show or set debug log levels (-1..2)", cmd_log_level},
     {"reset-type", 0, 1, "[cold|warm|N]", "show or set the reset type of the start",
      cmd_reset_type},
-    {"system-log", 0, 0, "", "show the commands passed to system()", cmd_system_log},
     {"sleep", 1, 1, "MS", "wait in real time (at most 3600000; Ctrl-C ends it)", cmd_sleep},
     {"echo", 0, -1, "[WORDS]", "print the words", cmd_echo},
 };
 
 }  // namespace
+
+void keep_fpga_registers() {
+    std::string registers = sim::state_path("fpga-registers");
+    sim::fpga_load(registers);
+    at_shell_exit([registers] { sim::fpga_save(registers); });
+}
 
 std::span<const Command> sim_commands() {
     return kCommands;

@@ -1,9 +1,8 @@
 // Shell commands of the storage families: the inventory EEPROM (device access and layout),
-// the flash, and I2C chip access, with dumps of the simulated chips.
+// the flash, and I2C chip access, as the library reaches them on any unit.
 #include <bsp_ctrl/e2prom.h>
 #include <bsp_ctrl/flash_api.h>
 #include <bsp_ctrl/i2cdev.h>
-#include <bsp_sim/sim.h>
 
 #include <cstdio>
 
@@ -102,17 +101,19 @@ int cmd_e2prom_sizes(const Args &args) {
         (args.size() > 1 && !parse_as(args[1], "ID", &id))) {
         return 1;
     }
+    // Each size is read before it is shown: an argument list does not order the call that
+    // fills `size` before the argument that passes it on (32-bit ARM passes the stale value).
     JsonObject j;
     UINT16 size = 0;
-    bool ok =
-        show_size("header size", "e2prom_get_header_size", size, e2prom_get_header_size(&size), &j);
+    INT rc = e2prom_get_header_size(&size);
+    bool ok = show_size("header size", "e2prom_get_header_size", size, rc, &j);
     if (ok && !args.empty()) {
-        ok = show_size("area header size", "e2prom_get_area_header_size", size,
-                       e2prom_get_area_header_size(area, &size), &j);
+        rc = e2prom_get_area_header_size(area, &size);
+        ok = show_size("area header size", "e2prom_get_area_header_size", size, rc, &j);
     }
     if (ok && args.size() > 1) {
-        ok = show_size("item size", "e2prom_get_data_size", size,
-                       e2prom_get_data_size(area, id, &size), &j);
+        rc = e2prom_get_data_size(area, id, &size);
+        ok = show_size("item size", "e2prom_get_data_size", size, rc, &j);
     }
     if (json()) {
         j.print();
@@ -148,18 +149,6 @@ int cmd_e2prom_write(const Args &args) {
     return n == static_cast<INT>(bytes.size())
                ? 0
                : fail("e2prom_write = %d of %zu bytes", n, bytes.size());
-}
-
-int cmd_e2prom_dump(const Args &args) {
-    uint32_t address = 0;
-    uint32_t length = 256;
-    if ((!args.empty() && !parse_range(args[0], 0, kEepromBytes - 1, "ADDR", &address)) ||
-        (args.size() > 1 && !parse_range(args[1], 0, kEepromBytes, "LEN", &length))) {
-        return 1;
-    }
-    std::vector<uint8_t> data = sim::eeprom_chip()->peek(address, length);
-    print_hex_dump(data.data(), data.size(), address);
-    return 0;
 }
 
 // ---- flash --------------------------------------------------------------------------------
@@ -231,18 +220,6 @@ int cmd_flash_erase(const Args &args) {
     if (FlashEraseSector(sector) != 0) {
         return fail("FlashEraseSector = 1: no such sector, or the device failed");
     }
-    return 0;
-}
-
-int cmd_flash_dump(const Args &args) {
-    uint32_t address = 0;
-    uint32_t length = 256;
-    if (!parse_u32(args[0], &address) ||
-        (args.size() > 1 && !parse_range(args[1], 0, kMaxReadBytes, "LEN", &length))) {
-        return 1;
-    }
-    std::vector<uint8_t> data = sim::flash_peek(address, length);
-    print_hex_dump(data.data(), data.size(), address);
     return 0;
 }
 
@@ -336,37 +313,6 @@ int cmd_sfp_phy_write(const Args &args) {
     return report("i2c_write_sfp_phy", i2c_write_sfp_phy(0, reg, value));
 }
 
-int cmd_i2c_chips(const Args &) {
-    for (int bus : sim::i2c_buses()) {
-        std::printf("/dev/i2c-%d:", bus);
-        for (uint8_t addr : sim::i2c_chip_addresses(bus)) {
-            std::printf(" 0x%02x", addr);
-        }
-        std::printf("\n");
-    }
-    return 0;
-}
-
-int cmd_i2c_log(const Args &args) {
-    int bus = 1;
-    if (!args.empty() && !parse_int(args[0], &bus)) {
-        return 1;
-    }
-    std::vector<std::string> lines = sim::i2c_log_text(bus);
-    if (json()) {
-        std::vector<std::string> items;
-        for (const std::string &line : lines) {
-            items.push_back(json_string(line));
-        }
-        JsonObject().num("bus", bus).raw("messages", json_array(items)).print();
-        return 0;
-    }
-    for (const std::string &line : lines) {
-        std::printf("%s\n", line.c_str());
-    }
-    return 0;
-}
-
 constexpr Command kCommands[] = {
     {"e2prom-probe", 0, 0, "", "find the EEPROM on bus 1", cmd_e2prom_probe},
     {"e2prom-reset", 0, 0, "", "write 0xFF over the whole EEPROM", cmd_e2prom_reset},
@@ -379,14 +325,11 @@ constexpr Command kCommands[] = {
      cmd_e2prom_read},
     {"e2prom-write", 2, 2, "ADDR BYTES", "write EEPROM bytes through the library",
      cmd_e2prom_write},
-    {"e2prom-dump", 0, 2, "[ADDR [LEN]]", "hex dump of the EEPROM chip (LEN <= 16384)",
-     cmd_e2prom_dump},
     {"flash-info", 0, 0, "", "flash geometry", cmd_flash_info},
     {"flash-read", 2, 2, "ADDR LEN", "read flash bytes (LEN <= 65536)", cmd_flash_read},
     {"flash-write", 2, 2, "ADDR BYTES", "write flash bytes (NOR: clears bits only)",
      cmd_flash_write},
     {"flash-erase", 1, 1, "SECTOR", "erase one flash sector", cmd_flash_erase},
-    {"flash-dump", 1, 2, "ADDR [LEN]", "hex dump of the flash chip (LEN <= 65536)", cmd_flash_dump},
     {"i2c-read", 5, 6, "BUS CHIP DADDR DLEN LEN [BLOCK]", "read a chip's buffer", cmd_i2c_read},
     {"i2c-write", 5, 6, "BUS CHIP DADDR DLEN BYTES [BLOCK]", "write a chip's buffer",
      cmd_i2c_write},
@@ -395,8 +338,6 @@ constexpr Command kCommands[] = {
      cmd_i2c_reg_write},
     {"sfp-phy-read", 1, 1, "REG", "read an SFP PHY register", cmd_sfp_phy_read},
     {"sfp-phy-write", 2, 2, "REG VALUE", "write an SFP PHY register", cmd_sfp_phy_write},
-    {"i2c-chips", 0, 0, "", "list the simulated I2C buses and chips", cmd_i2c_chips},
-    {"i2c-log", 0, 1, "[BUS]", "show the messages on a bus", cmd_i2c_log},
 };
 
 }  // namespace

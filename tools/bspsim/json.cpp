@@ -33,7 +33,12 @@ std::string json_bytes(const uint8_t *data, size_t size) {
 }
 
 JsonObject &JsonObject::raw(const char *key, const std::string &json) {
-    body_ += (body_.empty() ? "" : ",") + json_string(key) + ":" + json;
+    if (!body_.empty()) {
+        body_ += ',';
+    }
+    body_ += json_string(key);
+    body_ += ':';
+    body_ += json;
     return *this;
 }
 

@@ -26,11 +26,15 @@ void print_buffer(const char *what, const uint8_t *bytes, size_t size) {
     std::fflush(stdout);
 }
 
-void print_far_end(const char *what, const std::vector<uint8_t> &bytes) {
+void print_packet(const char *what, const uint8_t *bytes, size_t size) {
     std::lock_guard lock(g_print_mutex);
-    std::printf("%s, %zu bytes\n", what, bytes.size());
-    print_hex_dump(bytes.data(), bytes.size(), 0);
+    std::printf("%s, %zu bytes\n", what, size);
+    print_hex_dump(bytes, size, 0);
     std::fflush(stdout);
+}
+
+void print_far_end(const char *what, const std::vector<uint8_t> &bytes) {
+    print_packet(what, bytes.data(), bytes.size());
 }
 
 void await_count(const std::atomic<int> &counter, int before) {

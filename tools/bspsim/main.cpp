@@ -1,16 +1,12 @@
-// bspsim: the simulated unit with libbsp_ctrl.so loaded, driven from a command line, a script,
-// a console socket, or all of them at once; or the same shell attached to a running unit.
-#include <bsp_sim/bsp_sim_c.h>
-#include <bsp_sim/sim.h>
+// The shell's main program: the unit (simulated, or the real one the shell runs on) with
+// libbsp_ctrl.so loaded, driven from a command line, a script, a console socket, or all of them
+// at once; or the same shell attached to a running unit.
 #include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +15,7 @@
 #include "front.h"
 #include "shell.h"
 #include "signals.h"
+#include "start.h"
 
 namespace {
 
@@ -27,7 +24,7 @@ using namespace bsp::shell;
 struct Options {
     std::vector<std::string> commands;
     std::string script;
-    std::string state_dir = "./bspsim-state";
+    std::string state_dir = kDefaultStateDir;
     std::string console;  // serve the console beside the shell
     std::string serve;    // serve the console only
     std::string attach;   // the shell against a running unit
@@ -37,11 +34,10 @@ struct Options {
 void usage(FILE *to) {
     std::fprintf(
         to,
-        "usage: bspsim [-s DIR] [--json] [--console PATH] [-c COMMAND]... [SCRIPT]\n"
-        "       bspsim [-s DIR] [--json] --serve PATH\n"
-        "       bspsim [--json] --attach PATH [-c COMMAND]... [SCRIPT]\n"
-        "  -s, --state DIR   folder that keeps the board between runs (default "
-        "./bspsim-state)\n"
+        "usage: %s [-s DIR] [--json] [--console PATH] [-c COMMAND]... [SCRIPT]\n"
+        "       %s [-s DIR] [--json] --serve PATH\n"
+        "       %s [--json] --attach PATH [-c COMMAND]... [SCRIPT]\n"
+        "  -s, --state DIR   folder that keeps the board between runs (default %s)\n"
         "  -c COMMAND        run one command line (repeatable), then exit\n"
         "  SCRIPT            run the command lines of a file, then exit\n"
         "  --console PATH    also serve the commands on a Unix socket\n"
@@ -49,7 +45,8 @@ void usage(FILE *to) {
         "                    SIGTERM or the console command \"shutdown\"\n"
         "  --attach PATH     run the shell against the unit serving PATH\n"
         "  --json            status commands answer with one JSON object\n"
-        "Without -c or SCRIPT, commands are read from standard input; \"help\" lists them.\n");
+        "Without -c or SCRIPT, commands are read from standard input; \"help\" lists them.\n",
+        kProgram, kProgram, kProgram, kDefaultStateDir);
 }
 
 bool take_value(int argc, char **argv, int *i, std::string *value) {
@@ -90,39 +87,6 @@ bool parse_options(int argc, char **argv, Options *o) {
         }
     }
     return true;
-}
-
-// A fault seed that is no number would silently deal other faults than the one asked for.
-bool read_fault_seed(std::optional<uint64_t> *seed) {
-    const char *text = std::getenv("BSP_FAULT_SEED");
-    if (text == nullptr) {
-        return true;
-    }
-    char *end = nullptr;
-    errno = 0;
-    uint64_t value = std::strtoull(text, &end, 0);
-    if (*text == '\0' || *text == '-' || *end != '\0' || errno != 0) {
-        std::fprintf(stderr,
-                     "bspsim: BSP_FAULT_SEED is not a number (decimal or 0x-hexadecimal): %s\n",
-                     text);
-        return false;
-    }
-    *seed = value;
-    return true;
-}
-
-void start_unit(const Options &o, std::optional<uint64_t> seed) {
-    bsp_sim_start(o.state_dir.c_str());
-    if (seed) {
-        bsp::sim::fault_plan_seed(*seed);
-        std::fprintf(stderr, "bsp_sim: fault plan seed 0x%016" PRIx64 "\n", *seed);
-    }
-    // FPGA registers as the last run left them; saved again when the unit ends.
-    std::string registers = bsp::sim::state_path("fpga-registers");
-    bsp::sim::fpga_load(registers);
-    at_shell_exit([registers] { bsp::sim::fpga_save(registers); });
-    set_shutdown_action(request_end);
-    set_console_json(o.json);
 }
 
 // The unit serves its console until a signal or "shutdown".
@@ -169,15 +133,15 @@ int main(int argc, char **argv) {
     }
     bool terminal = o.serve.empty() && o.commands.empty() && o.script.empty() && isatty(0) != 0;
     install_signal_handlers(terminal);
-    std::optional<uint64_t> seed;
-    if (!read_fault_seed(&seed)) {
+    if (!start_unit(o.state_dir)) {
         return 2;
     }
-    start_unit(o, seed);
+    set_shutdown_action(request_end);
+    set_console_json(o.json);
     std::string socket_path = o.serve.empty() ? o.console : o.serve;
     std::string why;
     if (!socket_path.empty() && !console_serve(socket_path, &why)) {
-        std::fprintf(stderr, "bspsim: console: %s\n", why.c_str());
+        std::fprintf(stderr, "%s: console: %s\n", kProgram, why.c_str());
         run_exit_hooks();
         return 2;
     }

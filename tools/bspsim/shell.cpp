@@ -76,9 +76,7 @@ const std::vector<Command> &all_commands() {
     static const std::vector<Command> &commands = *[] {
         auto *all_ptr = new std::vector<Command>;
         std::vector<Command> &all = *all_ptr;
-        for (auto table : {session_commands(), sim_commands(), db_commands(), storage_commands(),
-                           pci_commands(), serial_commands(), tcp_commands(), eth_commands(),
-                           sync_commands(), faults_commands()}) {
+        for (auto table : command_tables()) {
             all.insert(all.end(), table.begin(), table.end());
         }
         return all_ptr;

@@ -24,17 +24,26 @@ struct Command {
     int (*run)(const Args &args);  // 0 on success; otherwise fail() has said why
 };
 
-// The family tables; each lives in its own cmd_*.cpp.
+// The family tables; each lives in its own cmd_*.cpp. Those named *_sim (and the PCI and
+// fault commands) need the simulated devices and exist only in the simulator shell.
 std::span<const Command> sim_commands();
 std::span<const Command> db_commands();
 std::span<const Command> storage_commands();
+std::span<const Command> storage_sim_commands();
 std::span<const Command> pci_commands();
+std::span<const Command> dpdp_commands();
 std::span<const Command> serial_commands();
+std::span<const Command> serial_sim_commands();
 std::span<const Command> tcp_commands();
 std::span<const Command> eth_commands();
 std::span<const Command> sync_commands();
 std::span<const Command> faults_commands();
 std::span<const Command> session_commands();
+
+// The tables of this build of the shell, in the order shown by "help", and what "help" says
+// after them about the build (empty when nothing).
+std::vector<std::span<const Command>> command_tables();
+const char *help_note();
 
 // Every command, in the order shown by "help".
 const std::vector<Command> &all_commands();
