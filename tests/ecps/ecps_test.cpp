@@ -273,7 +273,8 @@ TEST_F(EcpsTest, TsuBitFollowsTheBoardsHardwarePortOfTheEntry) {
     EXPECT_EQ(got(ecps_tsuCtrl_get), 0x4u);
 }
 
-TEST_F(EcpsTest, SyncSourceIsBitFourOfTheRtcControl) {
+// The sync source is bit 4 of the RTC control; a first alarm period starts the polling timer.
+TEST_F(EcpsTest, SyncSourceAndAlarmPeriod) {
     start();
     EXPECT_EQ(got(ecps_syncSrc_get), 1u);  // 0x13 after the cold start
     ASSERT_EQ(ecps_syncSrc_set(1, 2), 0);
@@ -285,10 +286,6 @@ TEST_F(EcpsTest, SyncSourceIsBitFourOfTheRtcControl) {
     EXPECT_THAT(sim::fpga_writes(),
                 ElementsAre(w32(0x510c0, 0x20, 0x10), w32(0x510c0, 0x30, 0x10)));
     EXPECT_TRUE(logged_1588("[1588] ECPS syncSrc set 3\n for port 3"));
-}
-
-TEST_F(EcpsTest, AlarmPeriodStartsThePollingTimer) {
-    start();
     EXPECT_EQ(got(ecps_alarmPeriod_get), 0u);
     EXPECT_EQ(sim::enabled_timers(), 0u);
     ASSERT_EQ(ecps_alarmPeriod_set(1, 300), 0);
