@@ -1,12 +1,10 @@
 // Flash access over the simulated /dev/mtd0: geometry, NOR reads/writes/erases, the closed
-// device before FlashCreate and after FlashDelete, every failure path with its log text,
-// concurrent callers, and writes and erases torn under the fault plan.
+// device before FlashCreate and after FlashDelete, every failure path with its log text, and
+// writes and erases torn under the fault plan. (Concurrent callers, and FlashDelete racing
+// them, are the stress tests' work.)
 #include <bsp_ctrl/flash_api.h>
 
-#include <atomic>
-#include <chrono>
 #include <functional>
-#include <thread>
 
 #include "support/bytes.h"
 #include "support/sim_fixture.h"
@@ -28,15 +26,6 @@ class FlashTest : public SimTest {
 
     static std::string log() { return sim::log_text(DBG_FLASH_INDEX); }
 
-    static bool flash_sem_exists() {
-        for (const sim::SemaphoreInfo &s : sim::semaphores()) {
-            if (s.name == "s_flash") {
-                return true;
-            }
-        }
-        return false;
-    }
-
     void create() {
         ASSERT_EQ(FlashCreate(), 0u);
         sim::clear_log();
@@ -57,16 +46,8 @@ TEST_F(FlashTest, GeometryOfAn8MiBFlashWith64KiBSectors) {
     EXPECT_EQ(FlashRetrieveInfo(0x10000, &address, &sector), 0u);
     EXPECT_EQ(address, 0x10000u);
     EXPECT_EQ(sector, 1u);
-    EXPECT_TRUE(log().empty());
-    EXPECT_EQ(FlashGetSectorInfo(128, &base, &size), 1u);
     EXPECT_EQ(FlashRetrieveInfo(8388608, &address, &sector), 1u);
     EXPECT_EQ(address, 8388608u);
-    EXPECT_EQ(log(),
-              "FlashGetSectorInfo failed: Invalid sector number\n"
-              "FlashRetrieveInfo failed: Invalid address\n");
-    for (const sim::LogRecord &r : sim::log_records()) {
-        EXPECT_EQ(r.level, 1u);
-    }
 }
 
 TEST_F(FlashTest, NorWritesOnlyClearBitsAndEraseSetsTheSector) {
@@ -89,34 +70,53 @@ TEST_F(FlashTest, NorWritesOnlyClearBitsAndEraseSetsTheSector) {
     EXPECT_TRUE(log().empty());
 }
 
-TEST_F(FlashTest, RangeChecksAtTheEndOfTheFlash) {
-    create();
-    uint8_t buf[16] = {};
-    EXPECT_EQ(FlashRead(8388608, buf, 0), 0u);
-    EXPECT_EQ(FlashRead(8388608, buf, 1), 1u);
-    EXPECT_EQ(FlashRead(8388600, buf, 16), 1u);
-    EXPECT_EQ(FlashRead(8388609, buf, 1), 1u);
-    EXPECT_EQ(FlashWrite(buf, 8388608, 1), 1u);
-    EXPECT_EQ(FlashWrite(buf, 8388609, 1), 1u);
-    EXPECT_EQ(log(),
-              "FlashRead read failed: Success\n"
-              "FlashRead read failed: Success\n"
-              "FlashRead failed: Invalid address\n"
-              "FlashWrite write failed: No space left on device\n"
-              "FlashWrite failed: Invalid address\n");
-}
+// One call on the open device, its result, what it logs (at level 1) and whether it reaches
+// the device: the ends of the flash, NULL pointers, and the calls with fixed answers.
+struct Call {
+    std::function<UINT32()> call;
+    UINT32 result;
+    const char *log;
+};
 
-TEST_F(FlashTest, FixedAnswers) {
-    EXPECT_EQ(FlashInstall(), 0u);
-    EXPECT_EQ(FlashUninstall(), 1u);
-    EXPECT_EQ(FlashReset(), 0u);
-    EXPECT_EQ(FlashEraseChip(), 1u);
-    EXPECT_EQ(log(),
-              "FlashInstall succeeded: mtd flash driver already installed\n"
-              "FlashUninstall failed: mtd flash driver remains installed\n"
-              "FlashReset function is not implemented\n"
-              "FlashEraseChip function is not implemented (too dangerous!)\n");
-    EXPECT_TRUE(sim::flash_ops().empty());
+TEST_F(FlashTest, EveryCallAnswersWithItsResultAndLogLine) {
+    static uint8_t buf[16];
+    static UINT32 v;
+    const Call calls[] = {
+        {[] { return FlashRead(8388608, buf, 0); }, 0, ""},
+        {[] { return FlashRead(8388608, buf, 1); }, 1, "FlashRead read failed: Success\n"},
+        {[] { return FlashRead(8388600, buf, 16); }, 1, "FlashRead read failed: Success\n"},
+        {[] { return FlashRead(8388609, buf, 1); }, 1, "FlashRead failed: Invalid address\n"},
+        {[] { return FlashWrite(buf, 8388608, 1); }, 1,
+         "FlashWrite write failed: No space left on device\n"},
+        {[] { return FlashWrite(buf, 8388609, 1); }, 1, "FlashWrite failed: Invalid address\n"},
+        {[] { return FlashGetSectorInfo(128, &v, &v); }, 1,
+         "FlashGetSectorInfo failed: Invalid sector number\n"},
+        {[] { return FlashRetrieveInfo(8388608, &v, &v); }, 1,
+         "FlashRetrieveInfo failed: Invalid address\n"},
+        {[] { return FlashEraseSector(128); }, 1,
+         "FlashGetSectorInfo failed: Invalid sector number\n"
+         "FlashEraseSector call to FlashGetSectorInfo failed\n"},
+        {[] { return FlashRead(0, nullptr, 4); }, 1, "FlashRead failed: Bad address\n"},
+        {[] { return FlashWrite(nullptr, 0, 4); }, 1, "FlashWrite failed: Bad address\n"},
+        {[] { return FlashGetInfo(nullptr, &v, &v); }, 1, "FlashGetInfo failed: Bad address\n"},
+        {[] { return FlashGetSectorInfo(0, &v, nullptr); }, 1,
+         "FlashGetSectorInfo failed: Bad address\n"},
+        {[] { return FlashRetrieveInfo(0, nullptr, &v); }, 1,
+         "FlashRetrieveInfo failed: Bad address\n"},
+        {FlashInstall, 0, "FlashInstall succeeded: mtd flash driver already installed\n"},
+        {FlashUninstall, 1, "FlashUninstall failed: mtd flash driver remains installed\n"},
+        {FlashReset, 0, "FlashReset function is not implemented\n"},
+        {FlashEraseChip, 1, "FlashEraseChip function is not implemented (too dangerous!)\n"},
+    };
+    create();
+    for (const Call &c : calls) {
+        sim::clear_log();
+        EXPECT_EQ(c.call(), c.result) << c.log;
+        EXPECT_EQ(log(), c.log);
+        for (const sim::LogRecord &r : sim::log_records()) {
+            EXPECT_EQ(r.level, 1u) << c.log;
+        }
+    }
 }
 
 // Every call on a closed device, before FlashCreate and again after FlashDelete.
@@ -137,37 +137,22 @@ TEST_F(FlashTest, ClosedDeviceFailsBeforeCreateAndAfterDelete) {
             << round;
         ASSERT_EQ(FlashCreate(), 0u);
         ASSERT_EQ(FlashDelete(), 0u);
-        EXPECT_FALSE(flash_sem_exists());
+        EXPECT_TRUE(sim::semaphores().empty());
         EXPECT_EQ(sim::open_device_files(), 0u);
         sim::clear_log();
     }
     EXPECT_TRUE(sim::flash_ops().empty());
 }
 
-TEST_F(FlashTest, NullPointersAreRefused) {
-    create();
-    UINT32 v = 0;
-    EXPECT_EQ(FlashRead(0, nullptr, 4), 1u);
-    EXPECT_EQ(FlashWrite(nullptr, 0, 4), 1u);
-    EXPECT_EQ(FlashGetInfo(nullptr, &v, &v), 1u);
-    EXPECT_EQ(FlashGetSectorInfo(0, &v, nullptr), 1u);
-    EXPECT_EQ(FlashRetrieveInfo(0, nullptr, &v), 1u);
-    EXPECT_EQ(log(),
-              "FlashRead failed: Bad address\nFlashWrite failed: Bad address\n"
-              "FlashGetInfo failed: Bad address\nFlashGetSectorInfo failed: Bad address\n"
-              "FlashRetrieveInfo failed: Bad address\n");
-    EXPECT_TRUE(sim::flash_ops().empty());
-}
-
-TEST_F(FlashTest, CreateFailures) {
+TEST_F(FlashTest, CreateAndDeleteFailures) {
     sim::inject_fault({FaultOp::SemCreate, 1, EIO, -1, ""});
     EXPECT_EQ(FlashCreate(), 1u);
     sim::inject_fault({FaultOp::Open, 1, ENOENT, -1, kMtd});
     EXPECT_EQ(FlashCreate(), 1u);
-    EXPECT_FALSE(flash_sem_exists());
+    EXPECT_TRUE(sim::semaphores().empty());
     sim::inject_fault({FaultOp::Ioctl, 1, EIO, -1, kMtd});
     EXPECT_EQ(FlashCreate(), 1u);
-    EXPECT_FALSE(flash_sem_exists());
+    EXPECT_TRUE(sim::semaphores().empty());
     EXPECT_EQ(sim::open_device_files(), 0u);
     uint8_t b = 0;
     EXPECT_EQ(FlashRead(0, &b, 1), 1u);  // a failed create leaves the device closed
@@ -176,92 +161,10 @@ TEST_F(FlashTest, CreateFailures) {
               "FlashCreate open failed: No such file or directory\n"
               "FlashCreate MEMGETINFO failed: Input/output error\n"
               "FlashRead failed: Bad file descriptor\n");
-}
-
-// One fault (operation, short transfer length) and what a read and a write then log.
-struct TransferFault {
-    FaultOp op;
-    long short_length;
-    const char *read_log;
-    const char *write_log;
-};
-
-class FlashTransferFailure : public FlashTest,
-                             public ::testing::WithParamInterface<TransferFault> {};
-
-TEST_P(FlashTransferFailure, LogsAndGivesTheSemaphoreBack) {
-    create();
-    uint8_t buf[8] = {};
-    const TransferFault &f = GetParam();
-    const std::string path = f.op == FaultOp::SemObtain ? "" : kMtd;
-    sim::inject_fault({f.op, 1, EIO, f.short_length, path});
-    EXPECT_EQ(FlashRead(0x100, buf, 8), *f.read_log != '\0' ? 1u : 0u);
-    sim::clear_faults();
-    sim::inject_fault({f.op, 1, EIO, f.short_length, path});
-    EXPECT_EQ(FlashWrite(buf, 0x100, 8), *f.write_log != '\0' ? 1u : 0u);
-    EXPECT_EQ(log(), std::string(f.read_log) + f.write_log);
-    EXPECT_TRUE(sim::held_semaphores().empty());
-    for (const sim::LogRecord &r : sim::log_records()) {
-        EXPECT_EQ(r.level, 1u);
-    }
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Paths, FlashTransferFailure, ::testing::Values(
-    TransferFault{FaultOp::SemObtain, -1, "FlashRead OS_Obtain_Semaphore failed\n",
-                  "FlashWrite OS_Obtain_Semaphore failed\n"},
-    TransferFault{FaultOp::Lseek, -1, "FlashRead lseek failed: Input/output error\n",
-                  "FlashWrite lseek failed: Input/output error\n"},
-    TransferFault{FaultOp::Read, -1, "FlashRead read failed: Input/output error\n", ""},
-    TransferFault{FaultOp::Write, -1, "", "FlashWrite write failed: Input/output error\n"},
-    TransferFault{FaultOp::Read, 3, "FlashRead read failed: Success\n", ""},
-    TransferFault{FaultOp::Write, 3, "", "FlashWrite write failed: Success\n"}));
-// clang-format on
-
-TEST_F(FlashTest, EraseFailures) {
-    create();
-    sim::inject_fault({FaultOp::Ioctl, 1, EIO, -1, kMtd});
-    EXPECT_EQ(FlashEraseSector(3), 1u);
-    sim::inject_fault({FaultOp::Ioctl, 2, EIO, -1, kMtd});
-    EXPECT_EQ(FlashEraseSector(3), 1u);
-    EXPECT_EQ(FlashEraseSector(128), 1u);
-    sim::inject_fault({FaultOp::SemObtain, 1, EIO, -1, ""});
-    EXPECT_EQ(FlashEraseSector(3), 1u);
-    EXPECT_EQ(log(),
-              "FlashGetSectorInfo MEMGETREGIONCOUNT failed: Input/output error\n"
-              "FlashEraseSector call to FlashGetSectorInfo failed\n"
-              "FlashEraseSector MEMERASE failed: Input/output error\n"
-              "FlashGetSectorInfo failed: Invalid sector number\n"
-              "FlashEraseSector call to FlashGetSectorInfo failed\n"
-              "FlashEraseSector OS_Obtain_Semaphore failed\n");
-    EXPECT_TRUE(sim::flash_ops().empty());
-    EXPECT_TRUE(sim::held_semaphores().empty());
-}
-
-// A semaphore that could not be released stays held, so each case is the last call.
-class FlashReleaseFailure : public FlashTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(FlashReleaseFailure, IsReported) {
-    create();
-    sim::inject_fault({FaultOp::SemRelease, 1, EIO, -1, ""});
-    uint8_t buf[8];
-    const char *names[] = {"FlashRead", "FlashWrite", "FlashEraseSector"};
-    const char *ops[] = {"read 0x100 8", "write 0x100 8", "erase 0x30000 65536"};
-    UINT32 rc = GetParam() == 0   ? FlashRead(0x100, buf, 8)
-                : GetParam() == 1 ? FlashWrite(buf, 0x100, 8)
-                                  : FlashEraseSector(3);
-    EXPECT_EQ(rc, 1u);
-    EXPECT_EQ(log(), std::string(names[GetParam()]) + " OS_Release_Semaphore failed\n");
-    EXPECT_EQ(sim::flash_ops(), std::vector<std::string>{ops[GetParam()]});
-}
-
-INSTANTIATE_TEST_SUITE_P(Calls, FlashReleaseFailure, ::testing::Values(0, 1, 2));
-
-TEST_F(FlashTest, DeleteFailures) {
     create();
     sim::inject_fault({FaultOp::Close, 1, EIO, -1, kMtd});
     EXPECT_EQ(FlashDelete(), 1u);
-    EXPECT_FALSE(flash_sem_exists());
+    EXPECT_TRUE(sim::semaphores().empty());
     EXPECT_EQ(FlashDelete(), 1u);
     create();
     sim::inject_fault({FaultOp::SemDelete, 1, EIO, -1, ""});
@@ -269,6 +172,52 @@ TEST_F(FlashTest, DeleteFailures) {
     EXPECT_EQ(log(), "FlashDelete OS_Delete_Semaphore failed\n");
     EXPECT_EQ(sim::open_device_files(), 0u);
 }
+
+// One fault on the open device, the call it hits, and what the call returns and logs. A
+// semaphore that could not be released stays held, so each row runs in its own process.
+struct FaultCase {
+    FaultOp op;
+    unsigned nth;
+    long short_length;
+    int call;  // 0 read, 1 write, 2 erase
+    const char *log;
+};
+
+class FlashFailure : public FlashTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(FlashFailure, LogsFailsAndGivesTheSemaphoreBack) {
+    const FaultCase &f = GetParam();
+    create();
+    uint8_t buf[8] = {};
+    const bool device = f.op != FaultOp::SemObtain && f.op != FaultOp::SemRelease;
+    sim::inject_fault({f.op, f.nth, EIO, f.short_length, device ? kMtd : ""});
+    UINT32 rc = f.call == 0   ? FlashRead(0x100, buf, 8)
+                : f.call == 1 ? FlashWrite(buf, 0x100, 8)
+                              : FlashEraseSector(3);
+    EXPECT_EQ(rc, 1u);
+    EXPECT_EQ(log(), f.log);
+    EXPECT_EQ(sim::held_semaphores().empty(), f.op != FaultOp::SemRelease);
+    EXPECT_EQ(sim::log_records().at(0).level, 1u);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Paths, FlashFailure, ::testing::Values(
+    FaultCase{FaultOp::SemObtain, 1, -1, 0, "FlashRead OS_Obtain_Semaphore failed\n"},
+    FaultCase{FaultOp::SemObtain, 1, -1, 1, "FlashWrite OS_Obtain_Semaphore failed\n"},
+    FaultCase{FaultOp::SemObtain, 1, -1, 2, "FlashEraseSector OS_Obtain_Semaphore failed\n"},
+    FaultCase{FaultOp::Lseek, 1, -1, 0, "FlashRead lseek failed: Input/output error\n"},
+    FaultCase{FaultOp::Lseek, 1, -1, 1, "FlashWrite lseek failed: Input/output error\n"},
+    FaultCase{FaultOp::Read, 1, -1, 0, "FlashRead read failed: Input/output error\n"},
+    FaultCase{FaultOp::Write, 1, -1, 1, "FlashWrite write failed: Input/output error\n"},
+    FaultCase{FaultOp::Read, 1, 3, 0, "FlashRead read failed: Success\n"},
+    FaultCase{FaultOp::Write, 1, 3, 1, "FlashWrite write failed: Success\n"},
+    FaultCase{FaultOp::Ioctl, 1, -1, 2, "FlashGetSectorInfo MEMGETREGIONCOUNT failed: "
+              "Input/output error\nFlashEraseSector call to FlashGetSectorInfo failed\n"},
+    FaultCase{FaultOp::Ioctl, 2, -1, 2, "FlashEraseSector MEMERASE failed: Input/output error\n"},
+    FaultCase{FaultOp::SemRelease, 1, -1, 0, "FlashRead OS_Release_Semaphore failed\n"},
+    FaultCase{FaultOp::SemRelease, 1, -1, 1, "FlashWrite OS_Release_Semaphore failed\n"},
+    FaultCase{FaultOp::SemRelease, 1, -1, 2, "FlashEraseSector OS_Release_Semaphore failed\n"}));
+// clang-format on
 
 TEST_F(FlashTest, FlashWithEraseRegionsIsRefusedByTheGeometryQueries) {
     sim::configure_flash({8u << 20, 64u << 10, 2});
@@ -291,54 +240,6 @@ TEST_F(FlashTest, FlashWithEraseRegionsIsRefusedByTheGeometryQueries) {
               "FlashEraseSector call to FlashGetSectorInfo failed\n"
               "FlashGetInfo MEMGETREGIONCOUNT failed: Inappropriate ioctl for device\n"
               "FlashRetrieveInfo MEMGETREGIONCOUNT failed: Inappropriate ioctl for device\n");
-}
-
-// A seek and its transfer are never split by another caller's on the shared descriptor.
-TEST_F(FlashTest, ConcurrentTransfersKeepTheirPositions) {
-    create();
-    auto worker = [](UINT32 at, uint8_t value) {
-        Bytes data(512, value), back(512);
-        for (UINT32 end = at + 50 * 512; at < end; at += 512) {
-            EXPECT_EQ(FlashWrite(data.data(), at, 512) + FlashRead(at, back.data(), 512), 0u);
-            EXPECT_EQ(back, data);
-        }
-    };
-    std::thread a(worker, 0x40000, 0x11), b(worker, 0x50000, 0x22);
-    a.join();
-    b.join();
-    EXPECT_EQ(sim::flash_peek(0x40000, 50 * 512), Bytes(50 * 512, 0x11));
-    EXPECT_EQ(sim::flash_peek(0x50000, 50 * 512), Bytes(50 * 512, 0x22));
-}
-
-// Deleting and creating while other threads call (run under ThreadSanitizer): no call may
-// reach a descriptor that has been closed.
-TEST_F(FlashTest, DeleteAndCreateWhileCallsRun) {
-    ASSERT_EQ(FlashCreate(), 0u);
-    const size_t descriptors = open_descriptor_count();
-    std::atomic<bool> stop{false};
-    std::atomic<unsigned> succeeded{0};
-    auto caller = [&stop, &succeeded](bool write) {
-        uint8_t buf[32] = {};
-        while (!stop) {
-            UINT32 r = write ? FlashWrite(buf, 64, sizeof buf) : FlashRead(0, buf, sizeof buf);
-            EXPECT_LE(r, 1u);
-            succeeded += r == 0 ? 1 : 0;
-        }
-    };
-    std::thread reader(caller, false), writer(caller, true);
-    // At least 200 cycles, and on until the callers have been served now and then (a loaded
-    // machine may not schedule them during the first cycles).
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (int i = 0; i < 200 || (succeeded < 10 && std::chrono::steady_clock::now() < deadline);
-         ++i) {
-        ASSERT_EQ(FlashDelete() + FlashCreate(), 0u);
-    }
-    stop = true;
-    reader.join();
-    writer.join();
-    EXPECT_GT(succeeded.load(), 0u);
-    EXPECT_EQ(open_descriptor_count(), descriptors);
-    EXPECT_EQ(sim::open_device_files(), 1u);
 }
 
 // Under the fault plan a write or erase torn by a power cut leaves the NOR cells as far as

@@ -1,0 +1,380 @@
+// The simulated host as the library relies on it. Board services: FPGA register semantics
+// and access log, the board description, the debug log, the driver attachment with its
+// interrupt line. The device mechanism: plain C library calls on a simulated path (here the
+// I2C bus) reach the model, every other path is the machine's own, and injected faults hit
+// the named call. The OS service layer: semaphores and the OS timers under the manual clock;
+// memory pools with first fit, exact availability and refusal of corrupt bookkeeping, in
+// regions below 4 GiB.
+#include <bsp_ctrl/db_api.h>
+#include <bsp_ctrl/framer_api.h>
+#include <bsp_ctrl/i2cdev.h>
+#include <bsp_ctrl/platform/bsp_board.h>
+#include <bsp_ctrl/platform/bsp_os.h>
+#include <fcntl.h>
+#include <linux/i2c-dev.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/capture.h"
+#include "support/sim_fixture.h"
+
+namespace bsp::test {
+namespace {
+
+using sim::FaultOp;
+using sim::FpgaAccess;
+using sim::FpgaWidth;
+using BoardTest = SimTest;
+using DevicesTest = SimTest;
+using OsTest = SimTest;
+
+TEST_F(BoardTest, FpgaMaskedAccessesKeepOtherBitsAndAreLoggedInOrder) {
+    vanta2_write32(0x200, 0x12345678);
+    vanta2_write32_reg(0x200, 0xFFFFFFFF, 0x0000FF00);
+    UINT32 v32 = 0;
+    vanta2_read32_reg(0x200, &v32, 0x00FFFF00);
+    EXPECT_EQ(v32, 0x0034FF00u) << "masked, not shifted";
+    vanta_write(0x10, 0xBEEF);
+    UINT16 v16 = 0;
+    vanta_read_reg(0x10, &v16, 0x0FF0);
+    EXPECT_EQ(v16, 0x0EE0);
+    vanta2_read32(0x10, &v32);
+    EXPECT_EQ(v32, 0u) << "16- and 32-bit registers are separate spaces";
+    std::vector<FpgaAccess> want = {
+        {FpgaAccess::Write, FpgaWidth::W32, 0x200, 0x12345678, 0xFFFFFFFF},
+        {FpgaAccess::Write, FpgaWidth::W32, 0x200, 0xFFFFFFFF, 0x0000FF00},
+        {FpgaAccess::Read, FpgaWidth::W32, 0x200, 0x0034FF00, 0x00FFFF00},
+        {FpgaAccess::Write, FpgaWidth::W16, 0x10, 0xBEEF, 0xFFFF},
+        {FpgaAccess::Read, FpgaWidth::W16, 0x10, 0x0EE0, 0x0FF0},
+        {FpgaAccess::Read, FpgaWidth::W32, 0x10, 0, 0xFFFFFFFF},
+    };
+    EXPECT_EQ(sim::fpga_log(), want);
+    EXPECT_EQ(sim::fpga_writes().size(), 3u);
+}
+
+TEST_F(BoardTest, BoardPresetKeepsTheRecordAndResetTypeIsReported) {
+    const kvu_hal_board_t *b = kvu_hal_get();
+    EXPECT_EQ(b->mii_addr_of_entry[2], 0) << "LAN port 3 is the SFP cage";
+    ASSERT_TRUE(sim::load_board_preset("no-sfp"));
+    EXPECT_EQ(kvu_hal_get(), b) << "the record keeps its address";
+    EXPECT_NE(b->mii_addr_of_entry[2], 0);
+    UINT32 t = 0;
+    RLBSP_get_reset_type(&t);
+    EXPECT_EQ(t, 1u);
+    sim::set_reset_type(2);
+    eh_get_reset_type(&t);
+    EXPECT_EQ(t, 2u);
+    dbg_handle_logs_at_restart();
+    EXPECT_EQ(sim::restart_log_calls(), 1u);
+}
+
+TEST_F(BoardTest, EveryLogMessageIsCapturedAndLevelsDecideWhatIsPrinted) {
+    sim::set_log_printing(true);
+    sim::set_log_level(DBG_PCI_INDEX, 1);
+    StderrCapture err;
+    log_printf(DBG_PCI_INDEX, 1, "[PCI %8d ms] open\n", 120);
+    log_printf(DBG_PCI_INDEX, 2, "trace\n");
+    log_printf(DBG_1588_INDEX, 0, "[1588] up\n");
+    npu_log_printf("[DPDP %8d] hello\n", 5);
+    sim::set_log_printing(false);
+    EXPECT_EQ(err.text(), "[PCI      120 ms] open\n[1588] up\n[DPDP        5] hello\n");
+    EXPECT_EQ(sim::log_text(DBG_PCI_INDEX), "[PCI      120 ms] open\ntrace\n");
+    EXPECT_EQ(sim::log_text(sim::kNpuLogModule), "[DPDP        5] hello\n");
+    EXPECT_EQ(sim::log_records().size(), 4u);
+}
+
+// A window backend and device node for an attachment.
+class Window : public sim::DriverBackend, public sim::Device {
+  public:
+    void *window(uint32_t, uint32_t length) override {
+        memory.resize(length);
+        return memory.data();
+    }
+    std::shared_ptr<sim::OpenFile> open(int) override {
+        return std::make_shared<sim::OpenFile>(sim::reserve_fd());
+    }
+    std::vector<uint8_t> memory;
+};
+
+std::vector<UINT16> g_interrupts;
+std::atomic<bool> g_in_interrupt_context{false};
+
+void interrupt_entry(UINT16 reg) {
+    g_in_interrupt_context = sim::in_interrupt_context();
+    g_interrupts.push_back(reg);
+}
+
+TEST_F(BoardTest, DriverInterruptsWaitWhileMaskedAndArriveInOrder) {
+    g_interrupts.clear();
+    auto w = std::make_shared<Window>();
+    sim::add_device("/dev/pci", w);
+    sim::add_driver("/dev/pci", w);
+    void *window = nullptr;
+    int fd = OS_Init_Driver(const_cast<CHAR *>("PCI_ISR_HANDLER"), const_cast<CHAR *>("/dev/pci"),
+                            0x18000000, 0x200000, 3, 0x2001, 0, interrupt_entry, &window);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(window, w->memory.data());
+    EXPECT_EQ(w->memory.size(), 0x200000u);
+    sim::InterruptLine *line = sim::interrupt_line("/dev/pci");
+    ASSERT_NE(line, nullptr);
+    line->set_masked(true);
+    line->raise(1);
+    line->raise(2);
+    EXPECT_FALSE(wait_until([&] { return line->delivered() > 0; }, std::chrono::milliseconds(50)));
+    line->set_masked(false);
+    ASSERT_TRUE(line->wait_idle());
+    EXPECT_EQ(g_interrupts, (std::vector<UINT16>{1, 2}));
+    EXPECT_TRUE(g_in_interrupt_context);
+    close(fd);
+    void *none = nullptr;
+    EXPECT_EQ(OS_Init_Driver(const_cast<CHAR *>("X"), const_cast<CHAR *>("/dev/none"), 0, 16, 3,
+                             0x2001, 0, interrupt_entry, &none),
+              -1);
+}
+
+const char *const kBus = "/dev/i2c-1";
+
+TEST_F(DevicesTest, CallsOnSimulatedPathsReachTheModelAndNoOthers) {
+    EXPECT_TRUE(sim::interposition_live());
+    int fd = open(kBus, O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(sim::open_device_files(), 1u);
+    EXPECT_EQ(ioctl(fd, I2C_SLAVE, 0x57), 0);
+    EXPECT_EQ(write(fd, "\x00\x10", 2), 2);
+    char buf[2] = {};
+    EXPECT_EQ(read(fd, buf, 2), 2);
+    EXPECT_EQ(ioctl(fd, 0x43, buf), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    EXPECT_EQ(close(fd), 0);
+    EXPECT_EQ(sim::i2c_log_text(), (std::vector<std::string>{"W 57: 00 10", "R 57: ff ff"}));
+    EXPECT_EQ(sim::open_device_files(), 0u);
+    // The fortified and large-file entry points are routed too.
+    int large = open64(kBus, O_RDWR), at = openat(AT_FDCWD, kBus, O_RDWR);
+    EXPECT_EQ(sim::open_device_files(), 2u);
+    EXPECT_EQ(close(large) + close(at), 0);
+    // Every other path is the machine's own.
+    fd = open("/dev/null", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(sim::open_device_files(), 0u);
+    EXPECT_EQ(close(fd), 0);
+    EXPECT_EQ(open("/dev/i2c-1-absent", O_RDONLY), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(DevicesTest, FaultsHitTheNamedCallOnTheNamedPath) {
+    sim::inject_fault({FaultOp::Open, 2, EBUSY, -1, kBus});
+    sim::inject_fault({FaultOp::Write, 1, EIO, 2, ""});
+    sim::inject_fault({FaultOp::Read, 1, EAGAIN});
+    int fd = open(kBus, O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(open(kBus, O_RDWR), -1);
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_EQ(ioctl(fd, I2C_SLAVE, 0x57), 0);
+    EXPECT_EQ(write(fd, "\x00\x10\x01\x02", 4), 2) << "short transfer";
+    char buf[8];
+    EXPECT_EQ(read(fd, buf, sizeof buf), -1);
+    EXPECT_EQ(errno, EAGAIN);
+    EXPECT_EQ(read(fd, buf, 1), 1);
+    sim::inject_fault({FaultOp::Close, 1, EIO});
+    EXPECT_EQ(close(fd), -1);
+    EXPECT_EQ(sim::open_device_files(), 0u) << "a failed close still releases";
+    EXPECT_EQ(sim::fault_op_calls(FaultOp::Open), 2u);
+}
+
+// The library's calls are recorded and not run; the application's own run for real.
+TEST_F(DevicesTest, SystemRunsOnlyTheApplicationsOwnCalls) {
+    ASSERT_EQ(FramerCreate(0), 0u);
+    ASSERT_EQ(FramerOpen(nullptr, 9600), 0u);
+    ASSERT_EQ(FramerClose(), 0u);  // hands the port to a login console: system("getty ...")
+    EXPECT_EQ(sim::system_commands(), std::vector<std::string>{"getty -L ttyS0 9600 vt100"});
+    // Even one that starts with the same program runs for real.
+    const int status = system("getty --version >/dev/null 2>&1; exit 3");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+    EXPECT_EQ(sim::system_commands().size(), 1u);
+    EXPECT_EQ(FramerDelete(), 0u);
+    EXPECT_TRUE(sim::join_tasks(std::chrono::seconds(10)));
+}
+
+// Before any unit is started the library's opens are refused with the way to start one. The
+// check runs in a fresh process, where no unit has been reset yet.
+TEST(UnstartedUnitTest, LibraryIsToldToStartTheUnit) {
+    if (std::string(BSP_EMULATOR).size() > 0) {
+        GTEST_SKIP() << "the fresh process re-runs the test binary, which needs its emulator";
+    }
+    std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            UINT8 byte = 0;
+            std::exit(i2c_read_buf(1, 0x57, 0, 1, &byte, 1, 0) == -1 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0),
+        "bsp_sim: the simulated unit was not started, so the library cannot open /dev/i2c-1: "
+        "call bsp_sim_start\\(state_dir\\) from <bsp_sim/bsp_sim_c.h> before the first call");
+    GTEST_FLAG_SET(death_test_style, style);
+}
+
+// A second obtainer waits until the release; a deleted semaphore wakes its waiter with a
+// failure and is gone.
+TEST_F(OsTest, SecondObtainerWaitsUntilReleaseOrDelete) {
+    NU_SEMAPHORE sem{};
+    ASSERT_EQ(OS_Create_Semaphore(&sem, const_cast<CHAR *>("T_SEM"), 1, NU_PRIORITY), 0);
+    ASSERT_EQ(OS_Obtain_Semaphore(&sem, NU_SUSPEND), 0);
+    EXPECT_NE(OS_Obtain_Semaphore(&sem, NU_NO_SUSPEND), 0) << "fails at once when taken";
+    std::atomic<int> got{0};
+    auto waiter = [&] { got = OS_Obtain_Semaphore(&sem, NU_SUSPEND) == 0 ? 1 : -1; };
+    std::thread other(waiter);
+    ASSERT_TRUE(wait_until([] { return sim::semaphores().at(0).waiters == 1; }));
+    EXPECT_EQ(got, 0);
+    ASSERT_EQ(sim::held_semaphores().size(), 1u);
+    EXPECT_EQ(sim::held_semaphores()[0].name, "T_SEM");
+    OS_Release_Semaphore(&sem);
+    other.join();
+    EXPECT_EQ(got, 1);
+    std::thread last(waiter);
+    ASSERT_TRUE(wait_until([] { return sim::semaphores().at(0).waiters == 1; }));
+    EXPECT_EQ(OS_Delete_Semaphore(&sem), 0);
+    last.join();
+    EXPECT_EQ(got, -1);
+    EXPECT_TRUE(sim::semaphores().empty());
+    EXPECT_TRUE(sim::held_semaphores().empty());
+    EXPECT_NE(OS_Obtain_Semaphore(&sem, NU_NO_SUSPEND), 0) << "a deleted semaphore is gone";
+}
+
+std::vector<std::pair<uint64_t, UNSIGNED>> g_fired;
+
+void record_os_timer(UNSIGNED id) {
+    EXPECT_TRUE(sim::in_timer_context());
+    g_fired.emplace_back(sim::clock_ms(), id);
+}
+
+TEST_F(OsTest, OsTimerCreatedStoppedRunsOnlyAfterReset) {
+    g_fired.clear();
+    NU_TIMER timer{};
+    ASSERT_EQ(OS_Create_Timer(&timer, const_cast<CHAR *>("ECPS_POLLING"), record_os_timer, 7, 10,
+                              10, NU_DISABLE_TIMER),
+              0);
+    sim::advance_clock_ms(500);
+    EXPECT_TRUE(g_fired.empty());
+    ASSERT_EQ(OS_Reset_Timer(&timer, record_os_timer, 10, 20, NU_ENABLE_TIMER), 0);
+    sim::advance_clock_ms(450);
+    // Armed at 500 ms: first expiry after 10 ticks, then every 20 ticks.
+    std::vector<std::pair<uint64_t, UNSIGNED>> want = {{600, 7}, {800, 7}};
+    EXPECT_EQ(g_fired, want);
+    EXPECT_EQ(OS_Retrieve_Clock(), 95u);
+    ASSERT_EQ(OS_Control_Timer(&timer, NU_DISABLE_TIMER), 0);
+    sim::advance_clock_ms(1000);
+    EXPECT_EQ(g_fired.size(), 2u);
+    EXPECT_EQ(sim::enabled_timers(), 0u);
+}
+
+// (The service timers, created stopped and restarted from their full period by TimerEnable,
+// time out the framer's byte streams: its stream tests see them.)
+
+constexpr UNSIGNED kHeader = sizeof(MEM_HEADER);
+
+// A pool over the first `size` bytes of a region below 4 GiB, its record (which names itself
+// by a 32-bit address in every block header) in the region's last kilobyte.
+class PoolTest : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        region = static_cast<uint8_t *>(sim::map_low_region(4096));
+        ASSERT_NE(region, nullptr);
+    }
+    void TearDown() override { sim::unmap_region(region, 4096); }
+    MEM_POOL *create(UNSIGNED size) {
+        auto *pool = reinterpret_cast<MEM_POOL *>(region + 3072);
+        EXPECT_EQ(MEM_Create_Pool(pool, region, size, 16), 0);
+        return pool;
+    }
+    uint8_t *region = nullptr;
+};
+
+TEST_F(PoolTest, AllocationsComeFirstFitAndAvailabilityIsExact) {
+    MEM_POOL &pool = *create(1024);
+    EXPECT_EQ(pool.pool_available, 1024 - kHeader);
+    void *a = nullptr;
+    void *b = nullptr;
+    void *c = nullptr;
+    ASSERT_EQ(MEM_Allocate(&pool, &a, 0), 0) << "a 0-byte request is served";
+    ASSERT_EQ(MEM_Allocate(&pool, &b, 100), 0);
+    EXPECT_EQ(static_cast<char *>(b) - static_cast<char *>(a), 16 + kHeader)
+        << "every block holds at least the minimum allocation";
+    EXPECT_EQ(pool.pool_available, 1024 - 3 * kHeader - 16 - 100);
+    ASSERT_EQ(MEM_Deallocate(&pool, a), 0);
+    ASSERT_EQ(MEM_Allocate(&pool, &c, 8), 0);
+    EXPECT_EQ(c, a) << "first fit reuses the first free block";
+    ASSERT_EQ(MEM_Deallocate(&pool, b), 0);
+    ASSERT_EQ(MEM_Deallocate(&pool, c), 0);
+    EXPECT_EQ(pool.pool_available, 1024 - kHeader) << "free neighbours merge back into one";
+}
+
+TEST_F(PoolTest, ExhaustionAndStrayPointersAreRefused) {
+    MEM_POOL &pool = *create(256);
+    void *big = nullptr;
+    EXPECT_NE(MEM_Allocate(&pool, &big, 256), 0);
+    ASSERT_EQ(MEM_Allocate(&pool, &big, 256 - kHeader), 0);
+    void *more = nullptr;
+    EXPECT_NE(MEM_Allocate(&pool, &more, 0), 0);
+    EXPECT_EQ(pool.pool_available, 0u);
+    EXPECT_NE(MEM_Deallocate(&pool, static_cast<char *>(big) + 4), 0);
+    EXPECT_NE(MEM_Deallocate(&pool, region + 2048), 0);
+    if constexpr (sizeof(void *) > 4) {
+        MEM_POOL high{};
+        EXPECT_NE(MEM_Create_Pool(&high, region, 256, 16), 0) << "a record above 4 GiB is refused";
+    }
+    EXPECT_EQ(MEM_Deallocate(&pool, big), 0);
+    EXPECT_NE(MEM_Deallocate(&pool, big), 0) << "double free refused";
+    sim::inject_fault({sim::FaultOp::PoolAllocate, 1});
+    EXPECT_NE(MEM_Allocate(&pool, &more, 4), 0);
+}
+
+TEST_F(PoolTest, CorruptBookkeepingIsRefusedNotFollowed) {
+    MEM_POOL &pool = *create(1024);
+    void *a = nullptr;
+    ASSERT_EQ(MEM_Allocate(&pool, &a, 32), 0);
+    auto *taken = reinterpret_cast<MEM_HEADER *>(region);
+    auto *rest = reinterpret_cast<MEM_HEADER *>(region + kHeader + 32);
+    const UINT32 rest_addr = static_cast<UINT32>(reinterpret_cast<uintptr_t>(rest));
+    void *b = nullptr;
+    rest->memory_next = 0x7FFFFFF0;  // a link out of the pool
+    EXPECT_NE(MEM_Allocate(&pool, &b, 8), 0);
+    rest->memory_next = rest_addr;  // a loop
+    EXPECT_NE(MEM_Allocate(&pool, &b, 8), 0);
+    rest->memory_next = 0;
+    taken->memory_next = 0x7FFFFFF0;
+    EXPECT_NE(MEM_Deallocate(&pool, a), 0);
+    taken->memory_next = rest_addr;
+    pool.memory_list += 4;  // a record that does not start the chain
+    EXPECT_NE(MEM_Allocate(&pool, &b, 8), 0);
+    pool.memory_list -= 4;
+    EXPECT_EQ(MEM_Allocate(&pool, &b, 8), 0) << "sound again once repaired";
+    EXPECT_EQ(MEM_Deallocate(&pool, a), 0);
+}
+
+TEST_F(OsTest, RegionsBelowFourGigabytes) {
+    void *p = sim::map_low_region(1 << 20);
+    ASSERT_NE(p, nullptr);
+    EXPECT_LE(uint64_t{reinterpret_cast<uintptr_t>(p)} + (1 << 20), uint64_t{1} << 32);
+    sim::unmap_region(p, 1 << 20);
+    // A database over an address that names no mapped memory is told before the crash (the
+    // store's name is read first, so only the last digit may differ).
+    auto base = static_cast<UINT32>(reinterpret_cast<uintptr_t>(p));
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%07x", base >> 4);
+    EXPECT_DEATH(DbCreate(0, base, 4096),
+                 std::string("bsp_sim: address 0x") + digits + "[0-9a-f] names no mapped memory");
+}
+
+}  // namespace
+}  // namespace bsp::test
