@@ -19,6 +19,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <numeric>
 #include <string>
@@ -33,9 +34,7 @@ namespace bsp::test {
 namespace {
 Bytes pattern(size_t n, uint8_t first = 0) {
     Bytes v(n);
-    for (size_t i = 0; i < n; ++i) {
-        v[i] = static_cast<uint8_t>(first + i);
-    }
+    std::iota(v.begin(), v.end(), first);
     return v;
 }
 
@@ -93,12 +92,6 @@ class E2promTest : public SimTest {
         sim::clear_i2c_log();
         capture();
     }
-    void TearDown() override {
-        stdout_.reset();
-        stderr_.reset();
-        SimTest::TearDown();
-    }
-
     // Captures anew, dropping what was written so far.
     void capture() {
         stdout_.reset();
@@ -153,12 +146,6 @@ std::shared_ptr<sim::EepromChip> move_eeprom_to_0x53() {
     chip->fill(0xff);
     sim::add_i2c_chip(1, 0x53, chip);
     return chip;
-}
-
-TEST_F(ProbeTest, StopsAtTheFirstCandidateThatAnswers) {
-    EXPECT_EQ(e2prom_i2c_addr_find(), 0);
-    EXPECT_EQ(out(), "Found eeprom on bus /dev/i2c-1, addr: 0x57\n");
-    EXPECT_EQ(sim::i2c_log_text(), std::vector<std::string>{"R 57: ff"});
 }
 
 TEST_F(ProbeTest, FallsBackTo0x53WhenNothingAnswersAt0x57) {
@@ -223,7 +210,8 @@ TEST_F(ProbeTest, SelectionFailureOtherThanBusyOrOnAnUnopenedBusEndsTheProbe) {
     EXPECT_TRUE(sim::i2c_log_text().empty());
 }
 
-// Two first callers start the semaphore once and their accesses do not interleave.
+// Two first callers start the semaphore once, the probe stops at the first candidate that
+// answers, and their accesses do not interleave.
 TEST_F(ProbeTest, TwoFirstCallersInTwoThreads) {
     sim::eeprom_chip()->poke(0, pattern(32));
     Bytes a(16), b(16);
@@ -236,7 +224,9 @@ TEST_F(ProbeTest, TwoFirstCallersInTwoThreads) {
     EXPECT_EQ(rb, 16);
     EXPECT_EQ(a, pattern(16));
     EXPECT_EQ(b, pattern(16, 16));
+    EXPECT_EQ(out(), "Found eeprom on bus /dev/i2c-1, addr: 0x57\n");
     std::vector<std::string> log = sim::i2c_log_text();
+    EXPECT_EQ(log.at(0), "R 57: 00");  // the probe reads one byte
     for (size_t i = 0; i + 1 < log.size(); ++i) {
         if (log[i] == "W 57: 00 00" || log[i] == "W 57: 00 10") {
             EXPECT_EQ(log[i + 1], "R 57: " + hex(pattern(16, log[i] == "W 57: 00 00" ? 0 : 16)));
@@ -271,7 +261,11 @@ TEST_F(ProbeTest, DriverFileFailures) {
         file);
 }
 
+// A NULL buffer is refused without bus traffic.
 TEST_F(E2promTest, WriteSplitsAtPageBoundariesAndReadSetsThePositionBeforeEachChunk) {
+    EXPECT_EQ(e2prom_read(0, nullptr, 4), 0);
+    EXPECT_EQ(e2prom_write(0, nullptr, 4), 0);
+    EXPECT_TRUE(semaphore_free());
     Bytes data = pattern(100, 0x80), back(100);
     EXPECT_EQ(e2prom_write(0x30, data.data(), 100), 100);
     EXPECT_EQ(chip(0x30, 100), data);
@@ -343,13 +337,6 @@ TEST_F(E2promTest, DeviceFailuresAreReportedAndCounted) {
         kBus);
 }
 
-TEST_F(E2promTest, NullBufferIsRefusedWithoutBusTraffic) {
-    EXPECT_EQ(e2prom_read(0, nullptr, 4), 0);
-    EXPECT_EQ(e2prom_write(0, nullptr, 4), 0);
-    EXPECT_TRUE(sim::i2c_log().empty());
-    EXPECT_TRUE(semaphore_free());
-}
-
 TEST_F(E2promTest, ResetWritesFFOverTheWholeDeviceAndFailsWhenAChunkIsLost) {
     sim::eeprom_chip()->fill(0x00);
     EXPECT_EQ(e2prom_reset(), 0);
@@ -405,7 +392,7 @@ class LayoutTest : public E2promTest {
     Bytes buf_ = Bytes(256);
 };
 
-TEST_F(LayoutTest, InitWritesTheEmptyHeaderOnce) {
+TEST_F(LayoutTest, InitWritesTheEmptyHeaderOnceAndAreaInitEntryTerminatorCheckAndAreaHeader) {
     EXPECT_EQ(e2prom_init(), 0);
     EXPECT_EQ(chip(0, 8), unhex("00 00 00 3e 00 00 3e ff"));
     EXPECT_EQ(writes(), std::vector<std::string>{"W 57: 00 00 00 00 00 3e 00 00 3e"});
@@ -413,13 +400,7 @@ TEST_F(LayoutTest, InitWritesTheEmptyHeaderOnce) {
     EXPECT_EQ(e2prom_init(), -1);
     EXPECT_TRUE(writes().empty());
     EXPECT_EQ(sized(e2prom_get_header_size(&size_)), 6);
-    EXPECT_EQ(e2prom_area_init(1, 0x3e00 - 0x40), 0);  // an area filling the space fits
-    EXPECT_EQ(e2prom_area_init(2, 1), -11);
-}
-
-TEST_F(LayoutTest, AreaInitWritesEntryTerminatorCheckAndAreaHeader) {
-    ASSERT_EQ(e2prom_init(), 0);
-    sim::clear_i2c_log();
+    // An area: its entry, terminator and check byte, then its own header.
     EXPECT_EQ(e2prom_area_init(1, 1000), 0);
     // Entry (id 1, size 1000, at 0x40), terminator, check byte.
     EXPECT_EQ(chip(5, 11), unhex("01 00 00 03 e8 00 00 00 40 00 6a"));
@@ -477,7 +458,7 @@ TEST_F(LayoutTest, NewItemCostsFourWritesReadsBackAndIsRewrittenInPlace) {
     EXPECT_EQ(chip(0x4a, 6), unhex("00 08 00 04 01 06"));
 }
 
-TEST_F(LayoutTest, ItemMustEndWithinTheArea) {
+TEST_F(LayoutTest, ItemMustEndWithinTheAreaAndAreasWithinTheSpace) {
     ASSERT_EQ(e2prom_init(), 0);
     ASSERT_EQ(e2prom_area_init(1, 300), 0);
     EXPECT_EQ(e2prom_data_write(1, 1, 44, buf_.data()), -15);
@@ -486,26 +467,11 @@ TEST_F(LayoutTest, ItemMustEndWithinTheArea) {
     EXPECT_EQ(e2prom_data_write(2, 3, 0, buf_.data()), 0);  // an empty item reads back
     EXPECT_EQ(sized(e2prom_get_data_size(2, 3, &size_)), 0);
     EXPECT_EQ(e2prom_data_read(2, 3, buf_.data()), 0);
+    EXPECT_EQ(e2prom_area_init(3, 0x3e00 - 0x40 - 600), 0);  // an area filling the space fits
+    EXPECT_EQ(e2prom_area_init(4, 1), -11);
 }
 
-TEST_F(LayoutTest, AlteredBytesGiveTheirCheckErrors) {
-    make_item();
-    uint8_t item[5];
-    poke(0x142, {'L'});
-    EXPECT_EQ(e2prom_data_read(1, 7, item), -14);
-    EXPECT_EQ(std::string(item, item + 5), "heLlo");
-    poke(15, {static_cast<uint8_t>(chip(15, 1)[0] ^ 0x01)});
-    EXPECT_EQ(e2prom_header_read(buf_.data()), -4);
-    EXPECT_EQ(e2prom_area_header_read(1, buf_.data()), -4);
-    EXPECT_EQ(e2prom_data_read(1, 7, item), -4);
-    poke(15, {static_cast<uint8_t>(chip(15, 1)[0] ^ 0x01)});
-    poke(0x4c, {static_cast<uint8_t>(chip(0x4c, 1)[0] + 1)});
-    EXPECT_EQ(e2prom_area_header_read(1, buf_.data()), -9);
-    EXPECT_EQ(e2prom_data_read(1, 7, item), -9);
-    EXPECT_EQ(e2prom_get_data_size(1, 7, &size_), 0);  // sizes verify no check byte
-}
-
-TEST_F(LayoutTest, LookupFailures) {
+TEST_F(LayoutTest, LookupFailuresAndAlteredBytes) {
     EXPECT_EQ(e2prom_header_read(buf_.data()), -2);
     EXPECT_EQ(e2prom_area_init(1, 10), -2);
     EXPECT_EQ(e2prom_data_read(1, 1, buf_.data()), -2);
@@ -520,6 +486,20 @@ TEST_F(LayoutTest, LookupFailures) {
     EXPECT_EQ(e2prom_data_read(0, 7, buf_.data()), -7);
     EXPECT_EQ(e2prom_data_read(1, 0, buf_.data()), -12);
     EXPECT_EQ(e2prom_data_write(1, 0, 1, buf_.data()), -12);
+    // Altered bytes give their check errors; sizes verify no check byte.
+    uint8_t item[5];
+    poke(0x142, {'L'});
+    EXPECT_EQ(e2prom_data_read(1, 7, item), -14);
+    EXPECT_EQ(std::string(item, item + 5), "heLlo");
+    poke(15, {static_cast<uint8_t>(chip(15, 1)[0] ^ 0x01)});
+    EXPECT_EQ(e2prom_header_read(buf_.data()), -4);
+    EXPECT_EQ(e2prom_area_header_read(1, buf_.data()), -4);
+    EXPECT_EQ(e2prom_data_read(1, 7, item), -4);
+    poke(15, {static_cast<uint8_t>(chip(15, 1)[0] ^ 0x01)});
+    poke(0x4c, {static_cast<uint8_t>(chip(0x4c, 1)[0] + 1)});
+    EXPECT_EQ(e2prom_area_header_read(1, buf_.data()), -9);
+    EXPECT_EQ(e2prom_data_read(1, 7, item), -9);
+    EXPECT_EQ(e2prom_get_data_size(1, 7, &size_), 0);
     poke(0x40, {0xff, 0xff});
     EXPECT_EQ(e2prom_area_header_read(1, buf_.data()), -7);
     EXPECT_EQ(e2prom_data_read(1, 7, buf_.data()), -7);
@@ -555,30 +535,35 @@ TEST_F(LayoutTest, SizeZeroEntryMissingTerminatorsAndFullAreaHeader) {
 
 // Every function turns a device that returns nothing into -13, and a NULL buffer too.
 TEST_F(LayoutTest, UnreadableDeviceAndNullBuffersGiveMinus13) {
+    static UINT8 *buf;
+    static UINT16 *size;
+    const std::function<INT()> calls[] = {
+        [] { return e2prom_header_read(buf); },
+        [] { return e2prom_area_header_read(1, buf); },
+        [] { return e2prom_get_header_size(size); },
+        [] { return e2prom_get_area_header_size(1, size); },
+        [] { return e2prom_data_read(1, 7, buf); },
+        [] { return e2prom_data_write(1, 7, 5, buf); },
+        [] { return e2prom_get_data_size(1, 7, size); },
+        [] { return e2prom_area_init(2, 10); },
+        [] { return e2prom_init(); },
+    };
     make_item();
-    EXPECT_EQ(e2prom_header_read(nullptr), -13);
-    EXPECT_EQ(e2prom_area_header_read(1, nullptr), -13);
-    EXPECT_EQ(e2prom_get_header_size(nullptr), -13);
-    EXPECT_EQ(e2prom_get_area_header_size(1, nullptr), -13);
-    EXPECT_EQ(e2prom_data_read(1, 7, nullptr), -13);
-    EXPECT_EQ(e2prom_data_write(1, 7, 5, nullptr), -13);
-    EXPECT_EQ(e2prom_get_data_size(1, 7, nullptr), -13);
+    for (size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(calls[i](), -13) << "NULL, call " << i;
+    }
+    buf = buf_.data();
+    size = &size_;
     sim::inject_fault({sim::FaultOp::Read, 2, EIO, -1, "/dev/i2c-1"});
-    EXPECT_EQ(e2prom_data_read(1, 7, buf_.data()), -13);  // the area header read fails
+    EXPECT_EQ(e2prom_data_read(1, 7, buf), -13);  // the area header read fails
     sim::clear_faults();
     sim::inject_fault({sim::FaultOp::Read, 0, EIO, -1, "/dev/i2c-1"});
-    EXPECT_EQ(e2prom_init(), -13);
-    EXPECT_EQ(e2prom_header_read(buf_.data()), -13);
-    EXPECT_EQ(e2prom_get_header_size(&size_), -13);
-    EXPECT_EQ(e2prom_area_init(2, 10), -13);
-    EXPECT_EQ(e2prom_area_header_read(1, buf_.data()), -13);
-    EXPECT_EQ(e2prom_get_area_header_size(1, &size_), -13);
-    EXPECT_EQ(e2prom_data_write(1, 7, 5, buf_.data()), -13);
-    EXPECT_EQ(e2prom_data_read(1, 7, buf_.data()), -13);
-    EXPECT_EQ(e2prom_get_data_size(1, 7, &size_), -13);
+    for (size_t i = 0; i < std::size(calls); ++i) {
+        EXPECT_EQ(calls[i](), -13) << "unreadable, call " << i;
+    }
 }
 
-TEST_F(LayoutTest, TornDataWriteOrHeaderEntryGivesItsCheckError) {
+TEST_F(LayoutTest, TornDataAreaHeaderOrHeaderEntryGivesItsCheckError) {
     make_item();
     tear_next(2);
     EXPECT_EQ(e2prom_data_write(1, 7, 5, world_), 0);       // writes are not verified
@@ -587,22 +572,18 @@ TEST_F(LayoutTest, TornDataWriteOrHeaderEntryGivesItsCheckError) {
     EXPECT_EQ(Bytes(buf_.begin(), buf_.begin() + 5), unhex("77 6f 6c 6c 6f"));
     EXPECT_EQ(e2prom_data_write(1, 7, 5, world_), 0);  // rewriting mends it
     EXPECT_EQ(e2prom_data_read(1, 7, buf_.data()), 0);
+    tear_next(6, 2);  // the area header write loses its check byte
+    EXPECT_EQ(e2prom_area_init(2, 1000), 0);
+    EXPECT_EQ(chip(0x428, 7), unhex("00 00 03 e8 00 00 ff"));
+    EXPECT_EQ(e2prom_area_header_read(2, buf_.data()), -9);
+    EXPECT_EQ(e2prom_data_write(2, 7, 5, hello_), 0);  // a new entry rewrites the check byte
+    EXPECT_EQ(e2prom_area_header_read(2, buf_.data()), 0);
     tear_next(10, 1);  // the entry, terminator and check byte write keeps all but the check
-    EXPECT_EQ(e2prom_area_init(2, 100), 0);
-    EXPECT_EQ(chip(23, 2), unhex("00 ff"));
+    EXPECT_EQ(e2prom_area_init(3, 100), 0);
+    EXPECT_EQ(chip(32, 2), unhex("00 ff"));
     EXPECT_EQ(e2prom_header_read(buf_.data()), -4);
     EXPECT_EQ(e2prom_data_read(1, 7, buf_.data()), -4);
-    EXPECT_EQ(sized(e2prom_get_header_size(&size_)), 24);  // does not look at the check byte
-}
-
-TEST_F(LayoutTest, TornAreaHeaderGivesTheAreaHeaderCheckError) {
-    ASSERT_EQ(e2prom_init(), 0);
-    tear_next(6, 2);  // the area header write loses its check byte
-    EXPECT_EQ(e2prom_area_init(1, 1000), 0);
-    EXPECT_EQ(chip(0x40, 7), unhex("00 00 03 e8 00 00 ff"));
-    EXPECT_EQ(e2prom_area_header_read(1, buf_.data()), -9);
-    EXPECT_EQ(e2prom_data_write(1, 7, 5, hello_), 0);  // a new entry rewrites the check byte
-    EXPECT_EQ(e2prom_area_header_read(1, buf_.data()), 0);
+    EXPECT_EQ(sized(e2prom_get_header_size(&size_)), 33);  // does not look at the check byte
 }
 
 TEST_F(LayoutTest, BusyChipLosesTheCheckByteWriteAndReadsFailUntilItAnswers) {
