@@ -18,7 +18,7 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 constexpr uint8_t kChip = 0x20;
 const char *const kBus = "/dev/i2c-1";
-using sim::FaultOp;
+using enum sim::FaultOp;
 
 class I2cTest : public SimTest {
   protected:
@@ -67,60 +67,78 @@ TEST_F(I2cTest, SfpPhyIsReachedWhileClaimedAndItsSilenceReported) {
     EXPECT_EQ(bus(), (std::vector<std::string>{"W 56: nack", "W 56: nack"}));
 }
 
-// One fault on the bus device: operation, which call, error, short transfer length (the
-// open and the selection are shared by a read and a write: one of each is enough).
-struct SfpCase {
-    bool write;
+// One fault on the bus device (operation, which call, error, short transfer length) and what
+// a call then returns and reports: the SFP PHY calls in the debug log (with the error
+// number), the block transfers on standard error. The open and the selection are shared by
+// a read and a write of the PHY: one of each is enough.
+enum Call { kPhyRead, kPhyWrite, kBufRead, kBufWrite };
+
+struct FailureCase {
+    Call call;
     sim::FaultOp op;
     unsigned nth;
     int error;
     long short_length;
     int expected;
-    const char *log;
+    const char *text;
 };
 
-class SfpFailure : public I2cTest, public ::testing::WithParamInterface<SfpCase> {};
+class Failure : public I2cTest, public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(SfpFailure, LogsTheErrorNumberAndGivesTheSemaphoreBack) {
-    const SfpCase &c = GetParam();
+TEST_P(Failure, IsReportedAndGivesTheSemaphoreBack) {
+    const FailureCase &c = GetParam();
+    add_chip(256, 1);
     sim::inject_fault({c.op, c.nth, c.error, c.short_length, kBus});
     UINT16 value = 0;
-    int rc = c.write ? i2c_write_sfp_phy(0, 2, 0x1234) : i2c_read_sfp_phy(0, 2, &value);
+    Bytes buf(8, 0x11);
+    StderrCapture err;
+    int rc = c.call == kPhyRead    ? i2c_read_sfp_phy(0, 2, &value)
+             : c.call == kPhyWrite ? i2c_write_sfp_phy(0, 2, 0x1234)
+             : c.call == kBufRead  ? i2c_read_buf(1, kChip, 0, 1, buf.data(), 8, 4)
+                                   : i2c_write_buf(1, kChip, 0, 1, buf.data(), 8, 4);
     EXPECT_EQ(rc, c.expected);
-    EXPECT_EQ(log(), c.log);
+    EXPECT_EQ(c.call <= kPhyWrite ? log() : err.text(), c.text);
     EXPECT_TRUE(semaphore_free());
     EXPECT_EQ(sim::open_device_files(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, SfpFailure,
-    ::testing::Values(
-        SfpCase{false, FaultOp::Open, 1, ENOENT, -1, -ENOENT,
+const char *const kClosed = "Close returned: \n: Input/output error\n";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Paths, Failure, ::testing::Values(
+    FailureCase{kPhyRead, Open, 1, ENOENT, -1, -ENOENT,
                 "[SFP_DEV] Error 0x2 (No such file or directory) opening device /dev/i2c-1\n"},
-        SfpCase{true, FaultOp::Ioctl, 1, EINVAL, -1, -EINVAL,
-                "[SFP_DEV] Error 0x16 (Invalid argument) requesting slave address 0x56 of i2c "
-                "device\n"},
-        SfpCase{false, FaultOp::Write, 1, EIO, -1, 0,
-                "[SFP_DEV] Warning: First try to set DATA-ADDRESS 0x2 failed (error 0x5 "
-                "Input/output error)\n"},
-        SfpCase{false, FaultOp::Write, 0, ENXIO, -1, -ENXIO,
-                "[SFP_DEV] Warning: First try to set DATA-ADDRESS 0x2 failed (error 0x6 No such "
-                "device or address)\n[SFP_DEV] Error 0x6 (No such device or address) while "
-                "setting DATA-ADDRESS 0x2\n"},
-        SfpCase{false, FaultOp::Write, 0, EIO, 0, -EIO,
-                "[SFP_DEV] Warning: First try to set DATA-ADDRESS 0x2 failed (error 0x5 "
-                "Input/output error)\n[SFP_DEV] Error 0x5 (Input/output error) while setting "
-                "DATA-ADDRESS 0x2\n"},
-        SfpCase{false, FaultOp::Read, 1, EIO, 1, -EIO,
+    FailureCase{kPhyWrite, Ioctl, 1, EINVAL, -1, -EINVAL, "[SFP_DEV] Error 0x16 (Invalid "
+                "argument) requesting slave address 0x56 of i2c device\n"},
+    FailureCase{kPhyRead, Write, 1, EIO, -1, 0, "[SFP_DEV] Warning: First try to set "
+                "DATA-ADDRESS 0x2 failed (error 0x5 Input/output error)\n"},
+    FailureCase{kPhyRead, Write, 0, ENXIO, -1, -ENXIO, "[SFP_DEV] Warning: First try to set "
+                "DATA-ADDRESS 0x2 failed (error 0x6 No such device or address)\n[SFP_DEV] Error "
+                "0x6 (No such device or address) while setting DATA-ADDRESS 0x2\n"},
+    FailureCase{kPhyRead, Write, 0, EIO, 0, -EIO, "[SFP_DEV] Warning: First try to set "
+                "DATA-ADDRESS 0x2 failed (error 0x5 Input/output error)\n[SFP_DEV] Error 0x5 "
+                "(Input/output error) while setting DATA-ADDRESS 0x2\n"},
+    FailureCase{kPhyRead, Read, 1, EIO, 1, -EIO,
                 "[SFP_DEV] Error 0x5 (Input/output error) while reading SFP PHY\n"},
-        SfpCase{false, FaultOp::Close, 1, EIO, -1, -EIO,
+    FailureCase{kPhyRead, Close, 1, EIO, -1, -EIO,
                 "[SFP_DEV] Error 0x5 (Input/output error) while closing device\n"},
-        SfpCase{true, FaultOp::Write, 1, EIO, 2, -EIO,
+    FailureCase{kPhyWrite, Write, 1, EIO, 2, -EIO,
                 "[SFP_DEV] Error 0x5 (Input/output error) while writing SFP MONITOR\n"},
-        SfpCase{true, FaultOp::Write, 1, EREMOTEIO, -1, -EREMOTEIO,
+    FailureCase{kPhyWrite, Write, 1, EREMOTEIO, -1, -EREMOTEIO,
                 "[SFP_DEV] Error 0x79 (Remote I/O error) while writing SFP MONITOR\n"},
-        SfpCase{true, FaultOp::Close, 1, EBADF, -1, -EBADF,
-                "[SFP_DEV] Error 0x9 (Bad file descriptor) while closing device\n"}));
+    FailureCase{kPhyWrite, Close, 1, EBADF, -1, -EBADF,
+                "[SFP_DEV] Error 0x9 (Bad file descriptor) while closing device\n"},
+    FailureCase{kBufRead, Open, 1, ENOENT, -1, -1, ""},
+    FailureCase{kBufWrite, Open, 1, ENOENT, -1, -1, ""},
+    FailureCase{kBufRead, Ioctl, 1, EBUSY, -1, -2, ""},
+    FailureCase{kBufWrite, Ioctl, 1, EBUSY, -1, -2, ""},
+    FailureCase{kBufRead, Write, 2, EIO, -1, -3, ""},
+    FailureCase{kBufRead, Read, 2, EIO, 1, 4, ""},
+    FailureCase{kBufWrite, Write, 2, EIO, -1, 4, ""},
+    FailureCase{kBufWrite, Write, 1, EIO, 3, 0, ""},
+    FailureCase{kBufRead, Close, 1, EIO, -1, 8, kClosed},
+    FailureCase{kBufWrite, Close, 1, EIO, -1, 8, kClosed}));
+// clang-format on
 
 // Two address bytes (an address length above 2 counts as 2), one, or none (the chip's own
 // pointer); a block length of 0 reads all in one block; a write of length 0 writes one byte.
@@ -176,41 +194,6 @@ TEST_F(I2cTest, RegisterHelpers) {
     EXPECT_EQ(i2c_read_reg(7, kChip, 0x05, 1), 0);  // no such bus
     EXPECT_TRUE(semaphore_free());
 }
-
-struct BufCase {
-    bool write;
-    sim::FaultRule fault;
-    int expected;
-};
-
-class BufFailure : public I2cTest, public ::testing::WithParamInterface<BufCase> {};
-
-TEST_P(BufFailure, ResultCodeAndSemaphoreGivenBack) {
-    add_chip(256, 1);
-    const BufCase &c = GetParam();
-    sim::inject_fault(c.fault);
-    Bytes buf(8, 0x11);
-    StderrCapture err;
-    int rc = c.write ? i2c_write_buf(1, kChip, 0, 1, buf.data(), 8, 4)
-                     : i2c_read_buf(1, kChip, 0, 1, buf.data(), 8, 4);
-    EXPECT_EQ(rc, c.expected);
-    EXPECT_EQ(err.text(),
-              c.fault.op == FaultOp::Close ? "Close returned: \n: Input/output error\n" : "");
-    EXPECT_TRUE(semaphore_free());
-    EXPECT_EQ(sim::open_device_files(), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, BufFailure,
-                         ::testing::Values(BufCase{false, {FaultOp::Open, 1, ENOENT, -1, kBus}, -1},
-                                           BufCase{true, {FaultOp::Open, 1, ENOENT, -1, kBus}, -1},
-                                           BufCase{false, {FaultOp::Ioctl, 1, EBUSY, -1, kBus}, -2},
-                                           BufCase{true, {FaultOp::Ioctl, 1, EBUSY, -1, kBus}, -2},
-                                           BufCase{false, {FaultOp::Write, 2, EIO, -1, kBus}, -3},
-                                           BufCase{false, {FaultOp::Read, 2, EIO, 1, kBus}, 4},
-                                           BufCase{true, {FaultOp::Write, 2, EIO, -1, kBus}, 4},
-                                           BufCase{true, {FaultOp::Write, 1, EIO, 3, kBus}, 0},
-                                           BufCase{false, {FaultOp::Close, 1, EIO, -1, kBus}, 8},
-                                           BufCase{true, {FaultOp::Close, 1, EIO, -1, kBus}, 8}));
 
 // A missing chip fails at the data address, a bad address or bus before; NULL buffers are
 // refused without bus traffic.
