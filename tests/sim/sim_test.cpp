@@ -61,7 +61,9 @@ TEST_F(BoardTest, FpgaMaskedAccessesKeepOtherBitsAndAreLoggedInOrder) {
     EXPECT_EQ(sim::fpga_writes().size(), 3u);
 }
 
-TEST_F(BoardTest, BoardPresetKeepsTheRecordAndResetTypeIsReported) {
+// The board preset keeps the record's address; the reset type is reported; every log message
+// is captured and the levels decide what is printed.
+TEST_F(BoardTest, BoardPresetResetTypeAndTheDebugLog) {
     const kvu_hal_board_t *b = kvu_hal_get();
     EXPECT_EQ(b->mii_addr_of_entry[2], 0) << "LAN port 3 is the SFP cage";
     ASSERT_TRUE(sim::load_board_preset("no-sfp"));
@@ -75,9 +77,6 @@ TEST_F(BoardTest, BoardPresetKeepsTheRecordAndResetTypeIsReported) {
     EXPECT_EQ(t, 2u);
     dbg_handle_logs_at_restart();
     EXPECT_EQ(sim::restart_log_calls(), 1u);
-}
-
-TEST_F(BoardTest, EveryLogMessageIsCapturedAndLevelsDecideWhatIsPrinted) {
     sim::set_log_printing(true);
     sim::set_log_level(DBG_PCI_INDEX, 1);
     StderrCapture err;
@@ -143,7 +142,7 @@ TEST_F(BoardTest, DriverInterruptsWaitWhileMaskedAndArriveInOrder) {
 
 const char *const kBus = "/dev/i2c-1";
 
-TEST_F(DevicesTest, CallsOnSimulatedPathsReachTheModelAndNoOthers) {
+TEST_F(DevicesTest, CallsOnSimulatedPathsReachTheModelAndNoOthersAndFaultsHitTheNamedCall) {
     EXPECT_TRUE(sim::interposition_live());
     int fd = open(kBus, O_RDWR);
     ASSERT_GE(fd, 0);
@@ -168,26 +167,23 @@ TEST_F(DevicesTest, CallsOnSimulatedPathsReachTheModelAndNoOthers) {
     EXPECT_EQ(close(fd), 0);
     EXPECT_EQ(open("/dev/i2c-1-absent", O_RDONLY), -1);
     EXPECT_EQ(errno, ENOENT);
-}
-
-TEST_F(DevicesTest, FaultsHitTheNamedCallOnTheNamedPath) {
+    const size_t opens = sim::fault_op_calls(FaultOp::Open);
     sim::inject_fault({FaultOp::Open, 2, EBUSY, -1, kBus});
     sim::inject_fault({FaultOp::Write, 1, EIO, 2, ""});
     sim::inject_fault({FaultOp::Read, 1, EAGAIN});
-    int fd = open(kBus, O_RDWR);
+    fd = open(kBus, O_RDWR);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(open(kBus, O_RDWR), -1);
     EXPECT_EQ(errno, EBUSY);
     EXPECT_EQ(ioctl(fd, I2C_SLAVE, 0x57), 0);
     EXPECT_EQ(write(fd, "\x00\x10\x01\x02", 4), 2) << "short transfer";
-    char buf[8];
     EXPECT_EQ(read(fd, buf, sizeof buf), -1);
     EXPECT_EQ(errno, EAGAIN);
     EXPECT_EQ(read(fd, buf, 1), 1);
     sim::inject_fault({FaultOp::Close, 1, EIO});
     EXPECT_EQ(close(fd), -1);
     EXPECT_EQ(sim::open_device_files(), 0u) << "a failed close still releases";
-    EXPECT_EQ(sim::fault_op_calls(FaultOp::Open), 2u);
+    EXPECT_EQ(sim::fault_op_calls(FaultOp::Open), opens + 2);
 }
 
 // The library's calls are recorded and not run; the application's own run for real.
@@ -319,7 +315,7 @@ TEST_F(PoolTest, AllocationsComeFirstFitAndAvailabilityIsExact) {
     EXPECT_EQ(pool.pool_available, 1024 - kHeader) << "free neighbours merge back into one";
 }
 
-TEST_F(PoolTest, ExhaustionAndStrayPointersAreRefused) {
+TEST_F(PoolTest, ExhaustionStrayPointersAndCorruptBookkeepingAreRefused) {
     MEM_POOL &pool = *create(256);
     void *big = nullptr;
     EXPECT_NE(MEM_Allocate(&pool, &big, 256), 0);
@@ -337,10 +333,7 @@ TEST_F(PoolTest, ExhaustionAndStrayPointersAreRefused) {
     EXPECT_NE(MEM_Deallocate(&pool, big), 0) << "double free refused";
     sim::inject_fault({sim::FaultOp::PoolAllocate, 1});
     EXPECT_NE(MEM_Allocate(&pool, &more, 4), 0);
-}
-
-TEST_F(PoolTest, CorruptBookkeepingIsRefusedNotFollowed) {
-    MEM_POOL &pool = *create(1024);
+    create(1024);  // afresh, the record in the same place
     void *a = nullptr;
     ASSERT_EQ(MEM_Allocate(&pool, &a, 32), 0);
     auto *taken = reinterpret_cast<MEM_HEADER *>(region);
