@@ -485,10 +485,11 @@ TEST_F(ShellTest, ReadmeTourRunsAsShown) {
 
 using namespace std::chrono_literals;
 
+// A client of a unit's console.
 class Client {
   public:
-    explicit Client(const std::string &path) {
-        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    explicit Client(const std::string &path)
+        : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
         sockaddr_un a = {};
         a.sun_family = AF_UNIX;
         std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
@@ -506,27 +507,20 @@ class Client {
     }
     std::string reply() {
         std::string text;
-        char buf[4096];
-        while (!ends_with_status(text)) {
-            ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n <= 0) {
+        size_t last = 0;  // where the last line starts
+        for (char c; ::recv(fd_, &c, 1, 0) == 1;) {
+            text += c;
+            if (c == '\n' &&
+                (text.substr(last) == "ok\n" || text.compare(last, 7, "error: ") == 0)) {
                 break;
             }
-            text.append(buf, static_cast<size_t>(n));
+            last = c == '\n' ? text.size() : last;
         }
         return text;
     }
 
   private:
-    static bool ends_with_status(const std::string &t) {
-        if (t.empty() || t.back() != '\n') {
-            return false;
-        }
-        size_t start = t.rfind('\n', t.size() - 2);
-        std::string last = t.substr(start == std::string::npos ? 0 : start + 1);
-        return last == "ok\n" || last.rfind("error: ", 0) == 0;
-    }
-    int fd_ = -1;
+    int fd_;
     bool connected_ = false;
 };
 
@@ -571,32 +565,22 @@ class ConsoleTest : public ShellTest {
     pid_t pid_ = -1;
 };
 
-TEST_F(ConsoleTest, RepliesEndWithOneStatusLineAttachSharesTheUnitAndShutdownSaves) {
-    serve();
+// Paths in use are never taken (a file, another unit's console) and a stale socket is
+// reused; replies end with one status line and attach shares the unit; the status commands
+// answer in JSON when asked to; shutdown ends the unit with its state saved.
+TEST_F(ConsoleTest, PathsRepliesAttachJsonAndShutdown) {
+    std::ofstream(sock_) << "a file";
+    ShellRun r = bspsim(state() + " --serve " + sock_);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "bspsim: console: " + sock_ + " exists and is not a socket\n");
+    std::filesystem::remove(sock_);
+    ::mknod(sock_.c_str(), S_IFSOCK | 0600, 0);  // a stale socket left by a unit that died
+    serve(" --json");
+    r = bspsim("-s " + dir_ + "/other --serve " + sock_);
+    EXPECT_EQ(r.out, "bspsim: console: " + sock_ + " is the console of a running unit\n");
     struct stat st {};
     ASSERT_EQ(::stat(sock_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    ShellRun r = bspsim("--attach " + sock_ + " -c 'fpga-write 32 0x100 0xcafe' -c 'echo ok'");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "ok\n");  // the echoed "ok" comes through, the status lines do not
-    Client c(sock_);
-    EXPECT_EQ(c.ask("fpga-read 32 0x100"), "0x00000100: 0x0000cafe\nok\n");
-    EXPECT_EQ(c.ask("echo ok"), " ok\nok\n");  // output never reads as a status line
-    EXPECT_EQ(c.ask("fpga-read 32 zz"), "error: not a number: zz\n");
-    EXPECT_EQ(c.ask("nosuch  # comment"), "error: unknown command: nosuch (try \"help\")\n");
-    EXPECT_EQ(c.ask(std::string("echo \x01\x02", 7)),
-              "error: the line holds control or binary bytes\n");
-    r = bspsim("--attach " + sock_ + " -c 'fpga-read 32 0x100' -c 'db-read x'");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "0x00000100: 0x0000cafe\nerror: x is not open (db-open it first)\n");
-    // Shutdown ends the unit with its state saved.
-    EXPECT_EQ(stop(), 0);
-    EXPECT_FALSE(std::filesystem::exists(sock_));
-    EXPECT_EQ(bspsim(state() + " -c 'fpga-read 32 0x100'").out, "0x00000100: 0x0000cafe\n");
-}
-
-TEST_F(ConsoleTest, JsonAnswersOfTheStatusCommands) {
-    serve(" --json");
     Client c(sock_);
     EXPECT_EQ(c.ask("flash-info"),
               "{\"base\":0,\"size\":8388608,\"sectors\":128,\"sector_size\":65536}\nok\n");
@@ -612,6 +596,21 @@ TEST_F(ConsoleTest, JsonAnswersOfTheStatusCommands) {
         << faults;
     EXPECT_EQ(c.ask("json off"), "json off\nok\n");
     EXPECT_EQ(c.ask("flash-info"), "base 0x00000000 size 8388608 sectors 128 of 65536 bytes\nok\n");
+    r = bspsim("--attach " + sock_ + " -c 'fpga-write 32 0x100 0xcafe' -c 'echo ok'");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "ok\n");  // the echoed "ok" comes through, the status lines do not
+    EXPECT_EQ(c.ask("fpga-read 32 0x100"), "0x00000100: 0x0000cafe\nok\n");
+    EXPECT_EQ(c.ask("echo ok"), " ok\nok\n");  // output never reads as a status line
+    EXPECT_EQ(c.ask("fpga-read 32 zz"), "error: not a number: zz\n");
+    EXPECT_EQ(c.ask("nosuch  # comment"), "error: unknown command: nosuch (try \"help\")\n");
+    EXPECT_EQ(c.ask(std::string("echo \x01\x02", 7)),
+              "error: the line holds control or binary bytes\n");
+    r = bspsim("--attach " + sock_ + " -c 'fpga-read 32 0x100' -c 'db-read x'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "0x00000100: 0x0000cafe\nerror: x is not open (db-open it first)\n");
+    EXPECT_EQ(stop(), 0);
+    EXPECT_FALSE(std::filesystem::exists(sock_));
+    EXPECT_EQ(bspsim(state() + " -c 'fpga-read 32 0x100'").out, "0x00000100: 0x0000cafe\n");
 }
 
 // Two clients' commands run whole, one after the other; clients that go leave nothing behind.
@@ -651,21 +650,6 @@ TEST_F(ConsoleTest, ClientsNeverInterleaveAndLeaveNothingBehind) {
     // Only the client still attached, once the acceptor has reaped the departed ones.
     auto one_more = std::make_pair(before.first + 1, before.second + 1);
     EXPECT_TRUE(wait_until([&] { return resources() == one_more; })) << resources().first;
-}
-
-TEST_F(ConsoleTest, PathsInUseAreNeverTaken) {
-    std::ofstream(sock_) << "a file";
-    ShellRun r = bspsim(state() + " --serve " + sock_);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, "bspsim: console: " + sock_ + " exists and is not a socket\n");
-    std::filesystem::remove(sock_);
-    serve();
-    r = bspsim("-s " + dir_ + "/other --serve " + sock_);
-    EXPECT_EQ(r.out, "bspsim: console: " + sock_ + " is the console of a running unit\n");
-    EXPECT_EQ(stop(), 0);
-    ::mknod(sock_.c_str(), S_IFSOCK | 0600, 0);  // a stale socket left by a unit that died
-    serve();
-    EXPECT_EQ(Client(sock_).ask("echo reused"), "reused\nok\n");
 }
 
 }  // namespace
