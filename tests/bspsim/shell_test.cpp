@@ -386,9 +386,7 @@ TEST_F(ShellTest, TerminalSessionWithCtrlCOutputAtThePromptAndCtrlD) {
 // One shell session of the README's tour: its start line's arguments, the lines typed at the
 // prompt, and the lines the README shows the shell printing ("..." skips any number).
 struct TourSession {
-    std::string start;
-    std::vector<std::string> typed;
-    std::vector<std::string> shown;
+    std::string start, typed, shown;  // typed and shown: lines, each ending in a newline
 };
 
 std::string rtrim(std::string s) {
@@ -423,8 +421,9 @@ std::vector<TourSession> tour_sessions(const std::string &port) {
         } else if (in_block) {
             line = std::regex_replace(line, std::regex("5555"), port);
             line = std::regex_replace(line, std::regex("\\s{2,}# .*$"), "");  // a note beside it
-            (line.rfind("bsp> ", 0) == 0 ? sessions.back().typed : sessions.back().shown)
-                .push_back(line.rfind("bsp> ", 0) == 0 ? line.substr(5) : line);
+            bool typed = line.rfind("bsp> ", 0) == 0;
+            (typed ? sessions.back().typed : sessions.back().shown) +=
+                (typed ? line.substr(5) : line) + "\n";
         }
     }
     return sessions;
@@ -432,9 +431,9 @@ std::vector<TourSession> tour_sessions(const std::string &port) {
 
 // Every line the README shows appears, in its order, among what the shell printed.
 void expect_shown_in_order(const TourSession &s, const std::string &out) {
-    std::istringstream printed(out);
+    std::istringstream printed(out), shown(s.shown);
     std::string got;
-    for (const std::string &want : s.shown) {
+    for (std::string want; std::getline(shown, want);) {
         if (rtrim(want) == "..." || rtrim(want).empty()) {
             continue;
         }
@@ -456,13 +455,7 @@ TEST_F(ShellTest, ReadmeTourRunsAsShown) {
         TourSession s = sessions[i];
         s.start = s.start.empty() ? "./bspsim" : s.start;
         std::string script = dir_ + "/tour" + std::to_string(i);
-        std::ofstream(script) << [&] {
-            std::string text;
-            for (const std::string &t : s.typed) {
-                text += t + "\n";
-            }
-            return text;
-        }();
+        std::ofstream(script) << s.typed;
         std::string env = s.start.substr(0, s.start.find("./bspsim"));
         std::string args = std::regex_replace(s.start.substr(s.start.find("./bspsim") + 8),
                                               std::regex("-s [^ ]+"), "");
@@ -472,11 +465,7 @@ TEST_F(ShellTest, ReadmeTourRunsAsShown) {
         auto errors = [](const std::string &text) {
             return std::regex_search(text, std::regex("(^|\n)error: "));
         };
-        std::string shown;
-        for (const std::string &l : s.shown) {
-            shown += l + "\n";
-        }
-        EXPECT_EQ(errors(r.out), errors(shown)) << s.typed.front() << "\n" << r.out;
+        EXPECT_EQ(errors(r.out), errors(s.shown)) << s.typed << "\n" << r.out;
         expect_shown_in_order(s, r.out);
     }
 }
