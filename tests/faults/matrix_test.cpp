@@ -186,6 +186,10 @@ Operation operation(const std::string &family) {
     // chip is refused, fewer bytes than asked when a block fails. A failed close is reported
     // ("Close returned: "); the blocks written stand.
     sim::add_i2c_chip(1, 0x20, std::make_shared<sim::RegisterChip>(256, 1));
+    // The device lock is made on its first use: made here, so that a run failing before it
+    // takes the lock still finds it free.
+    i2c_sem_wait();
+    i2c_sem_post();
     return {.run =
                 [] {
                     std::array<UINT8, 8> data = {1, 2, 3, 4, 5, 6, 7, 8};
