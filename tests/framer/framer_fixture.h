@@ -24,35 +24,20 @@ inline const Bytes kA = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
 inline const Bytes kB = {0x01, 0x02, 0x03};
 inline const Bytes kC = {0x44, 0x55};
 
-// A frame with a length field of `length` around `msg`.
-inline Bytes frame_with_length(uint32_t length, const Bytes &msg) {
-    Bytes out = unhex("5a a5 c3 3c");
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<uint8_t>(length >> shift));
-    }
-    out.insert(out.end(), msg.begin(), msg.end());
-    Bytes stop = unhex("a5 5a 3c c3");
-    out.insert(out.end(), stop.begin(), stop.end());
-    return out;
-}
-
 // The frame the library sends for `msg`, and the one a peer sends.
 inline Bytes frame_of(const Bytes &msg) {
-    return frame_with_length(static_cast<uint32_t>(msg.size() + 12), msg);
+    Bytes out = unhex("5a a5 c3 3c 00 00");
+    out.push_back(static_cast<uint8_t>((msg.size() + 12) >> 8));
+    out.push_back(static_cast<uint8_t>(msg.size() + 12));
+    out.insert(out.end(), msg.begin(), msg.end());
+    out.insert(out.end(), {0xA5, 0x5A, 0x3C, 0xC3});
+    return out;
 }
 
 // `msg` zero-filled to the receive buffer's size.
 inline Bytes padded(Bytes msg) {
     msg.resize(kRxBufferSize, 0);
     return msg;
-}
-
-inline Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes &p : parts) {
-        out.insert(out.end(), p.begin(), p.end());
-    }
-    return out;
 }
 
 inline Recorded<Bytes> &received() {

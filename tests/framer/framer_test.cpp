@@ -1,6 +1,6 @@
-// Creating, opening, closing and deleting the framer with the host's services failing;
-// sending: exact frames on the line, refusals, port settings and rates; several senders at
-// once, and the receive task racing the byte time-out.
+// Creating, opening, closing and deleting the framer with the host's services failing; the
+// ways the port goes back to the console; sending: exact frames on the line, refusals, port
+// settings and rates; several senders at once, and the receive task racing the byte time-out.
 #include <termios.h>
 
 #include <algorithm>
@@ -18,6 +18,10 @@ bool has_semaphore(const std::string &name) {
     return std::any_of(all.begin(), all.end(), [&](const auto &s) { return s.name == name; });
 }
 
+UINT32 write_one(UINT8 byte = 0x41) {
+    return FramerWrite(&byte, 1);
+}
+
 TEST_F(FramerTest, CreateOnAnotherChannelSucceedsButLeavesTheFramerUnusable) {
     EXPECT_EQ(FramerInstall(), 0u);
     ASSERT_EQ(FramerCreate(1), 0u);
@@ -26,8 +30,7 @@ TEST_F(FramerTest, CreateOnAnotherChannelSucceedsButLeavesTheFramerUnusable) {
     EXPECT_EQ(FramerChangeBaudRate(9600), 1u);
     EXPECT_EQ(FramerClose(), 1u);
     EXPECT_EQ(FramerDelete(), 1u);
-    UINT8 msg = 1;
-    EXPECT_EQ(FramerWrite(&msg, 1), 1u);
+    EXPECT_EQ(write_one(), 1u);
     EXPECT_EQ(FramerEnableDebugPort(), 6);
     EXPECT_EQ(FramerDisableDebugPort(), 0u);
     EXPECT_EQ(FramerUninstall(), 0u);
@@ -42,7 +45,7 @@ struct CreateFault {
 class FramerCreateFaultTest : public FramerTest,
                               public ::testing::WithParamInterface<CreateFault> {};
 
-// A failure is reported and what was made is released again; the next attempt works.
+// A failure is reported and what was made is released again, the semaphore too.
 TEST_P(FramerCreateFaultTest, FailureIsReportedAndNothingIsLeft) {
     sim::inject_fault(GetParam().rule);
     EXPECT_EQ(FramerCreate(0), 1u);
@@ -50,12 +53,6 @@ TEST_P(FramerCreateFaultTest, FailureIsReportedAndNothingIsLeft) {
     EXPECT_EQ(sim::serial_open_descriptors(), 0u);
     EXPECT_EQ(sim::running_tasks(), 0u);
     EXPECT_EQ(FramerOpen(record_message, 9600), 1u);
-    ASSERT_EQ(FramerCreate(0), 0u);  // the next attempt makes the semaphore, the port, the task
-    EXPECT_TRUE(has_semaphore("t_framer"));
-    EXPECT_EQ(sim::serial_open_descriptors(), 1u);
-    EXPECT_EQ(sim::running_tasks(), 1u);
-    EXPECT_EQ(sim::enabled_timers(), 0u);  // the byte time-out starts with the first byte
-    EXPECT_EQ(FramerOpen(record_message, 9600), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -65,52 +62,93 @@ INSTANTIATE_TEST_SUITE_P(
                       CreateFault{"Task", {sim::FaultOp::TaskCreate, 1, EIO, -1, ""}}),
     [](const auto &p) { return std::string(p.param.name); });
 
+// A create makes the semaphore, the port and the task; the byte time-out waits for the first
+// byte. A failed delete is reported and leaves the framer; a delete refuses everything but a
+// new create, and the port stays open until that new framer takes over.
 TEST_F(FramerTest, DeleteRemovesTheSemaphoreAndRefusesEverythingButCreate) {
     open_framer();
+    EXPECT_TRUE(has_semaphore("t_framer"));
+    EXPECT_EQ(sim::serial_open_descriptors(), 1u);
+    EXPECT_EQ(sim::running_tasks(), 1u);
+    EXPECT_EQ(sim::enabled_timers(), 0u);
+    sim::inject_fault({sim::FaultOp::SemDelete, 1, EIO, -1, ""});
+    EXPECT_EQ(FramerDelete(), 1u);
     ASSERT_EQ(FramerDelete(), 0u);
     EXPECT_FALSE(has_semaphore("t_framer"));
     EXPECT_EQ(FramerDelete(), 1u);
     EXPECT_EQ(FramerOpen(record_message, 9600), 1u);
     EXPECT_EQ(FramerClose(), 1u);
-    UINT8 msg = 1;
-    EXPECT_EQ(FramerWrite(&msg, 1), 1u);
-    // The port stays open until a new framer takes over.
+    EXPECT_EQ(write_one(), 1u);
     EXPECT_EQ(sim::serial_open_descriptors(), 1u);
     open_framer();
     EXPECT_TRUE(wait_until([] { return sim::running_tasks() == 1; }));
     EXPECT_EQ(sim::serial_open_descriptors(), 1u);
 }
 
-TEST_F(FramerTest, FailedSemaphoreDeleteIsReported) {
-    open_framer();
-    sim::inject_fault({sim::FaultOp::SemDelete, 1, EIO, -1, ""});
-    EXPECT_EQ(FramerDelete(), 1u);
-    EXPECT_EQ(FramerClose(), 0u);  // the framer is still there
-    EXPECT_EQ(FramerDelete(), 0u);
+// The callback may close the framer: the task hands over and ends after it returns.
+void close_from_callback(UINT8 *msg) {
+    record_message(msg);
+    FramerClose();
 }
 
-TEST_F(FramerTest, CloseHandsThePortToTheConsoleAndEndsTheTask) {
-    open_framer(38400);
-    ASSERT_EQ(FramerClose(), 0u);
-    EXPECT_EQ(sim::system_commands(), std::vector<std::string>{"getty -L ttyS0 38400 vt100"});
-    EXPECT_EQ(sim::serial_open_descriptors(), 0u);
+struct HandOver {
+    const char *name;
+    void (*hand_over)();
+    std::vector<std::string> consoles;
+    void (*callback)(UINT8 *) = record_message;
+};
+
+class FramerHandOverTest : public FramerTest, public ::testing::WithParamInterface<HandOver> {};
+
+// However the port goes back to the console, the console is started at the framer's rate,
+// the port closed and the task ended; the framer refuses to write, and a later close runs
+// no second console. A new framer carries frames again.
+TEST_P(FramerHandOverTest, PortGoesToTheConsoleOnce) {
+    ASSERT_EQ(FramerCreate(0), 0u);
+    ASSERT_EQ(FramerOpen(GetParam().callback, 19200), 0u);
+    GetParam().hand_over();
+    ASSERT_TRUE(wait_until([] { return !sim::system_commands().empty(); }));
     EXPECT_TRUE(sim::join_tasks(10s));
-    UINT8 msg = 1;
-    EXPECT_EQ(FramerWrite(&msg, 1), 1u);
-    EXPECT_EQ(FramerClose(), 0u);  // still accepted, but the port is not closed twice
-    EXPECT_EQ(sim::system_commands().size(), 1u);
-    // A new framer carries frames again.
+    EXPECT_EQ(sim::system_commands(), GetParam().consoles);
+    EXPECT_EQ(sim::serial_open_descriptors(), 0u);
+    EXPECT_EQ(write_one(), 1u);
+    EXPECT_EQ(FramerOpen(record_message, 9600), 1u);  // its port is gone
+    EXPECT_EQ(FramerClose(), 0u);
+    EXPECT_EQ(sim::system_commands(), GetParam().consoles);
+    received().clear();
     open_framer();
     ASSERT_TRUE(sim::serial_peer_write(frame_of({0x42})));
     ASSERT_TRUE(wait_for_messages(1));
 }
 
-TEST_F(FramerTest, EnableDebugPortRunsBothConsoles) {
-    open_framer(4800);
-    EXPECT_EQ(FramerEnableDebugPort(), 0);
-    EXPECT_EQ(sim::system_commands(), (std::vector<std::string>{"getty -L ttyS0 4800 vt100",
-                                                                "getty -L ttyS0 115200 vt100"}));
-}
+const std::vector<std::string> kConsole = {"getty -L ttyS0 19200 vt100"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, FramerHandOverTest,
+    ::testing::Values(HandOver{"Close", [] { EXPECT_EQ(FramerClose(), 0u); }, kConsole},
+                      HandOver{"TwoCarriageReturns",
+                               [] {
+                                   ASSERT_TRUE(sim::serial_peer_write({0x0D, 0x0D}));
+                               },
+                               kConsole},
+                      HandOver{"DebugPort",
+                               [] { EXPECT_EQ(FramerEnableDebugPort(), 0); },
+                               {"getty -L ttyS0 19200 vt100", "getty -L ttyS0 115200 vt100"}},
+                      HandOver{"CloseFromTheCallback",
+                               [] { ASSERT_TRUE(sim::serial_peer_write(frame_of({0x42}))); },
+                               kConsole, close_from_callback},
+                      // A failed read ends the task and leaves the port to the close.
+                      HandOver{
+                          "CloseAfterAReadFailure",
+                          [] {
+                              sim::inject_fault({sim::FaultOp::Read, 1, EIO, -1, "/dev/ttyS0"});
+                              ASSERT_TRUE(sim::serial_peer_write({0x00}));
+                              EXPECT_TRUE(sim::join_tasks(10s));
+                              EXPECT_EQ(sim::serial_open_descriptors(), 1u);
+                              EXPECT_EQ(FramerClose(), 0u);
+                          },
+                          kConsole}),
+    [](const auto &p) { return std::string(p.param.name); });
 
 // Unknown codes leave the caller's result alone; an operation that is done reports 0 even
 // to a caller that did not clear it.
@@ -141,22 +179,6 @@ TEST_F(FramerTest, CreatingAgainClosesThePreviousPort) {
     EXPECT_EQ(received_messages(), std::vector<Bytes>{padded({0x42})});
 }
 
-// The callback may close the framer: the task hands over and ends after it returns.
-void close_from_callback(UINT8 *msg) {
-    record_message(msg);
-    FramerClose();
-}
-
-TEST_F(FramerTest, CloseFromTheReceiveCallback) {
-    ASSERT_EQ(FramerCreate(0), 0u);
-    ASSERT_EQ(FramerOpen(close_from_callback, 9600), 0u);
-    ASSERT_TRUE(sim::serial_peer_write(frame_of({0x42})));
-    ASSERT_TRUE(wait_for_messages(1));
-    EXPECT_TRUE(sim::join_tasks(10s));
-    EXPECT_EQ(sim::serial_open_descriptors(), 0u);
-    EXPECT_EQ(sim::system_commands().size(), 1u);
-}
-
 // FramerClose and the console hand-over from the line meet: the port is closed and the
 // console started exactly once.
 TEST_F(FramerTest, CloseAndLineHandOverMeetOnce) {
@@ -173,35 +195,28 @@ TEST_F(FramerTest, CloseAndLineHandOverMeetOnce) {
     }
 }
 
-TEST_F(FramerTest, WritesSendTheExactFrame) {
-    open_framer();
-    UINT8 one = 0x41;
-    ASSERT_EQ(FramerWrite(&one, 1), 0u);
+// Exact frames of the smallest and the largest message; nothing for a refused write (not
+// open, too long, empty, no buffer, the semaphore failing), and the semaphore is free again.
+TEST_F(FramerTest, WritesSendTheExactFrameOrNothing) {
+    ASSERT_EQ(FramerCreate(0), 0u);
+    EXPECT_EQ(write_one(), 1u);  // not open yet
+    ASSERT_EQ(FramerOpen(record_message, 9600), 0u);
+    ASSERT_EQ(write_one(), 0u);
     EXPECT_EQ(sim::serial_peer_read(13, 5s), unhex("5a a5 c3 3c 00 00 00 0d 41 a5 5a 3c c3"));
-    EXPECT_TRUE(sim::serial_peer_read_quiet(20ms).empty());
-    Bytes largest(588);
+    Bytes largest(589);
     for (size_t i = 0; i < largest.size(); ++i) {
         largest[i] = static_cast<uint8_t>(i * 7 + 3);
     }
-    ASSERT_EQ(FramerWrite(largest.data(), 588), 0u);
-    EXPECT_EQ(sim::serial_peer_read(600, 5s), frame_of(largest));  // length 00 00 02 58
-}
-
-TEST_F(FramerTest, RefusedWritesSendNothing) {
-    ASSERT_EQ(FramerCreate(0), 0u);
-    UINT8 one = 1;
-    EXPECT_EQ(FramerWrite(&one, 1), 1u);  // not open yet
-    ASSERT_EQ(FramerOpen(record_message, 9600), 0u);
-    Bytes big(589, 0x11);
-    EXPECT_EQ(FramerWrite(big.data(), 589), 1u);
-    EXPECT_EQ(FramerWrite(&one, 0), 1u);
+    EXPECT_EQ(FramerWrite(largest.data(), 589), 1u);
+    EXPECT_EQ(FramerWrite(largest.data(), 0), 1u);
     EXPECT_EQ(FramerWrite(nullptr, 1), 1u);
     sim::inject_fault({sim::FaultOp::SemObtain, 1, EIO, -1, ""});
-    EXPECT_EQ(FramerWrite(&one, 1), 1u);
+    EXPECT_EQ(write_one(), 1u);
     EXPECT_TRUE(sim::serial_peer_read_quiet(50ms).empty());
     EXPECT_TRUE(sim::held_semaphores().empty());
-    EXPECT_EQ(FramerWrite(&one, 1), 0u);
-    EXPECT_EQ(sim::serial_peer_read(13, 5s).size(), 13u);
+    largest.pop_back();
+    ASSERT_EQ(FramerWrite(largest.data(), 588), 0u);
+    EXPECT_EQ(sim::serial_peer_read(600, 5s), frame_of(largest));  // length 00 00 02 58
 }
 
 struct RateCase {
@@ -249,15 +264,17 @@ TEST_F(FramerTest, ChangeBaudRateAppliesTheNewSpeedAndFallsBack) {
         ASSERT_TRUE(sim::serial_port_settings(&t));
         EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(speed));
     }
-    UINT8 msg = 0x41;
-    EXPECT_EQ(FramerWrite(&msg, 1), 0u);  // still open after a speed change
+    EXPECT_EQ(write_one(), 0u);  // still open after a speed change
     EXPECT_EQ(sim::serial_peer_read(13, 5s).size(), 13u);
 }
 
-TEST_F(FramerTest, OpenDiscardsInputThatArrivedBefore) {
+// Bytes the closed framer has not read yet are dropped by the open's flush or ignored, and
+// frames that arrive while no callback is installed are dropped.
+TEST_F(FramerTest, OpenDiscardsInputThatArrivedBeforeAndNoCallbackDropsFrames) {
     ASSERT_EQ(FramerCreate(0), 0u);
-    // Bytes the closed framer has not read yet are dropped by the open's flush or ignored.
     ASSERT_TRUE(sim::serial_peer_write(frame_of({0x01, 0x02})));
+    ASSERT_EQ(FramerOpen(nullptr, 9600), 0u);
+    peer_send(frame_of(kA));
     ASSERT_EQ(FramerOpen(record_message, 9600), 0u);
     EXPECT_TRUE(settle().empty());
 }

@@ -15,6 +15,12 @@
 
 namespace bsp::test {
 
+inline const std::string kClosed =
+    "[PCI        0 ms] err: 'pci_send' called when driver is closed\n";
+inline const std::string kFullQueue = "[PCI        0 ms] warning: 'pci_send' full queue\n";
+inline const std::string kSpuriousAck =
+    "[PCI        0 ms] warning: 'pci_tx_hisr' spurious interrupt or driver terminated\n";
+
 struct PciReceived {
     Bytes bytes;
     uint32_t dev;
@@ -45,6 +51,14 @@ class PciTest : public SimTest {
     }
 
     static std::string pci_log() { return sim::log_text(DBG_PCI_INDEX); }
+    // The bytes of every message the far side has taken so far.
+    static std::vector<Bytes> taken_bytes() {
+        std::vector<Bytes> out;
+        for (const sim::PciMessage &m : sim::pci_taken()) {
+            out.push_back(m.bytes);
+        }
+        return out;
+    }
     // Waits until the far side has taken `n` messages in all.
     static bool wait_taken(size_t n) {
         return wait_until([n] { return sim::pci_taken_count() >= n; }) &&

@@ -1,11 +1,12 @@
 // The simulated PCI device on its own: a test entry stands in for the library, so that the
 // far side's doorbell handling, queueing and masking are checked without the channel code.
+// And the simulated HDLC channel service where the library's tests do not reach it.
+#include <bsp_ctrl/platform/bsp_board.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 
 #include "support/sim_fixture.h"
@@ -15,10 +16,9 @@ namespace {
 namespace sim = bsp::sim;
 using bsp::test::wait_until;
 
-std::mutex g_mutex;
-std::vector<uint16_t> g_bells;       // incoming doorbell as each entry saw it
-std::atomic<bool> g_take_rx{false};  // the entry takes received messages
-std::atomic<bool> g_block{false};    // the entry waits while this is set
+bsp::test::Recorded<uint16_t> g_bells;  // incoming doorbell as each entry saw it
+std::atomic<bool> g_take_rx{false};     // the entry takes received messages
+std::atomic<bool> g_block{false};       // the entry waits while this is set
 std::atomic<bool> g_in_entry{false};
 
 volatile uint16_t *g_window = nullptr;
@@ -33,10 +33,7 @@ void test_entry(UINT16) {
         std::this_thread::yield();
     }
     uint16_t bell = word(sim::kPciDoorbellIn);
-    {
-        std::lock_guard lock(g_mutex);
-        g_bells.push_back(bell);
-    }
+    g_bells.add(bell);
     if ((bell & sim::kPciBellMessage) != 0 && g_take_rx.load()) {
         word(sim::kPciRxLenL) = 0;
         word(sim::kPciRxLenH) = 0;
@@ -46,8 +43,7 @@ void test_entry(UINT16) {
 }
 
 std::vector<uint16_t> bells() {
-    std::lock_guard lock(g_mutex);
-    return g_bells;
+    return g_bells.all();
 }
 
 class PciModelTest : public bsp::test::SimTest {
@@ -74,25 +70,6 @@ class PciModelTest : public bsp::test::SimTest {
 
     int fd_ = -1;
 };
-
-TEST_F(PciModelTest, NodeAnswersItsFourRequests) {
-    uint32_t type = 99;
-    EXPECT_EQ(ioctl(fd_, 0xEE02, &type), 0);
-    EXPECT_EQ(type, 1u);
-    EXPECT_EQ(ioctl(fd_, 0xEE02, nullptr), -1);
-    EXPECT_EQ(errno, EFAULT);
-    EXPECT_FALSE(sim::pci_enabled());
-    EXPECT_EQ(ioctl(fd_, 0xEE03), 0);
-    EXPECT_TRUE(sim::pci_enabled());
-    EXPECT_EQ(ioctl(fd_, 0xEE01), 0);
-    EXPECT_TRUE(sim::interrupt_line("/dev/pci")->masked());
-    EXPECT_EQ(ioctl(fd_, 0xEE00), 0);
-    EXPECT_FALSE(sim::interrupt_line("/dev/pci")->masked());
-    EXPECT_EQ(ioctl(fd_, 0xEE04), -1);
-    EXPECT_EQ(errno, ENOTTY);
-    EXPECT_EQ(sim::pci_ioctls(),
-              (std::vector<unsigned long>{0xEE02, 0xEE02, 0xEE03, 0xEE01, 0xEE00, 0xEE04}));
-}
 
 TEST_F(PciModelTest, DoorbellWithoutALengthTakesNothing) {
     word(sim::kPciDoorbellOut) = 1;
@@ -151,6 +128,38 @@ TEST_F(PciModelTest, MaskingWaitsForTheEntryInProgress) {
     masker.join();
     EXPECT_FALSE(g_in_entry.load());
     EXPECT_TRUE(sim::interrupt_line("/dev/pci")->masked());
+}
+
+class HdlcModelTest : public bsp::test::SimTest {};
+
+void ignore_frame(UINT32) {}
+INT reconfigure() {
+    return 0;
+}
+
+// Only channel 0 exists; injected failures last the calls asked for; a reset forgets all.
+TEST_F(HdlcModelTest, OnlyChannelZeroFailuresCountDownAndResetForgets) {
+    EXPECT_EQ(hdlc_open(1, 3, 1000000, 0, 15, 128), -1);
+    EXPECT_EQ(hdlc_close(1), -1);
+    EXPECT_EQ(hdlc_install_rx_callback(2, ignore_frame), -1);
+    EXPECT_EQ(hdlc_set_reconf_ch_data(1, reconfigure, reconfigure), -1);
+    UINT8 byte = 1;
+    UINT32 n = 0;
+    EXPECT_EQ(hdlc_put_frame(1, &byte, 1, &n), -1);
+    EXPECT_EQ(hdlc_data_ready(1), 0);
+    EXPECT_TRUE(sim::hdlc_calls().empty());
+    sim::hdlc_fail(sim::HdlcOp::Open, 2);
+    EXPECT_EQ(hdlc_open(0, 0, 0, 0, 0, 0), -1);
+    EXPECT_EQ(hdlc_open(0, 0, 0, 0, 0, 0), -1);
+    EXPECT_EQ(hdlc_open(0, 0, 0, 0, 0, 0), 0);
+    hdlc_install_rx_callback(0, ignore_frame);
+    sim::hdlc_queue_rx({1});
+    sim::reset_unit();
+    EXPECT_FALSE(sim::hdlc_is_open());
+    EXPECT_EQ(sim::hdlc_rx_pending(), 0u);
+    EXPECT_FALSE(sim::hdlc_deliver());
+    EXPECT_EQ(sim::hdlc_call_enable(), -1);  // no reconfiguration installed
+    EXPECT_TRUE(sim::hdlc_calls().empty());
 }
 
 }  // namespace

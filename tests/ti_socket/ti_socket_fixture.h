@@ -5,8 +5,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <bsp_ctrl/ti_socket_drv.h>
@@ -48,32 +48,24 @@ class Client {
         return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
                static_cast<ssize_t>(bytes.size());
     }
-    // Reads `count` bytes, or fewer when `deadline` passes or the server closes.
-    Bytes read(size_t count, std::chrono::milliseconds deadline) {
+    // Reads `count` bytes, or fewer when `deadline` passes or the server closes; `*end` tells
+    // whether it closed.
+    Bytes read(size_t count, std::chrono::milliseconds deadline, bool *end = nullptr) {
+        timeval t = {deadline.count() / 1000, deadline.count() % 1000 * 1000};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
         Bytes out(count);
-        size_t got = 0;
-        auto end = std::chrono::steady_clock::now() + deadline;
-        while (got < count) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now());
-            pollfd p = {fd_, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-                break;
-            }
-            ssize_t n = ::recv(fd_, out.data() + got, count - got, 0);
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<size_t>(n);
+        ssize_t n = ::recv(fd_, out.data(), count, MSG_WAITALL);
+        out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        if (end != nullptr) {
+            *end = n == 0;
         }
-        out.resize(got);
         return out;
     }
-    // True when the server has closed its side (a read sees the end) within `deadline`.
+    // True when the server has closed its side within `deadline`.
     bool sees_end(std::chrono::milliseconds deadline) {
-        pollfd p = {fd_, POLLIN, 0};
-        uint8_t b = 0;
-        return ::poll(&p, 1, static_cast<int>(deadline.count())) > 0 && ::recv(fd_, &b, 1, 0) == 0;
+        bool end = false;
+        read(1, deadline, &end);
+        return end;
     }
     void shutdown_write() { ::shutdown(fd_, SHUT_WR); }
     void close() {
