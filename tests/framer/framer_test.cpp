@@ -1,11 +1,9 @@
 // Creating, opening, closing and deleting the framer with the host's services failing; the
 // ways the port goes back to the console; sending: exact frames on the line, refusals, port
-// settings and rates; several senders at once, and the receive task racing the byte time-out.
+// settings and rates. (The stress test sends from several threads and races the time-out.)
 #include <termios.h>
 
 #include <algorithm>
-#include <atomic>
-#include <set>
 #include <thread>
 
 #include "framer_fixture.h"
@@ -277,81 +275,6 @@ TEST_F(FramerTest, OpenDiscardsInputThatArrivedBeforeAndNoCallbackDropsFrames) {
     peer_send(frame_of(kA));
     ASSERT_EQ(FramerOpen(record_message, 9600), 0u);
     EXPECT_TRUE(settle().empty());
-}
-
-Bytes message_of(int sender, int index) {
-    return Bytes(static_cast<size_t>(1 + (sender * 37 + index * 11) % 60),
-                 static_cast<uint8_t>(0x80 | (sender << 5) | index % 32));
-}
-
-TEST_F(FramerTest, ConcurrentSendersWriteWholeFrames) {
-    open_framer(115200);
-    std::multiset<Bytes> expected;
-    size_t total = 0;
-    std::vector<std::thread> senders;
-    for (int s = 0; s < 4; ++s) {
-        for (int i = 0; i < 25; ++i) {
-            expected.insert(message_of(s, i));
-            total += message_of(s, i).size() + 12;
-        }
-        senders.emplace_back([s] {
-            for (int i = 0; i < 25; ++i) {
-                Bytes msg = message_of(s, i);
-                EXPECT_EQ(FramerWrite(msg.data(), static_cast<UINT32>(msg.size())), 0u);
-            }
-        });
-    }
-    Bytes wire;
-    for (Bytes part; wire.size() < total; wire.insert(wire.end(), part.begin(), part.end())) {
-        part = sim::serial_peer_read(total - wire.size(), 10s);
-        ASSERT_FALSE(part.empty());
-    }
-    for (std::thread &t : senders) {
-        t.join();
-    }
-    // Split the line into frames: every frame whole, none interleaved with another.
-    std::multiset<Bytes> got;
-    for (size_t pos = 0; pos + 12 <= wire.size(); pos += wire[pos + 7]) {
-        ASSERT_GE(wire[pos + 7], 12);
-        auto at = wire.begin() + static_cast<long>(pos);
-        Bytes msg(at + 8, at + wire[pos + 7] - 4);
-        EXPECT_EQ(Bytes(at, at + wire[pos + 7]), frame_of(msg));
-        got.insert(msg);
-    }
-    EXPECT_EQ(got, expected);
-    EXPECT_TRUE(sim::held_semaphores().empty());
-}
-
-// The time-out fires while bytes arrive: frames may be cut, but every delivered buffer is
-// one of the frames sent, whole.
-TEST_F(FramerTest, ReceiveTaskAndTimeOutRace) {
-    open_framer();
-    std::set<Bytes> sent;
-    Bytes stream;
-    for (int i = 0; i < 200; ++i) {
-        sent.insert(padded(message_of(i % 4, i)));
-        Bytes f = frame_of(message_of(i % 4, i));
-        stream.insert(stream.end(), f.begin(), f.end());
-    }
-    std::atomic<bool> done{false};
-    std::thread clock([&done] {
-        while (!done) {
-            sim::advance_clock_ms(1000);
-            std::this_thread::yield();
-        }
-    });
-    uint64_t target = sim::serial_bytes_read() + stream.size();
-    for (size_t pos = 0; pos < stream.size(); pos += 64) {
-        size_t end = std::min(stream.size(), pos + 64);
-        ASSERT_TRUE(sim::serial_peer_write(Bytes(stream.begin() + static_cast<long>(pos),
-                                                 stream.begin() + static_cast<long>(end))));
-    }
-    EXPECT_TRUE(wait_until([target] { return sim::serial_bytes_read() >= target; }));
-    done = true;
-    clock.join();
-    for (const Bytes &m : settle()) {
-        EXPECT_EQ(sent.count(m), 1u);
-    }
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // bounded time (STRESS_SECONDS, 3 s by default); run under ThreadSanitizer a data race fails
 // the test. Families are also stopped and started again while workers still call them. In
 // the end nothing may be left behind (descriptors, device files, tasks, taken semaphores,
-// timers), and every object, page and sector holds what its owner wrote last.
+// timers); every object, page and sector holds what its owner wrote last, and every frame
+// on the serial line and the TCP connection, either way, is whole.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -24,6 +25,7 @@
 
 #include <bsp_sim/sim.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +48,8 @@ using namespace std::chrono_literals;
 // Traffic the callbacks and the far ends saw, each of which must have some after a run.
 enum Seen { kPciRx, kFramerRx, kSocketRx, kDpdpRx, kSerialBytes, kTcpBytes, kSeenKinds };
 std::atomic<uint64_t> g_seen[kSeenKinds];
+// Set while families are stopped and started under load: a restart may cut a frame in flight.
+std::atomic<bool> g_restarting{false};
 
 constexpr size_t kRegionSize = 64 * 1024;
 constexpr int kWorkers = 4;
@@ -88,12 +92,16 @@ int on_pci(UINT8 *, UINT32 len, UINT32) {
     return 0;
 }
 
+// Every buffer is one whole message of the serial peer's, however the time-out cut others.
 void on_framer(UINT8 *msg) {
+    EXPECT_TRUE(msg[2] == 0x11 &&
+                std::all_of(msg + 3, msg + 588, [](uint8_t b) { return b == 0; }));
     ++g_seen[kFramerRx];
     std::free(msg);
 }
 
 int on_socket(void *msg) {
+    EXPECT_EQ(static_cast<uint8_t *>(msg)[2], 0x11);  // the client's whole frame
     ++g_seen[kSocketRx];
     std::free(msg);
     return 0;
@@ -116,6 +124,29 @@ Bytes frame(uint32_t n, uint16_t size) {
     return f;
 }
 
+// Takes the whole frames off the front of what a far end read from the line: each must have
+// the start marker, a length of 12 to 600 and the stop marker at its end, or the frames of two
+// senders were mixed (unless a restart cut it).
+void take_whole_frames(Bytes &line, const char *where) {
+    if (g_restarting) {
+        line.clear();
+    }
+    while (line.size() >= 8) {
+        const size_t len = size_t{line[6]} << 8 | line[7];
+        bool whole = Bytes(line.begin(), line.begin() + 6) == unhex("5a a5 c3 3c 00 00") &&
+                     len >= 12 && len <= 600;
+        if (whole && line.size() < len) {
+            return;
+        }
+        if (!whole || Bytes(line.begin() + len - 4, line.begin() + len) != unhex("a5 5a 3c c3")) {
+            ADD_FAILURE() << where << " not a whole frame: "
+                          << hex(line.data(), std::min<size_t>(line.size(), 16));
+            line.clear();
+        }
+        line.erase(line.begin(), line.begin() + std::min(len, line.size()));
+    }
+}
+
 // The TCP client: connects to the socket's current port, sends frames and reads what the
 // library writes; now and then hangs up and comes back, as a real client does.
 void tcp_client(const std::atomic<int> &port, const std::atomic<bool> &stop) {
@@ -127,6 +158,7 @@ void tcp_client(const std::atomic<int> &port, const std::atomic<bool> &stop) {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         ASSERT_GE(fd, 0);
         bool up = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+        Bytes line;
         for (uint32_t n = 0; up && n < 200 && !stop; ++n) {
             Bytes f = frame(n + session, 600);
             pollfd p = {fd, POLLIN, 0};
@@ -134,8 +166,10 @@ void tcp_client(const std::atomic<int> &port, const std::atomic<bool> &stop) {
             if (up && ::poll(&p, 1, 1) > 0) {
                 uint8_t buf[4096];
                 ssize_t got = ::recv(fd, buf, sizeof buf, 0);
-                g_seen[kTcpBytes] += static_cast<uint64_t>(got > 0 ? got : 0);
                 up = got > 0;
+                g_seen[kTcpBytes] += static_cast<uint64_t>(up ? got : 0);
+                line.insert(line.end(), buf, buf + (up ? got : 0));
+                take_whole_frames(line, "tcp");
             }
         }
         ::close(fd);
@@ -146,9 +180,13 @@ void tcp_client(const std::atomic<int> &port, const std::atomic<bool> &stop) {
 // The far ends: serial peer, PCI far side, HDLC far end; the cable, other ports' links and
 // the radio's shifts come and go; time passes for every family's timers.
 void serial_peer(const std::atomic<bool> &stop) {
+    Bytes line;
     for (uint32_t n = 0; !stop; ++n) {
         sim::serial_peer_write(frame(n, 15));
-        g_seen[kSerialBytes] += sim::serial_peer_read(4096, 1ms).size();
+        Bytes got = sim::serial_peer_read(4096, 1ms);
+        g_seen[kSerialBytes] += got.size();
+        line.insert(line.end(), got.begin(), got.end());
+        take_whole_frames(line, "serial");
     }
 }
 
@@ -551,6 +589,7 @@ TEST_F(StressTest, EveryFamilyAtOnceThenStoppedAndStartedUnderLoadLeavesNothingB
     for (const sim::SemaphoreInfo &s : sim::semaphores()) {
         EXPECT_EQ(s.name, "ti_sock") << "semaphore left";  // the unopened socket's (free) one
     }
+    g_restarting = true;
     const size_t semaphores = sim::semaphores().size();
     const size_t timers = sim::enabled_timers();
     start_stoppable(false);
