@@ -130,14 +130,10 @@ TEST_F(PciTest, TerminatePlacesTheLastMessageDirectlyAndDropsTheQueue) {
 constexpr uint32_t kSenders = 4;
 constexpr uint32_t kPerSender = 150;
 
+// Sender, sequence number and a pattern of them.
 Bytes sender_message(uint32_t sender, uint32_t seq) {
-    Bytes bytes(3 + (sender * 31 + seq) % 90);
-    bytes[0] = static_cast<uint8_t>(sender);
-    bytes[1] = static_cast<uint8_t>(seq >> 8);
-    bytes[2] = static_cast<uint8_t>(seq);
-    for (size_t i = 3; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<uint8_t>(sender ^ seq ^ i);
-    }
+    Bytes bytes = PciTest::numbered(seq, 3 + (sender * 31 + seq) % 90);
+    bytes[2] = static_cast<uint8_t>(sender);
     return bytes;
 }
 
@@ -175,7 +171,7 @@ TEST_F(PciTest, SeveralSendersAgainstAFullQueueWhileTheFarSideSends) {
     std::vector<uint32_t> next(kSenders, 0);
     for (const sim::PciMessage &m : sim::pci_taken()) {
         ASSERT_GE(m.bytes.size(), 3u);
-        uint32_t sender = m.bytes[0];
+        uint32_t sender = m.bytes[2];
         ASSERT_LT(sender, kSenders);
         EXPECT_EQ(m.bytes, sender_message(sender, next[sender]++));
         EXPECT_EQ(m.dev, sender);
@@ -260,8 +256,6 @@ TEST_F(PciFaultTest, LostOutgoingDoorbellLeavesTheMessageUntakenUntilReopened) {
     EXPECT_EQ(taken_bytes(), (std::vector<Bytes>{{7, 8}}));
     EXPECT_EQ(sim::pci_doorbells(), std::vector<uint16_t>{1});
     EXPECT_EQ(sim::fault_plan_events(BusFault::DoorbellOutLost), 2u);
-    ASSERT_EQ(sim::fault_plan_log().size(), 1u);
-    EXPECT_EQ(to_string(sim::fault_plan_log()[0]), "doorbell-out-lost #1 at 0");
 }
 
 size_t count_of(const std::string &text, const std::string &line) {

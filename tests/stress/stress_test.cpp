@@ -267,38 +267,26 @@ Bytes read_obj(const std::string &name, size_t size) {
     return back;
 }
 
-// Workers making `call(worker, seq)` in turn until stopped.
-class Workers {
-  public:
-    explicit Workers(const std::function<void(int, uint32_t)> &call) {
-        for (int w = 0; w < kWorkers; ++w) {
-            threads_.emplace_back([this, w, call] {
-                for (uint32_t seq = 0; !stop_; ++seq) {
-                    call(w, seq);
-                    ++calls_;
-                }
-            });
-        }
-    }
-    ~Workers() { stop(); }
-    // Waits until `n` more calls have been made.
-    bool more_calls(uint64_t n) {
-        const uint64_t from = calls_.load();
-        return wait_until([this, from, n] { return calls_.load() >= from + n; });
-    }
-    void stop() {
-        stop_ = true;
-        for (std::thread &t : threads_) {
-            t.join();
-        }
-        threads_.clear();
-    }
+std::atomic<uint64_t> g_calls{0};
 
-  private:
-    std::atomic<bool> stop_{false};
-    std::atomic<uint64_t> calls_{0};
-    std::vector<std::thread> threads_;
-};
+// Workers making `call(worker, seq)` in turn until their threads are destroyed.
+std::vector<std::jthread> workers(const std::function<void(int, uint32_t)> &call) {
+    std::vector<std::jthread> threads;
+    for (int w = 0; w < kWorkers; ++w) {
+        threads.emplace_back([w, call](const std::stop_token &stop) {
+            for (uint32_t seq = 0; !stop.stop_requested(); ++seq, ++g_calls) {
+                call(w, seq);
+            }
+        });
+    }
+    return threads;
+}
+
+// Waits until the workers have made `n` more calls.
+bool more_calls(uint64_t n) {
+    const uint64_t from = g_calls.load();
+    return wait_until([from, n] { return g_calls.load() >= from + n; });
+}
 
 // One call of a family with a stop, made while it stops and starts; any result is accepted.
 void call_any(int worker, uint32_t seq) {
@@ -347,8 +335,9 @@ class StressTest : public SimTest {
     }
 
     // The families that have a stop, in the start order; with `at_boot` also the steps done
-    // once per boot (EEPROM probe, PCI node attached, DPDP reconfiguration registered).
-    void start_stoppable(bool at_boot) {
+    // once per boot (EEPROM probe, PCI node attached, DPDP reconfiguration registered) and
+    // the families that are only started.
+    void start(bool at_boot) {
         up_ = true;
         ASSERT_EQ(
             DbCreate(0, static_cast<UINT32>(reinterpret_cast<uintptr_t>(region_)), kRegionSize),
@@ -371,11 +360,7 @@ class StressTest : public SimTest {
         UINT32 flash_base = 0;
         ASSERT_EQ(FlashGetInfo(&flash_base, &flash_size_, &flash_sectors_), 0u);
         ASSERT_GT(flash_sectors_, static_cast<uint32_t>(kWorkers));
-    }
-    // Every family in its start order; those started once per boot only when `at_boot`.
-    void bring_up(bool at_boot) {
-        start_stoppable(at_boot);
-        if (at_boot && !HasFatalFailure()) {
+        if (at_boot) {
             ehsl_port_init();
             ehsl_pmap_init();
             ASSERT_EQ(ecps_init(), 0);
@@ -565,11 +550,11 @@ TEST_F(StressTest, EveryFamilyAtOnceThenStoppedAndStartedUnderLoadLeavesNothingB
     const size_t descriptors = open_descriptor_count();
     const size_t files = sim::open_device_files();  // the PCI node of an earlier test
     ASSERT_LE(files, 1u);
-    bring_up(true);
+    start(true);
     ASSERT_FALSE(HasFatalFailure());
     start_peers();
     {
-        Workers workers([this](int w, uint32_t seq) {
+        auto load = workers([this](int w, uint32_t seq) {
             hammer(w, static_cast<int>((seq + static_cast<uint32_t>(w) * 3) % kFamilies), seq);
         });
         std::this_thread::sleep_for(stress_duration() / 2);  // the load's length, not a wait
@@ -592,15 +577,15 @@ TEST_F(StressTest, EveryFamilyAtOnceThenStoppedAndStartedUnderLoadLeavesNothingB
     g_restarting = true;
     const size_t semaphores = sim::semaphores().size();
     const size_t timers = sim::enabled_timers();
-    start_stoppable(false);
+    start(false);
     ASSERT_FALSE(HasFatalFailure());
     start_peers();
-    Workers load(call_any);
+    auto load = workers(call_any);
     for (int round = 0; round < 3; ++round) {
         std::this_thread::sleep_for(stress_duration() / 6);  // load, not a wait
         shut_down(true);
-        ASSERT_TRUE(load.more_calls(500));
-        start_stoppable(false);
+        ASSERT_TRUE(more_calls(500));
+        start(false);
         ASSERT_FALSE(HasFatalFailure()) << "round " << round;
     }
     const uint64_t framer_rx = g_seen[kFramerRx].load();
@@ -608,8 +593,8 @@ TEST_F(StressTest, EveryFamilyAtOnceThenStoppedAndStartedUnderLoadLeavesNothingB
     EXPECT_TRUE(wait_until([framer_rx] { return g_seen[kFramerRx].load() > framer_rx; }));
     EXPECT_TRUE(wait_until([socket_rx] { return g_seen[kSocketRx].load() > socket_rx; }));
     shut_down(true);
-    EXPECT_TRUE(load.more_calls(2000));
-    load.stop();
+    EXPECT_TRUE(more_calls(2000));
+    load.clear();
     stop_peers_and_expect_all_ended();
     EXPECT_EQ(sim::open_device_files(), 1u);
     EXPECT_EQ(open_descriptor_count(), descriptors + 2 - files);
