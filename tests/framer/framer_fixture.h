@@ -7,6 +7,7 @@
 #include <bsp_ctrl/framer_api.h>
 #include <bsp_sim/sim.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -51,21 +52,15 @@ inline void record_message(UINT8 *msg) {
     std::free(msg);
 }
 
-inline std::vector<Bytes> received_messages() {
-    return received().all();
-}
-
 inline bool wait_for_messages(size_t count) {
-    return wait_until([count] { return received_messages().size() >= count; });
+    return wait_until([count] { return received().all().size() >= count; });
 }
 
 // Bytes of the peer's that the fault plan has dropped on the line so far.
 inline size_t dropped_bytes() {
-    size_t n = 0;
-    for (const sim::FaultPlanEvent &e : sim::fault_plan_log()) {
-        n += e.kind == sim::BusFault::SerialDrop ? 1 : 0;
-    }
-    return n;
+    std::vector<sim::FaultPlanEvent> log = sim::fault_plan_log();
+    return std::count_if(log.begin(), log.end(),
+                         [](const auto &e) { return e.kind == sim::BusFault::SerialDrop; });
 }
 
 class FramerTest : public SimTest {
@@ -114,10 +109,10 @@ class FramerTest : public SimTest {
         EXPECT_TRUE(sim::serial_peer_write(frame_of(kMarker)));
         Bytes marker = padded(kMarker);
         EXPECT_TRUE(wait_until([&marker] {
-            std::vector<Bytes> all = received_messages();
+            std::vector<Bytes> all = received().all();
             return !all.empty() && all.back() == marker;
         }));
-        std::vector<Bytes> all = received_messages();
+        std::vector<Bytes> all = received().all();
         EXPECT_EQ(std::count(all.begin(), all.end(), marker), 1);
         if (!all.empty() && all.back() == marker) {
             all.pop_back();

@@ -174,7 +174,7 @@ TEST_F(FramerTest, CreatingAgainClosesThePreviousPort) {
     EXPECT_EQ(sim::serial_open_descriptors(), 1u);
     ASSERT_TRUE(sim::serial_peer_write(frame_of({0x42})));
     ASSERT_TRUE(wait_for_messages(1));
-    EXPECT_EQ(received_messages(), std::vector<Bytes>{padded({0x42})});
+    EXPECT_EQ(received().all(), std::vector<Bytes>{padded({0x42})});
 }
 
 // FramerClose and the console hand-over from the line meet: the port is closed and the

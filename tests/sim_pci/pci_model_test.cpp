@@ -62,9 +62,7 @@ class PciModelTest : public bsp::test::SimTest {
     }
     void TearDown() override {
         g_block = false;
-        if (fd_ >= 0) {
-            close(fd_);
-        }
+        close(fd_);
         SimTest::TearDown();
     }
 

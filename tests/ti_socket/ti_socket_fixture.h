@@ -23,7 +23,7 @@ namespace bsp::test {
 
 using namespace std::chrono_literals;
 
-// A TCP client on 127.0.0.1.
+// A TCP client on 127.0.0.1 (or a listener that takes a port).
 class Client {
   public:
     Client() = default;
@@ -36,13 +36,15 @@ class Client {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         return fd_ >= 0;
     }
-    bool connect(int port) {
+    bool connect(int port, bool listen = false) {
         sockaddr_in a = {};
         a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<uint16_t>(port));
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        auto *at = reinterpret_cast<sockaddr *>(&a);
         return (fd_ >= 0 || create()) &&
-               ::connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+               (listen ? ::bind(fd_, at, sizeof a) == 0 && ::listen(fd_, 1) == 0
+                       : ::connect(fd_, at, sizeof a) == 0);
     }
     bool send(const Bytes &bytes) {
         return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==

@@ -15,12 +15,23 @@
 namespace bsp::test {
 namespace {
 
-// Short and full messages go out as exact 600-byte frames (connect_served sends a short one),
-// and the client's frames come in; a close changes nothing of that.
-TEST_F(TiSocketTest, ExactFramesBothWaysEvenAfterClose) {
-    open_served();
+// Refused writes send nothing; short and full messages go out as exact 600-byte frames
+// (connect_served sends a short one), and the client's frames come in; a close changes
+// nothing of that.
+TEST_F(TiSocketTest, ExactFramesBothWaysEvenAfterCloseAndNothingForARefusedWrite) {
+    char one = 1;
+    EXPECT_EQ(ti_socket_write(&one, 1), -1);  // nothing initialised yet
+    open_socket();
+    EXPECT_EQ(ti_socket_write(&one, 1), -1);  // no client yet
+    connect_served(&client_);
     EXPECT_EQ(ti_socket_close(), 0);
-    Bytes full(588);
+    Bytes full(589, 0x11);
+    EXPECT_EQ(ti_socket_write(reinterpret_cast<char *>(full.data()), 589), -1);
+    EXPECT_EQ(ti_socket_write(&one, 0), -1);
+    EXPECT_EQ(ti_socket_write(nullptr, 1), -1);
+    EXPECT_TRUE(client_.read(1, 50ms).empty());
+    EXPECT_TRUE(sim::held_semaphores().empty());
+    full.pop_back();
     for (size_t i = 0; i < full.size(); ++i) {
         full[i] = static_cast<uint8_t>(i * 13 + 1);
     }
@@ -33,20 +44,6 @@ TEST_F(TiSocketTest, ExactFramesBothWaysEvenAfterClose) {
     Bytes want(frame.begin() + 8, frame.end());  // message area and stop marker, no head
     want.resize(600, 0);
     EXPECT_EQ(received_buffers(), std::vector<Bytes>{want});
-}
-
-TEST_F(TiSocketTest, RefusedWritesSendNothing) {
-    char one = 1;
-    EXPECT_EQ(ti_socket_write(&one, 1), -1);  // nothing initialised yet
-    open_socket();
-    EXPECT_EQ(ti_socket_write(&one, 1), -1);  // no client yet
-    connect_served(&client_);
-    Bytes big(589, 0x11);
-    EXPECT_EQ(ti_socket_write(reinterpret_cast<char *>(big.data()), 589), -1);
-    EXPECT_EQ(ti_socket_write(&one, 0), -1);
-    EXPECT_EQ(ti_socket_write(nullptr, 1), -1);
-    EXPECT_TRUE(client_.read(1, 50ms).empty());
-    EXPECT_TRUE(sim::held_semaphores().empty());
 }
 
 TEST_F(TiSocketTest, ShortBlocksAreDropped) {
@@ -127,18 +124,13 @@ TEST_F(TiSocketTest, AcceptErrorsArePaced) {
 
 TEST_F(TiSocketTest, OpenFailsWhenThePortIsTaken) {
     port_ = sim::free_loopback_port();
-    int other = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port_));
-    ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(other, 1), 0);
+    Client other;
+    ASSERT_TRUE(other.connect(port_, true));
     StderrCapture err;
     ASSERT_EQ(ti_socket_init(port_), 0);
     EXPECT_EQ(ti_socket_open(record_buffer), -1);
     EXPECT_EQ(err.text(), "");  // a failed bind prints nothing
     EXPECT_EQ(sim::running_tasks(), 0u);
-    ::close(other);
 }
 
 // A new init ends the task, closes the sockets, and gives back every descriptor the opened
