@@ -5,6 +5,7 @@
 #include <bsp_ctrl/ehsl_pmap.h>
 #include <bsp_ctrl/ehsl_port.h>
 #include <bsp_ctrl/platform/bsp_os.h>
+#include <gmock/gmock.h>
 #include <linux/mii.h>
 
 #include <algorithm>
@@ -38,12 +39,6 @@ Texts port_log() {
     return out;
 }
 
-// Whether the port layer logged `line` ("level:text") at all.
-bool port_logged(const std::string &line) {
-    const Texts log = port_log();
-    return std::find(log.begin(), log.end(), line) != log.end();
-}
-
 // Driver calls that change something: MDIO writes and the driver's set calls.
 Texts driver_writes() {
     Texts out;
@@ -75,16 +70,6 @@ struct RowName {
     }
 };
 
-// A link partner of the simulated copper link.
-sim::LinkPartner make_partner(bool autoneg, uint16_t adv, uint16_t c1000, int forced = 100) {
-    sim::LinkPartner p;
-    p.autoneg = autoneg;
-    p.advertise = adv;
-    p.ctrl1000 = c1000;
-    p.forced_speed = forced;
-    return p;
-}
-
 // Puts `module` in the cage; SFP_NO_SFP empties it.
 void plug(sfp_hw_t module) {
     if (module == SFP_NO_SFP) {
@@ -108,13 +93,6 @@ class PortTest : public SimTest {
         ASSERT_EQ(eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP), 0);
         sim::clear_eth_calls();
         sim::clear_log();
-    }
-    // The stub record outlives the test: put back what oper_status_set may have changed.
-    void TearDown() override {
-        ehsl_port_oper_status_set(0, 2);
-        ehsl_port_oper_status_set(1, 2);
-        ehsl_port_oper_status_set(2, 0);
-        SimTest::TearDown();
     }
 };
 
@@ -395,58 +373,29 @@ TEST_F(PortTest, DuplexGetOnCopperAsksTheDriver) {
     EXPECT_EQ(d, EHSL_PORT_CONFIG_FD);
     EXPECT_EQ(port_log().back(), "2:[KVU7A] EHSL_PORT: ehsl_port_duplex_get(3, 10)\n");
     // A partner forced to 100 Mbit/s, found by parallel detection: half duplex.
-    sim::set_link_partner(make_partner(false, 0x05E1, 0x0300, 100));
+    sim::set_link_partner({.autoneg = false, .forced_speed = 100});
     ASSERT_EQ(ehsl_port_duplex_get(kSfpPort, &d), 0);
     EXPECT_EQ(d, EHSL_PORT_CONFIG_HD);
 }
 
 struct ConfigCase {
     const char *name;
+    bool autoneg;
     int config;
     int result;
     Texts writes;
 };
 
-// Autonegotiation on, starting from the power-on advertisement (which reads as AUTODETECT).
-class ConfigAutonegOn : public PortTest, public ::testing::WithParamInterface<ConfigCase> {};
+class ConfigSet : public PortTest, public ::testing::WithParamInterface<ConfigCase> {};
 
-TEST_P(ConfigAutonegOn, WritesTheAdvertisementAndRestarts) {
+// Autonegotiation on, from the power-on advertisement (which reads as AUTODETECT): the
+// advertisement is written and renegotiated. Off, from forced 1000 Mbit/s full duplex with
+// automatic master/slave: speed, master mode and duplex are forced in that order.
+TEST_P(ConfigSet, WritesTheAdvertisementOrForcesTheLink) {
     const ConfigCase &c = GetParam();
-    EXPECT_EQ(ehsl_port_config_set(kSfpPort, static_cast<ehsl_port_cfg_t>(c.config)), c.result);
-    EXPECT_EQ(driver_writes(), c.writes);
-}
-
-const std::string kRestart = "mdio_write(0,0,0x1340)=0";
-
-const std::string kAdv1000 = "mdio_write(0,4,0x0001)=0";
-const std::string kNo1000 = "mdio_write(0,9,0x0000)=0";
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Rows, ConfigAutonegOn, ::testing::Values(
-    ConfigCase{"Autodetect", 1, 0, {}},
-    ConfigCase{"Master1000", 2, 0, {kAdv1000, "mdio_write(0,9,0x1a00)=0", kRestart}},
-    ConfigCase{"Slave1000", 3, 0, {kAdv1000, "mdio_write(0,9,0x1200)=0", kRestart}},
-    ConfigCase{"Full1000", 4, 0, {kAdv1000, kRestart}},
-    ConfigCase{"Half1000", 5, 0, {kAdv1000, "mdio_write(0,9,0x0100)=0", kRestart}},
-    ConfigCase{"Full100", 6, 0, {"mdio_write(0,4,0x0101)=0", kNo1000, kRestart}},
-    ConfigCase{"Half100", 7, 0, {"mdio_write(0,4,0x0081)=0", kNo1000, kRestart}},
-    ConfigCase{"Full10", 8, 0, {"mdio_write(0,4,0x0041)=0", kNo1000, kRestart}},
-    ConfigCase{"Half10", 9, 0, {"mdio_write(0,4,0x0021)=0", kNo1000, kRestart}},
-    ConfigCase{"OutOfRange", 42, 0, {kAdv1000, kRestart}}),
-    RowName());
-// clang-format on
-
-// Autonegotiation off, starting from forced 1000 Mbit/s full duplex, automatic master/slave.
-class ConfigAutonegOff : public PortTest, public ::testing::WithParamInterface<ConfigCase> {
-  protected:
-    void SetUp() override {
-        PortTest::SetUp();
+    if (!c.autoneg) {
         stop_autoneg();
     }
-};
-
-TEST_P(ConfigAutonegOff, ForcesSpeedMasterAndDuplexInThatOrder) {
-    const ConfigCase &c = GetParam();
     EXPECT_EQ(ehsl_port_config_set(kSfpPort, static_cast<ehsl_port_cfg_t>(c.config)), c.result);
     EXPECT_EQ(driver_writes(), c.writes);
     if (c.result != 0) {
@@ -456,21 +405,34 @@ TEST_P(ConfigAutonegOff, ForcesSpeedMasterAndDuplexInThatOrder) {
     }
 }
 
+const std::string kRestart = "mdio_write(0,0,0x1340)=0";
+const std::string kAdv1000 = "mdio_write(0,4,0x0001)=0";
+const std::string kNo1000 = "mdio_write(0,9,0x0000)=0";
 const std::string kHalf = "duplex_set(3,11)=0";
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Rows, ConfigAutonegOff, ::testing::Values(
-    ConfigCase{"Autodetect", 1, 0, {"mdio_write(0,4,0x0141)=0", "speed_set(3,0)=0"}},
-    ConfigCase{"Master1000", 2, 0, {kAdv1000, "mdio_write(0,9,0x1a00)=0", "master_set(3,2)=0"}},
-    ConfigCase{"Slave1000", 3, 0, {kAdv1000, "mdio_write(0,9,0x1200)=0", "master_set(3,1)=0"}},
-    ConfigCase{"Full1000", 4, 0, {kAdv1000}},
-    ConfigCase{"Full100", 6, 0, {"mdio_write(0,4,0x0101)=0", kNo1000, "speed_set(3,100)=0"}},
-    ConfigCase{"Half100", 7, 0, {"mdio_write(0,4,0x0081)=0", kNo1000, "speed_set(3,100)=0", kHalf}},
-    ConfigCase{"Full10", 8, 0, {"mdio_write(0,4,0x0041)=0", kNo1000, "speed_set(3,10)=0"}},
-    ConfigCase{"Half10", 9, 0, {"mdio_write(0,4,0x0021)=0", kNo1000, "speed_set(3,10)=0", kHalf}},
-    ConfigCase{"Half1000Refused", 5, -1, {}},
-    ConfigCase{"DuplexFDRefused", 10, -1, {}},
-    ConfigCase{"ZeroRefused", 0, -1, {}}),
+INSTANTIATE_TEST_SUITE_P(Rows, ConfigSet, ::testing::Values(
+    ConfigCase{"OnAutodetect", true, 1, 0, {}},
+    ConfigCase{"OnMaster1000", true, 2, 0, {kAdv1000, "mdio_write(0,9,0x1a00)=0", kRestart}},
+    ConfigCase{"OnSlave1000", true, 3, 0, {kAdv1000, "mdio_write(0,9,0x1200)=0", kRestart}},
+    ConfigCase{"OnFull1000", true, 4, 0, {kAdv1000, kRestart}},
+    ConfigCase{"OnHalf1000", true, 5, 0, {kAdv1000, "mdio_write(0,9,0x0100)=0", kRestart}},
+    ConfigCase{"OnFull100", true, 6, 0, {"mdio_write(0,4,0x0101)=0", kNo1000, kRestart}},
+    ConfigCase{"OnHalf100", true, 7, 0, {"mdio_write(0,4,0x0081)=0", kNo1000, kRestart}},
+    ConfigCase{"OnFull10", true, 8, 0, {"mdio_write(0,4,0x0041)=0", kNo1000, kRestart}},
+    ConfigCase{"OnHalf10", true, 9, 0, {"mdio_write(0,4,0x0021)=0", kNo1000, kRestart}},
+    ConfigCase{"OnOutOfRange", true, 42, 0, {kAdv1000, kRestart}},
+    ConfigCase{"OffAutodetect", false, 1, 0, {"mdio_write(0,4,0x0141)=0", "speed_set(3,0)=0"}},
+    ConfigCase{"OffMaster1000", false, 2, 0, {kAdv1000, "mdio_write(0,9,0x1a00)=0", "master_set(3,2)=0"}},
+    ConfigCase{"OffSlave1000", false, 3, 0, {kAdv1000, "mdio_write(0,9,0x1200)=0", "master_set(3,1)=0"}},
+    ConfigCase{"OffFull1000", false, 4, 0, {kAdv1000}},
+    ConfigCase{"OffFull100", false, 6, 0, {"mdio_write(0,4,0x0101)=0", kNo1000, "speed_set(3,100)=0"}},
+    ConfigCase{"OffHalf100", false, 7, 0, {"mdio_write(0,4,0x0081)=0", kNo1000, "speed_set(3,100)=0", kHalf}},
+    ConfigCase{"OffFull10", false, 8, 0, {"mdio_write(0,4,0x0041)=0", kNo1000, "speed_set(3,10)=0"}},
+    ConfigCase{"OffHalf10", false, 9, 0, {"mdio_write(0,4,0x0021)=0", kNo1000, "speed_set(3,10)=0", kHalf}},
+    ConfigCase{"OffHalf1000Refused", false, 5, -1, {}},
+    ConfigCase{"OffDuplexFDRefused", false, 10, -1, {}},
+    ConfigCase{"OffZeroRefused", false, 0, -1, {}}),
     RowName());
 // clang-format on
 
@@ -482,9 +444,8 @@ TEST_F(PortTest, AutodetectWithAutonegOffAsksForAutomaticMasterWhenItDiffers) {
     ASSERT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_AUTODETECT), 0);
     EXPECT_EQ(driver_writes(), (Texts{"mdio_write(0,4,0x0141)=0", "mdio_write(0,9,0x0200)=0",
                                       "speed_set(3,0)=0", "master_set(3,3)=0"}));
-    EXPECT_TRUE(
-        port_logged("1:[KVU7A] EHSL_PORT_E:(3) ehsl_port_config_set: "
-                    "autodetect not allowed when autoneg is off\n"));
+    EXPECT_THAT(port_log(), ::testing::Contains("1:[KVU7A] EHSL_PORT_E:(3) ehsl_port_config_set: "
+                                                "autodetect not allowed when autoneg is off\n"));
 }
 
 TEST_F(PortTest, ForcedSequenceStopsAtTheFirstFailure) {
@@ -512,8 +473,9 @@ TEST_F(PortTest, AdvertisementOf1000HalfIsWrittenButNotRecognised) {
     ASSERT_EQ(ehsl_port_config_get(kSfpPort, &an, &speed, &duplex), 0);
     EXPECT_EQ(an, 1);
     EXPECT_EQ(speed, 1);  // left as it was
-    EXPECT_TRUE(
-        port_logged("1:[KVU7A] EHSL_PORT_E:ehsl_port_advert_get: Unrecognized ability setting\n"));
+    EXPECT_THAT(port_log(),
+                ::testing::Contains(
+                    "1:[KVU7A] EHSL_PORT_E:ehsl_port_advert_get: Unrecognized ability setting\n"));
     EXPECT_EQ(sim::link_state().speed, 1000);
     EXPECT_FALSE(sim::link_state().full_duplex);
 }
@@ -560,12 +522,15 @@ TEST_P(SpeedStatus, ReportsWhatTheLinkResolvedTo) {
 INSTANTIATE_TEST_SUITE_P(
     Partners, SpeedStatus,
     ::testing::Values(
-        PartnerCase{"Gigabit", make_partner(true, 0x05E1, 0x0300), 0, EHSL_PORT_SPEED_1000FD},
-        PartnerCase{"FastEthernetFull", make_partner(true, 0x01E1, 0), 0, EHSL_PORT_SPEED_100FD},
-        PartnerCase{"TenHalfOnly", make_partner(true, 0x0021, 0), 0, EHSL_PORT_SPEED_10HD},
-        PartnerCase{"ForcedPartnerParallelDetect", make_partner(false, 0, 0, 100), 0,
+        PartnerCase{"Gigabit", {}, 0, EHSL_PORT_SPEED_1000FD},
+        PartnerCase{
+            "FastEthernetFull", {.advertise = 0x01E1, .ctrl1000 = 0}, 0, EHSL_PORT_SPEED_100FD},
+        PartnerCase{"TenHalfOnly", {.advertise = 0x0021, .ctrl1000 = 0}, 0, EHSL_PORT_SPEED_10HD},
+        PartnerCase{"ForcedPartnerParallelDetect",
+                    {.autoneg = false, .advertise = 0, .ctrl1000 = 0},
+                    0,
                     EHSL_PORT_SPEED_100HD},
-        PartnerCase{"NoCommonAbility", make_partner(true, 0x0001, 0x0100), -1, 0}),
+        PartnerCase{"NoCommonAbility", {.advertise = 0x0001, .ctrl1000 = 0x0100}, -1, 0}),
     RowName());
 
 const FpgaAccess kFlowOn{FpgaAccess::Write, FpgaWidth::W32, 0xCB00, 0x20000000, 0x60000000};
@@ -688,14 +653,6 @@ TEST_F(PortTest, SupportedSpeedsHoldsTheDriverLockUntilTheCapabilityPhaseEnds) {
     EXPECT_FALSE(sim::eth_driver_locked());
 }
 
-std::string pmap_printout(const char *rows) {
-    return std::string(
-               "------------------------------------------\n"
-               "|   INFO       | port_1      |    port_2  | \n"
-               "------------------------------------------\n") +
-           rows + "------------------------------------------ \n";
-}
-
 TEST_F(PortTest, BoardPrintout) {
     EXPECT_EQ(run("port_conf"),
               "OXU HAL: Board specific configuration\n"
@@ -716,13 +673,17 @@ TEST_F(PortTest, PortMapPrintoutAfterInitAndUpdates) {
     ASSERT_EQ(ehsl_pmap_update(2, 17, 0), 0);
     ASSERT_EQ(ehsl_pmap_link_state_event_set(2, 1), 0);
     EXPECT_EQ(run("pmap_conf"),
-              pmap_printout("|  hwPortNum   |            1      |             2    | \n"
-                            "|  epsPortNum  |           -1      |            17    | \n"
-                            "|  linkState   |            0      |             1    | \n"
-                            "|  eventSup    |            0      |             0    | \n"
-                            "|  wanLink     |            0      |             1    | \n"
-                            "|  llSpeed     |            0      |             0    | \n"
-                            "|  mac         |            0      |             0    | \n"));
+              "------------------------------------------\n"
+              "|   INFO       | port_1      |    port_2  | \n"
+              "------------------------------------------\n"
+              "|  hwPortNum   |            1      |             2    | \n"
+              "|  epsPortNum  |           -1      |            17    | \n"
+              "|  linkState   |            0      |             1    | \n"
+              "|  eventSup    |            0      |             0    | \n"
+              "|  wanLink     |            0      |             1    | \n"
+              "|  llSpeed     |            0      |             0    | \n"
+              "|  mac         |            0      |             0    | \n"
+              "------------------------------------------ \n");
 }
 
 struct CliCase {
