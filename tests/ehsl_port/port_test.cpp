@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -243,6 +244,7 @@ struct OpCase {
     int result;
     int out;
     Texts writes;
+    std::optional<Texts> log = std::nullopt;  // the port layer's messages, where they matter
 };
 
 class Op : public PortTest, public ::testing::WithParamInterface<OpCase> {};
@@ -251,6 +253,7 @@ TEST_P(Op, GivesItsResultAndWritesOnlyWhatItShould) {
     const OpCase &c = GetParam();
     plug(c.module);
     sim::clear_eth_calls();
+    sim::clear_log();
     if (!c.fault.call.empty()) {
         sim::inject_eth_fault(c.fault);
     }
@@ -260,6 +263,19 @@ TEST_P(Op, GivesItsResultAndWritesOnlyWhatItShould) {
     EXPECT_EQ(driver_writes(), c.writes);
     EXPECT_TRUE(sim::fpga_writes().empty());
     EXPECT_FALSE(sim::eth_driver_locked());
+    if (c.log) {
+        EXPECT_EQ(port_log(), *c.log);
+    }
+}
+
+// Statistics as one number: first counter, second counter, result (all 5 before the call).
+template <class Counter>
+int stats(int (*get)(int, Counter *, int, unsigned int *)) {
+    unsigned int c[2] = {5, 5};
+    unsigned int r = 5;
+    const int rc = get(kSfpPort, c, 1, &r);
+    given = static_cast<int>(c[0] * 100 + c[1] * 10 + r);
+    return rc;
 }
 
 constexpr sfp_hw_t C = SFP_COPPER;
@@ -269,7 +285,14 @@ constexpr sfp_hw_t F = SFP_FIBER;
 INSTANTIATE_TEST_SUITE_P(Rows, Op, ::testing::Values(
     OpCase{"PhyGetWithoutPointer", C, {}, [] { return ehsl_port_phy_get(kSfpPort, MII_ADVERTISE, nullptr); }, -1, 7, {}},
     OpCase{"PhyGetFault", C, {"mdio_read", MII_ADVERTISE, -5, 1}, [] { return ehsl_port_phy_get(kSfpPort, MII_ADVERTISE, &given); }, -5, 7, {}},
-    OpCase{"PhySetKeepsTheLow16Bits", C, {}, [] { return ehsl_port_phy_set(kSfpPort, MII_ADVERTISE, 0x7A0DE1); }, 0, 7, {"mdio_write(0,4,0x0de1)=0"}},
+    OpCase{"PhyGet", C, {}, [] { return ehsl_port_phy_get(kSfpPort, MII_ADVERTISE, &given); }, 0, 0x01E1, {}, Texts{"2:[KVU7B] EHSL PHY READ: Port 3: Reg:04: Val:01e1\n"}},
+    OpCase{"PhySetKeepsTheLow16Bits", C, {}, [] { return ehsl_port_phy_set(kSfpPort, MII_ADVERTISE, 0x7A0DE1); }, 0, 7, {"mdio_write(0,4,0x0de1)=0"}, Texts{"2:[KVU7A] EHSL PHY WRITE: Port 3: Reg:04: Val:7a0de1\n"}},
+    OpCase{"AdminStatusUp", C, {}, [] { return ehsl_port_adminstatus_get(kSfpPort, &given); }, 0, 1, {}},
+    OpCase{"AdminStatusPowerDownAlone", C, {}, [] { sim::phy_poke(MII_BMCR, BMCR_ANENABLE | BMCR_PDOWN); return ehsl_port_adminstatus_get(kSfpPort, &given); }, 0, 1, {}},
+    OpCase{"AdminStatusPowerDownAndIsolate", C, {}, [] { sim::phy_poke(MII_BMCR, BMCR_ANENABLE | BMCR_PDOWN | BMCR_ISOLATE); return ehsl_port_adminstatus_get(kSfpPort, &given); }, 0, 0, {}, Texts{"1:[KVU7A] EHSL_PORT: ehsl_port_adminstatus_get(port 3, *)\n", "2:[KVU7B] EHSL PHY READ: Port 3: Reg:00: Val:1c00\n", "1:[KVU7B] EHSL_PORT: ehsl_port_adminstatus_get(port 3, 0)\n", "1:[KVU7B] EHSL_PORT_KVU: ehsl_port_adminstatus_get ...\n"}},
+    OpCase{"DuplexGet", C, {}, [] { return via_out(ehsl_port_duplex_get); }, 0, EHSL_PORT_CONFIG_FD, {}, Texts{"2:[KVU7A] EHSL_PORT: ehsl_port_duplex_get(3, *)\n", "2:[KVU7A] EHSL_PORT: ehsl_port_duplex_get(3, 10)\n"}},
+    // a partner forced to 100 Mbit/s, found by parallel detection: half duplex
+    OpCase{"DuplexGetParallelDetection", C, {}, [] { sim::set_link_partner({.autoneg = false}); return via_out(ehsl_port_duplex_get); }, 0, EHSL_PORT_CONFIG_HD, {}},
     OpCase{"SpeedSet", C, {}, [] { return ehsl_port_speed_set(kSfpPort, 100); }, 0, 7, {"speed_set(3,100)=0"}},
     OpCase{"SpeedSetFaultNonZero", C, {"speed_set", -1, 3, 1}, [] { return ehsl_port_speed_set(kSfpPort, 10); }, 3, 7, {"speed_set(3,10)=3"}},
     OpCase{"SpeedGetFault", C, {"speed_get", -1, -7, 1}, [] { return ehsl_port_speed_get(kSfpPort, &given); }, -7, 7, {}},
@@ -296,7 +319,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, Op, ::testing::Values(
     OpCase{"UntaggedPriorityGet", C, {}, [] { return ehsl_port_untagged_priority_get(kSfpPort, &given); }, -1, 7, {}},
     OpCase{"UntaggedPrioritySet", C, {}, [] { return ehsl_port_untagged_priority_set(kSfpPort, 3); }, -1, 7, {}},
     OpCase{"ClearStatistics", C, {}, [] { return ehsl_es_stat_clear_statistics(kSfpPort) + ehsl_port_stat_clear_all(); }, 0, 7, {}},
-    OpCase{"SyncEnableSet", C, {}, [] { return ehsl_port_sync_enable_set(kSfpPort, 1, 0); }, 0, 7, {}},
+    OpCase{"SyncEnableSet", C, {}, [] { return ehsl_port_sync_enable_set(kSfpPort, 1, 0); }, 0, 7, {}, Texts{"2:[KVU7B] EHSL SYNC ENABLE SET: port 3: enable 1\n"}},
+    OpCase{"IfTableZeroesTheFirstCounter", C, {}, [] { return stats(ehsl_es_stat_ifTable); }, 0, 50, {}},
+    OpCase{"IfXTableZeroesTheFirstCounter", C, {}, [] { return stats(ehsl_es_stat_ifXTable); }, 0, 50, {}},
+    OpCase{"IfXTableWithoutResult", C, {}, [] { unsigned int c = 5; return ehsl_es_stat_ifXTable(kSfpPort, &c, 1, nullptr); }, -1, 7, {}},
     OpCase{"FibreSpeedGet", F, {}, [] { return ehsl_port_speed_get(kSfpPort, &given); }, 0, 1000, {}},
     OpCase{"FibreSpeedSet1000", F, {}, [] { return ehsl_port_speed_set(kSfpPort, 1000); }, 0, 7, {}},
     OpCase{"FibreSpeedSet100", F, {}, [] { return ehsl_port_speed_set(kSfpPort, 100); }, -1, 7, {}},
@@ -315,28 +341,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, Op, ::testing::Values(
     RowName());
 // clang-format on
 
-// Statistics read as zeroes where asked for, and the raw PHY accesses log what they did.
-TEST_F(PortTest, StatisticsAndTheLogOfRawAccesses) {
-    unsigned int counter[2] = {5, 5};
-    unsigned int res = 5;
-    EXPECT_EQ(ehsl_es_stat_ifTable(kSfpPort, counter, 2, &res), 0);
-    EXPECT_EQ(counter[0], 0u);
-    EXPECT_EQ(counter[1], 5u);
-    EXPECT_EQ(res, 0u);
-    res = 5;
-    EXPECT_EQ(ehsl_es_stat_ifXTable(kSfpPort, counter + 1, 1, &res), 0);
-    EXPECT_EQ(counter[1] + res, 0u);
-    EXPECT_EQ(ehsl_es_stat_ifXTable(kSfpPort, counter, 1, nullptr), -1);
-    int v = 0;
-    ASSERT_EQ(ehsl_port_phy_get(kSfpPort, MII_ADVERTISE, &v), 0);
-    EXPECT_EQ(v, 0x01E1);
-    ASSERT_EQ(ehsl_port_phy_set(kSfpPort, MII_ADVERTISE, 0x7A0DE1), 0);
-    ASSERT_EQ(ehsl_port_sync_enable_set(kSfpPort, 1, 0), 0);
-    EXPECT_EQ(port_log(), (Texts{"2:[KVU7B] EHSL PHY READ: Port 3: Reg:04: Val:01e1\n",
-                                 "2:[KVU7A] EHSL PHY WRITE: Port 3: Reg:04: Val:7a0de1\n",
-                                 "2:[KVU7B] EHSL SYNC ENABLE SET: port 3: enable 1\n"}));
-}
-
 TEST_F(PortTest, SpeedGetOnCopperAsksTheDriverAfterTheLinkTest) {
     int speed = 0;
     ASSERT_EQ(ehsl_port_speed_get(kSfpPort, &speed), 0);
@@ -348,34 +352,6 @@ TEST_F(PortTest, SpeedGetOnCopperAsksTheDriverAfterTheLinkTest) {
     sim::set_link_connected(false);
     ASSERT_EQ(ehsl_port_speed_get(kSfpPort, &speed), 0);
     EXPECT_EQ(speed, 0);
-}
-
-TEST_F(PortTest, AdminStatusReadsPowerDownAndIsolate) {
-    int status = -1;
-    ASSERT_EQ(ehsl_port_adminstatus_get(kSfpPort, &status), 0);
-    EXPECT_EQ(status, 1);
-    sim::phy_poke(MII_BMCR, BMCR_ANENABLE | BMCR_PDOWN);
-    ASSERT_EQ(ehsl_port_adminstatus_get(kSfpPort, &status), 0);
-    EXPECT_EQ(status, 1);  // both bits make it down
-    sim::phy_poke(MII_BMCR, BMCR_ANENABLE | BMCR_PDOWN | BMCR_ISOLATE);
-    sim::clear_log();
-    ASSERT_EQ(ehsl_port_adminstatus_get(kSfpPort, &status), 0);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(port_log(), (Texts{"1:[KVU7A] EHSL_PORT: ehsl_port_adminstatus_get(port 3, *)\n",
-                                 "2:[KVU7B] EHSL PHY READ: Port 3: Reg:00: Val:1c00\n",
-                                 "1:[KVU7B] EHSL_PORT: ehsl_port_adminstatus_get(port 3, 0)\n",
-                                 "1:[KVU7B] EHSL_PORT_KVU: ehsl_port_adminstatus_get ...\n"}));
-}
-
-TEST_F(PortTest, DuplexGetOnCopperAsksTheDriver) {
-    ehsl_port_cfg_t d = EHSL_PORT_CONFIG_AUTODETECT;
-    ASSERT_EQ(ehsl_port_duplex_get(kSfpPort, &d), 0);
-    EXPECT_EQ(d, EHSL_PORT_CONFIG_FD);
-    EXPECT_EQ(port_log().back(), "2:[KVU7A] EHSL_PORT: ehsl_port_duplex_get(3, 10)\n");
-    // A partner forced to 100 Mbit/s, found by parallel detection: half duplex.
-    sim::set_link_partner({.autoneg = false, .forced_speed = 100});
-    ASSERT_EQ(ehsl_port_duplex_get(kSfpPort, &d), 0);
-    EXPECT_EQ(d, EHSL_PORT_CONFIG_HD);
 }
 
 struct ConfigCase {
