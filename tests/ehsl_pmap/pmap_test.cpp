@@ -32,18 +32,6 @@ int read_of(int (*get)(int, int *), int hw) {
     return v;
 }
 
-int eps_of(int hw) {
-    return read_of(ehsl_pmap_hw_to_eps, hw);
-}
-
-int report_of(int hw) {
-    return read_of(ehsl_pmap_link_state_event_get, hw);
-}
-
-int cap_of(int hw) {
-    return read_of(ehsl_pmap_synce_cap_get, hw);
-}
-
 class PmapTest : public bsp::test::SimTest {
   protected:
     void SetUp() override {
@@ -53,23 +41,11 @@ class PmapTest : public bsp::test::SimTest {
     }
 };
 
-TEST_F(PmapTest, InitLogsEachPortAndUnmapsIt) {
-    ASSERT_EQ(ehsl_pmap_update(3, 14, 0), 0);
-    ASSERT_EQ(ehsl_pmap_link_state_event_set(3, 1), 0);
-    bsp::sim::clear_log();
-    ehsl_pmap_init();
-    EXPECT_EQ(pmap_log(), (Texts{"1:EHSL_PMAP_D:ehsl_pmap_init: i = 1\n",
-                                 "1:EHSL_PMAP_D:ehsl_pmap_init: i = 2\n",
-                                 "1:EHSL_PMAP_D:ehsl_pmap_init: i = 3\n"}));
-    EXPECT_EQ(eps_of(3), -1);
-    EXPECT_EQ(report_of(3), 0);
-}
-
 TEST_F(PmapTest, MappingBothWaysAndTheLowestPortWins) {
     ASSERT_EQ(ehsl_pmap_update(2, 5, 0), 0);
     ASSERT_EQ(ehsl_pmap_update(3, 5, 99), 0);
     bsp::sim::clear_log();
-    EXPECT_EQ(eps_of(3), 5);
+    EXPECT_EQ(read_of(ehsl_pmap_hw_to_eps, 3), 5);
     int hw = 0;
     ASSERT_EQ(ehsl_pmap_eps_to_hw(5, &hw), 0);
     EXPECT_EQ(hw, 2);
@@ -87,26 +63,33 @@ TEST_F(PmapTest, MappingBothWaysAndTheLowestPortWins) {
               "eps-port: 9\n");
 }
 
-// Mapping leaves the flag as it was, zero changes nothing, unmapping switches reporting off.
-TEST_F(PmapTest, UpdatesMapUnmapAndLog) {
+// Mapping leaves the flag as it was, zero changes nothing, unmapping switches reporting off;
+// the port map's start unmaps every port again.
+TEST_F(PmapTest, UpdatesMapUnmapAndLogAndInitResets) {
     ASSERT_EQ(ehsl_pmap_link_state_event_set(1, 1), 0);
     bsp::sim::clear_log();
     ASSERT_EQ(ehsl_pmap_update(1, 12, 3), 0);
     ASSERT_EQ(ehsl_pmap_update(1, 0, 0), 0);
     ASSERT_EQ(pmap_log().size(), 5u);
     EXPECT_EQ(pmap_log()[3], "2:EHSL_PMAP_D:ehsl_pmap_update: Created for port:1 - 12, 0x0001\n");
-    EXPECT_EQ(eps_of(1), 12);
-    EXPECT_EQ(report_of(1), 1);
+    EXPECT_EQ(read_of(ehsl_pmap_hw_to_eps, 1), 12);
+    EXPECT_EQ(read_of(ehsl_pmap_link_state_event_get, 1), 1);
     bsp::sim::clear_log();
     ASSERT_EQ(ehsl_pmap_update(1, -4, 0), 0);
     EXPECT_EQ(pmap_log().at(0),
               "2:EHSL_PMAP_D:ehsl_pmap_update: Created for port:1 - -1, 0x0000\n");
-    EXPECT_EQ(eps_of(1), -1);
-    EXPECT_EQ(report_of(1), 0);
+    EXPECT_EQ(read_of(ehsl_pmap_hw_to_eps, 1), -1);
+    EXPECT_EQ(read_of(ehsl_pmap_link_state_event_get, 1), 0);
+    ASSERT_EQ(ehsl_pmap_update(3, 14, 0), 0);
     ASSERT_EQ(ehsl_pmap_link_state_event_set(3, 5), 0);
-    EXPECT_EQ(report_of(3), 1);
-    ASSERT_EQ(ehsl_pmap_link_state_event_set(3, 0), 0);
-    EXPECT_EQ(report_of(3), 0);
+    EXPECT_EQ(read_of(ehsl_pmap_link_state_event_get, 3), 1);
+    bsp::sim::clear_log();
+    ehsl_pmap_init();
+    EXPECT_EQ(pmap_log(), (Texts{"1:EHSL_PMAP_D:ehsl_pmap_init: i = 1\n",
+                                 "1:EHSL_PMAP_D:ehsl_pmap_init: i = 2\n",
+                                 "1:EHSL_PMAP_D:ehsl_pmap_init: i = 3\n"}));
+    EXPECT_EQ(read_of(ehsl_pmap_hw_to_eps, 3), -1);
+    EXPECT_EQ(read_of(ehsl_pmap_link_state_event_get, 3), 0);
 }
 
 class PmapInvalidPort : public PmapTest, public ::testing::WithParamInterface<int> {};
@@ -189,7 +172,7 @@ TEST_F(PmapTest, EarlyCallersWaitForTheEndOfTheInitialisationAndAllProceed) {
     int value = 0;
     ASSERT_EQ(sem_getvalue(&ehsl_pmap_synce_init_sem, &value), 0);
     EXPECT_EQ(value, 1);  // the one token is back
-    EXPECT_EQ(cap_of(2), 0x8);
+    EXPECT_EQ(read_of(ehsl_pmap_synce_cap_get, 2), 0x8);
 }
 
 // ---- after the initialisation phase ----
@@ -213,7 +196,7 @@ class SynceReadyTest : public PmapTest {
 TEST_F(SynceReadyTest, AccessAfterThePhaseTakesNoTokenAndSurvivesThePortMapInit) {
     ASSERT_EQ(ehsl_pmap_synce_cap_init(3, 0x5), 0);
     ehsl_pmap_init();
-    EXPECT_EQ(cap_of(3), 0x4);
+    EXPECT_EQ(read_of(ehsl_pmap_synce_cap_get, 3), 0x4);
     EXPECT_EQ(ehsl_pmap_synce_cap_set(3, 8), 0);
     EXPECT_EQ(ehsl_pmap_synce_cap_clear(3, 0), 0);
 }
@@ -227,7 +210,7 @@ TEST_F(SynceReadyTest, GetReportsBitsOneToThreeOnlyWithHardwareSupport) {
         ASSERT_EQ(ehsl_pmap_synce_cap_clear(2, 8), 0);
         ASSERT_EQ(ehsl_pmap_synce_cap_set(2, stored & 0x8), 0);
         bsp::sim::clear_log();
-        EXPECT_EQ(cap_of(2), reported) << stored;
+        EXPECT_EQ(read_of(ehsl_pmap_synce_cap_get, 2), reported) << stored;
         char expected[96];
         std::snprintf(expected, sizeof expected,
                       "1:ehsl_pmap_synce_cap_get:  hw_port = 2 -  capability = 0x%x \n", stored);
@@ -251,7 +234,7 @@ TEST_F(SynceReadyTest, SetAndClearChangeOnlyTheRuntimeBitAndLogTheNewValue) {
     EXPECT_EQ(
         log[4],
         "1:EHSL_PMAP_D:ehsl_pmap_synce_cap_set: Invalid SyncE capability 0x2 for hw port: 1\n");
-    EXPECT_EQ(cap_of(1), 0x4);
+    EXPECT_EQ(read_of(ehsl_pmap_synce_cap_get, 1), 0x4);
 }
 
 }  // namespace
