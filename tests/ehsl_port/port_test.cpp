@@ -348,6 +348,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Op, ::testing::Values(
     OpCase{"IfTableZeroesTheFirstCounter", C, {}, [] { return stats(ehsl_es_stat_ifTable); }, 0, 50, {}},
     OpCase{"IfXTableZeroesTheFirstCounter", C, {}, [] { return stats(ehsl_es_stat_ifXTable); }, 0, 50, {}},
     OpCase{"IfXTableWithoutResult", C, {}, [] { return ehsl_es_stat_ifXTable(kSfpPort, &given, 1, nullptr); }, -1, 7, {}},
+    OpCase{"ConfigGetReadsTheAdvertisement", C, {}, [] { return config_speed(); }, 0, EHSL_PORT_CONFIG_100FD, {"mdio_write(0,4,0x0101)=0", kNo1000, kRestart}, std::nullopt, [] { ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_100FD); }},
     // an advertisement of 1000 Mbit/s half duplex is written but not recognised
     OpCase{"ConfigGetUnrecognisedAdvertisement", C, {}, [] { return config_speed(); }, 0, 7, {kAdv1000, "mdio_write(0,9,0x0100)=0", kRestart}, std::nullopt, [] { ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_1000HD); }},
     // the command's value: 0 automatic, 1 master, anything else slave
