@@ -239,7 +239,9 @@ int via_out(int (*get)(int, E *)) {
     return r;
 }
 
-// Driver writes of the configuration sequences.
+// Driver writes of the configuration sequences, and the FPGA flow-control field on and off.
+const FpgaAccess kFlowOn{FpgaAccess::Write, FpgaWidth::W32, 0xCB00, 0x20000000, 0x60000000};
+const FpgaAccess kFlowOff{FpgaAccess::Write, FpgaWidth::W32, 0xCB00, 0x00000000, 0x60000000};
 const std::string kRestart = "mdio_write(0,0,0x1340)=0";
 const std::string kAdv1000 = "mdio_write(0,4,0x0001)=0";
 const std::string kNo1000 = "mdio_write(0,9,0x0000)=0";
@@ -258,6 +260,7 @@ struct OpCase {
     Texts writes;
     std::optional<Texts> log = std::nullopt;  // the port layer's messages, where they matter
     void (*before)() = nullptr;               // what the call finds, where it is not power-on
+    std::vector<FpgaAccess> fpga = {};        // the FPGA writes
 };
 
 class Op : public PortTest, public ::testing::WithParamInterface<OpCase> {};
@@ -265,11 +268,12 @@ class Op : public PortTest, public ::testing::WithParamInterface<OpCase> {};
 TEST_P(Op, GivesItsResultAndWritesOnlyWhatItShould) {
     const OpCase &c = GetParam();
     plug(c.module);
-    sim::clear_eth_calls();
-    sim::clear_log();
     if (c.before != nullptr) {
         c.before();
     }
+    sim::clear_eth_calls();
+    sim::clear_log();
+    sim::fpga_clear_log();
     if (!c.fault.call.empty()) {
         sim::inject_eth_fault(c.fault);
     }
@@ -277,7 +281,7 @@ TEST_P(Op, GivesItsResultAndWritesOnlyWhatItShould) {
     EXPECT_EQ(c.call(), c.result);
     EXPECT_EQ(given, c.out);
     EXPECT_EQ(driver_writes(), c.writes);
-    EXPECT_TRUE(sim::fpga_writes().empty());
+    EXPECT_EQ(sim::fpga_writes(), c.fpga);
     EXPECT_FALSE(sim::eth_driver_locked());
     if (c.log) {
         EXPECT_EQ(port_log(), *c.log);
@@ -292,6 +296,22 @@ int stats(int (*get)(int, Counter *, int, unsigned int *)) {
     const int rc = get(kSfpPort, c, 1, &r);
     given = static_cast<int>(c[0] * 100 + c[1] * 10 + r);
     return rc;
+}
+
+// The pause flags through `given` as tx * 10 + rx (both 5 before the call).
+int pause_flags(int (*get)(int, int *, int *)) {
+    int tx = 5;
+    int rx = 5;
+    const int r = get(kSfpPort, &tx, &rx);
+    given = tx * 10 + rx;
+    return r;
+}
+
+// Autonegotiation off, 100 Mbit/s half duplex forced through the driver.
+void force_100_half() {
+    eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP);
+    eth_ctrl_emac_sfp_speed_set(kSfpPort, 100);
+    eth_ctrl_emac_sfp_duplex_set(kSfpPort, EHSL_PORT_CONFIG_HD);
 }
 
 // The configured speed of the SFP port through `given` (as it was where none is recognised).
@@ -331,7 +351,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, Op, ::testing::Values(
     OpCase{"DuplexSetOnlyAChange", C, {}, [] { return ehsl_port_duplex_set(kSfpPort, EHSL_PORT_CONFIG_HD); }, 0, 7, {"duplex_set(3,11)=0"}, std::nullopt, [] { ehsl_port_duplex_set(kSfpPort, EHSL_PORT_CONFIG_FD); }},
     OpCase{"AutonegGet", C, {}, [] { return ehsl_port_autoneg_get(kSfpPort, &given); }, 0, 1, {}},
     OpCase{"AutonegSetUnchanged", C, {}, [] { return ehsl_port_autoneg_set(kSfpPort, 1); }, 0, 7, {}},
-    OpCase{"AutonegSetOffThenOn", C, {}, [] { return ehsl_port_autoneg_set(kSfpPort, 9); }, 0, 7, {"autoneg_set(2)=0", "autoneg_set(1)=0"}, std::nullopt, [] { ehsl_port_autoneg_set(kSfpPort, 0); }},
+    OpCase{"AutonegSetOff", C, {}, [] { return ehsl_port_autoneg_set(kSfpPort, 0); }, 0, 7, {"autoneg_set(2)=0"}},
+    OpCase{"AutonegSetOffThenOn", C, {}, [] { return ehsl_port_autoneg_set(kSfpPort, 9); }, 0, 7, {"autoneg_set(1)=0"}, std::nullopt, [] { ehsl_port_autoneg_set(kSfpPort, 0); }},
     OpCase{"LlfSet", C, {}, [] { return ehsl_port_llf_set(kSfpPort, 1); }, 0, 7, {"llf_set(3,1)=0"}},
     OpCase{"SpeedGetWithoutPointer", C, {}, [] { return ehsl_port_speed_get(kSfpPort, nullptr); }, -1, 7, {}},
     OpCase{"LinkStatusWithoutPointer", C, {}, [] { return ehsl_port_link_status_get(kSfpPort, nullptr); }, -1, 7, {}},
@@ -348,13 +369,29 @@ INSTANTIATE_TEST_SUITE_P(Rows, Op, ::testing::Values(
     OpCase{"IfTableZeroesTheFirstCounter", C, {}, [] { return stats(ehsl_es_stat_ifTable); }, 0, 50, {}},
     OpCase{"IfXTableZeroesTheFirstCounter", C, {}, [] { return stats(ehsl_es_stat_ifXTable); }, 0, 50, {}},
     OpCase{"IfXTableWithoutResult", C, {}, [] { return ehsl_es_stat_ifXTable(kSfpPort, &given, 1, nullptr); }, -1, 7, {}},
-    OpCase{"ConfigGetReadsTheAdvertisement", C, {}, [] { return config_speed(); }, 0, EHSL_PORT_CONFIG_100FD, {"mdio_write(0,4,0x0101)=0", kNo1000, kRestart}, std::nullopt, [] { ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_100FD); }},
+    OpCase{"ConfigGetReadsTheAdvertisement", C, {}, [] { return config_speed(); }, 0, EHSL_PORT_CONFIG_100FD, {}, std::nullopt, [] { ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_100FD); }},
     // an advertisement of 1000 Mbit/s half duplex is written but not recognised
-    OpCase{"ConfigGetUnrecognisedAdvertisement", C, {}, [] { return config_speed(); }, 0, 7, {kAdv1000, "mdio_write(0,9,0x0100)=0", kRestart}, std::nullopt, [] { ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_1000HD); }},
+    OpCase{"ConfigGetUnrecognisedAdvertisement", C, {}, [] { return config_speed(); }, 0, 7, {}, std::nullopt, [] { ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_1000HD); }},
     // the command's value: 0 automatic, 1 master, anything else slave
     OpCase{"CommandMasterSetAutomatic", C, {}, [] { return static_cast<int>(run("master_set", kSfpPort, 0).size()); }, 0, 7, {"master_set(3,3)=0"}},
     OpCase{"CommandMasterSetMaster", C, {}, [] { return static_cast<int>(run("master_set", kSfpPort, 1).size()); }, 0, 7, {"master_set(3,2)=0"}},
     OpCase{"CommandMasterSetSlave", C, {}, [] { return static_cast<int>(run("master_set", kSfpPort, 7).size()); }, 0, 7, {"master_set(3,1)=0"}},
+    OpCase{"ConfigGetReadsTheForcedState", C, {}, [] { return config_speed(); }, 0, EHSL_PORT_CONFIG_100HD, {}, std::nullopt, force_100_half},
+    // pause on advertises both bits, switches the FPGA field on and renegotiates
+    OpCase{"PauseOn", C, {}, [] { return ehsl_port_pause_set(kSfpPort, 0, 1); }, 0, 7, {"mdio_write(0,4,0x0de1)=0", kRestart}, std::nullopt, nullptr, {kFlowOn}},
+    OpCase{"PauseGetAfterPauseOn", C, {}, [] { return pause_flags(ehsl_port_pause_get); }, 0, 1, {}, std::nullopt, [] { ehsl_port_pause_set(kSfpPort, 0, 1); }},
+    // the receive flag decides; already off, the PHY is left alone but the FPGA written again
+    OpCase{"PauseOffAgain", C, {}, [] { return ehsl_port_pause_set(kSfpPort, 1, 0); }, 0, 7, {}, Texts{"2:[KVU7B] EHSL_PORT: ehsl_port_pause_set(port=3, tx=1, rx=0)\n", "2:[KVU7B] EHSL PHY READ: Port 3: Reg:04: Val:01e1\n"}, [] { ehsl_port_pause_set(kSfpPort, 1, 0); }, {kFlowOff}},
+    // the administrative status switches pause off first
+    OpCase{"AdminStatusSetDown", C, {}, [] { return ehsl_port_adminstatus_set(kSfpPort, 0); }, 0, 7, {"mdio_write(0,4,0x01e1)=0", kRestart, "set_adminstatus(0)=0"}, std::nullopt, [] { ehsl_port_pause_set(kSfpPort, 1, 1); }, {kFlowOff}},
+    OpCase{"AdminStatusGetAfterSetDown", C, {}, [] { return ehsl_port_adminstatus_get(kSfpPort, &given); }, 0, 0, {}, std::nullopt, [] { ehsl_port_adminstatus_set(kSfpPort, 0); }},
+    OpCase{"AdminStatusSetFault", C, {"set_adminstatus", -1, -3, 1}, [] { return ehsl_port_adminstatus_set(kSfpPort, 1); }, -3, 7, {"set_adminstatus(1)=-3"}, std::nullopt, nullptr, {kFlowOff}},
+    // the speed status as the link resolved with the partner (autonegotiation on)
+    OpCase{"SpeedStatusGigabit", C, {}, [] { return via_out(ehsl_port_speed_status_get); }, 0, EHSL_PORT_SPEED_1000FD, {}},
+    OpCase{"SpeedStatusFastEthernetFull", C, {}, [] { return via_out(ehsl_port_speed_status_get); }, 0, EHSL_PORT_SPEED_100FD, {}, std::nullopt, [] { sim::set_link_partner({.advertise = 0x01E1, .ctrl1000 = 0}); }},
+    OpCase{"SpeedStatusTenHalfOnly", C, {}, [] { return via_out(ehsl_port_speed_status_get); }, 0, EHSL_PORT_SPEED_10HD, {}, std::nullopt, [] { sim::set_link_partner({.advertise = 0x0021, .ctrl1000 = 0}); }},
+    OpCase{"SpeedStatusParallelDetection", C, {}, [] { return via_out(ehsl_port_speed_status_get); }, 0, EHSL_PORT_SPEED_100HD, {}, std::nullopt, [] { sim::set_link_partner({.autoneg = false, .advertise = 0, .ctrl1000 = 0}); }},
+    OpCase{"SpeedStatusNoCommonAbility", C, {}, [] { return via_out(ehsl_port_speed_status_get); }, -1, 7, {}, std::nullopt, [] { sim::set_link_partner({.advertise = 0x0001, .ctrl1000 = 0x0100}); }},
     OpCase{"FibreSpeedGet", F, {}, [] { return ehsl_port_speed_get(kSfpPort, &given); }, 0, 1000, {}},
     OpCase{"FibreSpeedSet1000", F, {}, [] { return ehsl_port_speed_set(kSfpPort, 1000); }, 0, 7, {}},
     OpCase{"FibreSpeedSet100", F, {}, [] { return ehsl_port_speed_set(kSfpPort, 100); }, -1, 7, {}},
@@ -367,9 +404,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, Op, ::testing::Values(
     OpCase{"FibreMdixSetNormal", F, {}, [] { return ehsl_port_mdix_set(kSfpPort, EHSL_PORT_MDIX_NORMAL); }, 0, 7, {}},
     OpCase{"FibreMdixSetAuto", F, {}, [] { return ehsl_port_mdix_set(kSfpPort, EHSL_PORT_MDIX_AUTO); }, -1, 7, {}},
     OpCase{"FibrePauseSet", F, {}, [] { return ehsl_port_pause_set(kSfpPort, 1, 1); }, 0, 7, {}},
-    OpCase{"FibreMacPauseGet", F, {}, [] { return ehsl_port_mac_pause_get(kSfpPort, &given, &given); }, 0, 0, {}},
-    OpCase{"FibreLinkLossForwarding", F, {}, [] { return ehsl_port_llf_get(kSfpPort, &given); }, 0, 1, {"llf_set(3,1)=0"}, std::nullopt, [] { ehsl_port_llf_set(kSfpPort, 1); }},
-    OpCase{"FibreConfigWithAutonegOff", F, {}, [] { return config_speed(); }, 0, EHSL_PORT_CONFIG_1000FD, {"autoneg_set(2)=0"}, std::nullopt, [] { eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP); }}),
+    OpCase{"FibreMacPauseGet", F, {}, [] { return pause_flags(ehsl_port_mac_pause_get); }, 0, 0, {}},
+    OpCase{"FibreLinkLossForwarding", F, {}, [] { return ehsl_port_llf_get(kSfpPort, &given); }, 0, 1, {}, std::nullopt, [] { ehsl_port_llf_set(kSfpPort, 1); }},
+    OpCase{"FibreConfigWithAutonegOff", F, {}, [] { return config_speed(); }, 0, EHSL_PORT_CONFIG_1000FD, {}, std::nullopt, [] { eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP); }}),
     RowName());
 // clang-format on
 
@@ -465,98 +502,6 @@ TEST_F(PortTest, ForcedSequenceStopsAtTheFirstFailure) {
     sim::inject_eth_fault({"mdio_read", MII_CTRL1000, -6, 2});
     EXPECT_EQ(ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_10HD), -1);
     EXPECT_EQ(port_log().back(), "1:[KVU7A] EHSL_PORT_E: Couldn't read master mode on port 3\n");
-}
-
-TEST_F(PortTest, ConfigGetReadsTheForcedStateAndTheDriverDuplex) {
-    stop_autoneg();
-    ASSERT_EQ(eth_ctrl_emac_sfp_speed_set(kSfpPort, 100), 0);
-    ASSERT_EQ(eth_ctrl_emac_sfp_duplex_set(kSfpPort, EHSL_PORT_CONFIG_HD), 0);
-    sim::clear_log();
-    int an = 1;
-    ehsl_port_cfg_t speed = EHSL_PORT_CONFIG_FD;
-    ehsl_port_cfg_t duplex = EHSL_PORT_CONFIG_FD;
-    ASSERT_EQ(ehsl_port_config_get(kSfpPort, &an, &speed, &duplex), 0);
-    EXPECT_EQ(an, 0);
-    EXPECT_EQ(speed, EHSL_PORT_CONFIG_100HD);
-    EXPECT_EQ(duplex, EHSL_PORT_CONFIG_HD);
-    EXPECT_EQ(
-        port_log().back(),
-        "2:[KVU7B] EHSL_PORT: ehsl_port_config_get(port 3, autoneg: 0, speed: 7, duplex: 11)\n");
-}
-
-// What the speed status reports as the partner changes, with autonegotiation on.
-struct PartnerCase {
-    const char *name;
-    sim::LinkPartner partner;
-    int result;
-    int status;
-};
-
-class SpeedStatus : public PortTest, public ::testing::WithParamInterface<PartnerCase> {};
-
-TEST_P(SpeedStatus, ReportsWhatTheLinkResolvedTo) {
-    const PartnerCase &c = GetParam();
-    sim::set_link_partner(c.partner);
-    ehsl_port_speed_t status = static_cast<ehsl_port_speed_t>(0);
-    EXPECT_EQ(ehsl_port_speed_status_get(kSfpPort, &status), c.result);
-    if (c.result == 0) {
-        EXPECT_EQ(status, c.status);
-    } else {
-        EXPECT_EQ(port_log().back(), "1:[KVU7A] EHSL_PORT_E: Unknown speed result on port 3\n");
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Partners, SpeedStatus,
-    ::testing::Values(
-        PartnerCase{"Gigabit", {}, 0, EHSL_PORT_SPEED_1000FD},
-        PartnerCase{
-            "FastEthernetFull", {.advertise = 0x01E1, .ctrl1000 = 0}, 0, EHSL_PORT_SPEED_100FD},
-        PartnerCase{"TenHalfOnly", {.advertise = 0x0021, .ctrl1000 = 0}, 0, EHSL_PORT_SPEED_10HD},
-        PartnerCase{"ForcedPartnerParallelDetect",
-                    {.autoneg = false, .advertise = 0, .ctrl1000 = 0},
-                    0,
-                    EHSL_PORT_SPEED_100HD},
-        PartnerCase{"NoCommonAbility", {.advertise = 0x0001, .ctrl1000 = 0x0100}, -1, 0}),
-    RowName());
-
-const FpgaAccess kFlowOn{FpgaAccess::Write, FpgaWidth::W32, 0xCB00, 0x20000000, 0x60000000};
-const FpgaAccess kFlowOff{FpgaAccess::Write, FpgaWidth::W32, 0xCB00, 0x00000000, 0x60000000};
-
-TEST_F(PortTest, PauseOnAdvertisesBothBitsEnablesTheFpgaFieldAndRestarts) {
-    ASSERT_EQ(ehsl_port_pause_set(kSfpPort, 0, 1), 0);
-    EXPECT_EQ(driver_writes(), (Texts{"mdio_write(0,4,0x0de1)=0", "mdio_write(0,0,0x1340)=0"}));
-    EXPECT_EQ(sim::fpga_writes(), (std::vector<FpgaAccess>{kFlowOn}));
-    EXPECT_TRUE(sim::link_state().rx_pause);  // the partner pauses too
-    int tx = 5;
-    int rx = 5;
-    ASSERT_EQ(ehsl_port_pause_get(kSfpPort, &tx, &rx), 0);
-    EXPECT_EQ(tx, 0);
-    EXPECT_EQ(rx, 1);
-}
-
-TEST_F(PortTest, PauseReceiveFlagDecidesAndTheFpgaIsWrittenEveryTime) {
-    ASSERT_EQ(ehsl_port_pause_set(kSfpPort, 1, 0), 0);  // already off: no PHY write
-    ASSERT_EQ(ehsl_port_pause_set(kSfpPort, 1, 0), 0);
-    EXPECT_TRUE(driver_writes().empty());
-    EXPECT_EQ(sim::fpga_writes(), (std::vector<FpgaAccess>{kFlowOff, kFlowOff}));
-    EXPECT_EQ(port_log().front(), "2:[KVU7B] EHSL_PORT: ehsl_port_pause_set(port=3, tx=1, rx=0)\n");
-}
-
-TEST_F(PortTest, AdminStatusSetSwitchesPauseOffFirst) {
-    ASSERT_EQ(ehsl_port_pause_set(kSfpPort, 1, 1), 0);
-    sim::clear_eth_calls();
-    sim::fpga_clear_log();
-    ASSERT_EQ(ehsl_port_adminstatus_set(kSfpPort, 0), 0);
-    EXPECT_EQ(driver_writes(), (Texts{"mdio_write(0,4,0x01e1)=0", "mdio_write(0,0,0x1340)=0",
-                                      "set_adminstatus(0)=0"}));
-    EXPECT_EQ(sim::fpga_writes(), (std::vector<FpgaAccess>{kFlowOff}));
-    int status = -1;
-    ASSERT_EQ(ehsl_port_adminstatus_get(kSfpPort, &status), 0);
-    EXPECT_EQ(status, 0);
-    EXPECT_FALSE(sim::link_state().up);
-    sim::inject_eth_fault({"set_adminstatus", -1, -3, 1});
-    EXPECT_EQ(ehsl_port_adminstatus_set(kSfpPort, 1), -3);
 }
 
 // ---- supported speeds: needs the port map's capability phase to have ended ----

@@ -24,14 +24,6 @@ class PhyTest : public bsp::test::SimTest {
     }
 };
 
-// (the control and advertisement registers' power-on values show in the port layer's tests)
-TEST_F(PhyTest, PowerOnRegistersOfAClause22And40PhyAndItsPartner) {
-    EXPECT_EQ(rd(MII_ESTATUS), ESTATUS_1000_TFULL | ESTATUS_1000_THALF);
-    EXPECT_NE(rd(MII_BMSR) & BMSR_ANEGCAPABLE, 0);
-    EXPECT_EQ(rd(MII_LPA), LinkPartner{}.advertise | LPA_LPACK);
-    EXPECT_EQ(rd(MII_STAT1000) & (LPA_1000FULL | LPA_1000HALF), LPA_1000FULL | LPA_1000HALF);
-}
-
 TEST_F(PhyTest, AdvertisementsActOnlyAfterARestartThatClearsItself) {
     wr(MII_ADVERTISE, 0x0C21);
     wr(MII_CTRL1000, 0x1A00);
@@ -45,9 +37,14 @@ TEST_F(PhyTest, AdvertisementsActOnlyAfterARestartThatClearsItself) {
     EXPECT_EQ(rd(MII_BMSR) & BMSR_LSTATUS, 0);  // the link dropped through the restart
 }
 
-// Read-only registers ignore writes, a soft reset restores the power-on values, and nobody
-// answers at other addresses or without a copper module.
-TEST_F(PhyTest, ReadOnlyRegistersSoftResetAndAbsentPhys) {
+// Power-on values of a clause-22/40 PHY and its partner (the control and advertisement registers'
+// show in the port layer's tests); read-only registers ignore writes, a soft reset restores the
+// power-on values, and nobody answers at other addresses or without a copper module.
+TEST_F(PhyTest, PowerOnReadOnlyRegistersSoftResetAndAbsentPhys) {
+    EXPECT_EQ(rd(MII_ESTATUS), ESTATUS_1000_TFULL | ESTATUS_1000_THALF);
+    EXPECT_NE(rd(MII_BMSR) & BMSR_ANEGCAPABLE, 0);
+    EXPECT_EQ(rd(MII_LPA), LinkPartner{}.advertise | LPA_LPACK);
+    EXPECT_EQ(rd(MII_STAT1000) & (LPA_1000FULL | LPA_1000HALF), LPA_1000FULL | LPA_1000HALF);
     rd(MII_BMSR);  // clear the latched link loss of the power-on
     const int status = rd(MII_BMSR);
     wr(MII_BMSR, 0);
@@ -155,7 +152,9 @@ class DriverTest : public bsp::test::SimTest {
 };
 
 // (speed, duplex and master mode kept in the PHY show in the port layer's configuration tests)
-TEST_F(DriverTest, OutOfRangeValuesAndOtherPortsAreRefused) {
+// Out-of-range values and other ports are refused; the administrative status powers the copper
+// PHY and the fibre laser.
+TEST_F(DriverTest, OutOfRangeValuesAndAdministrativeStatus) {
     int v = 0;
     EXPECT_EQ(eth_ctrl_emac_sfp_master_set(3, 4), -1);
     EXPECT_EQ(eth_ctrl_emac_sfp_speed_set(3, 42), -1);
@@ -163,9 +162,6 @@ TEST_F(DriverTest, OutOfRangeValuesAndOtherPortsAreRefused) {
     EXPECT_EQ(eth_ctrl_emac_sfp_set_adminstatus(5), -1);
     EXPECT_EQ(eth_ctrl_emac_sfp_speed_get(1, &v), -1);
     EXPECT_EQ(eth_ctrl_emac_sfp_mdix_set(4, 1), -1);
-}
-
-TEST_F(DriverTest, AdminStatusPowersTheCopperPhyAndTheFibreLaser) {
     ASSERT_EQ(eth_ctrl_emac_sfp_set_adminstatus(0), 0);
     int oper = -1;
     ASSERT_EQ(eth_ctrl_emac_sfp_get_operstatus(3, &oper), 0);
