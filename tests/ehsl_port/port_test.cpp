@@ -143,7 +143,8 @@ TEST_F(PortTest, InitStartsTheDriverAndPublishesTheStub) {
     EXPECT_EQ(kvu_info->oper_status[1], 7);
     EXPECT_EQ(ehsl_port_oper_status_set(3, 5), -1);
     EXPECT_EQ(ehsl_port_oper_status_set(-1, 5), -1);
-    EXPECT_EQ(kvu_info->adminstatus[0], 2);  // the next field is untouched
+    EXPECT_EQ(kvu_info->adminstatus[0], 2);    // the next field is untouched
+    EXPECT_EQ(kvu_info->autoneg_value[2], 0);  // the third port is not printed
 }
 
 // What an operation was given to write to; 7 before each call.
@@ -261,6 +262,7 @@ struct OpCase {
     std::optional<Texts> log = std::nullopt;  // the port layer's messages, where they matter
     void (*before)() = nullptr;               // what the call finds, where it is not power-on
     std::vector<FpgaAccess> fpga = {};        // the FPGA writes
+    const char *logged = nullptr;             // one message among the others
 };
 
 class Op : public PortTest, public ::testing::WithParamInterface<OpCase> {};
@@ -285,6 +287,9 @@ TEST_P(Op, GivesItsResultAndWritesOnlyWhatItShould) {
     EXPECT_FALSE(sim::eth_driver_locked());
     if (c.log) {
         EXPECT_EQ(port_log(), *c.log);
+    }
+    if (c.logged != nullptr) {
+        EXPECT_THAT(port_log(), ::testing::Contains(c.logged));
     }
 }
 
@@ -338,7 +343,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Op, ::testing::Values(
     OpCase{"DuplexGet", C, {}, [] { return via_out(ehsl_port_duplex_get); }, 0, EHSL_PORT_CONFIG_FD, {}, Texts{"2:[KVU7A] EHSL_PORT: ehsl_port_duplex_get(3, *)\n", "2:[KVU7A] EHSL_PORT: ehsl_port_duplex_get(3, 10)\n"}},
     // a partner forced to 100 Mbit/s, found by parallel detection: half duplex
     OpCase{"DuplexGetParallelDetection", C, {}, [] { return via_out(ehsl_port_duplex_get); }, 0, EHSL_PORT_CONFIG_HD, {}, std::nullopt, [] { sim::set_link_partner({.autoneg = false}); }},
-    OpCase{"SpeedSet", C, {}, [] { return ehsl_port_speed_set(kSfpPort, 100); }, 0, 7, {"speed_set(3,100)=0"}},
+    OpCase{"SpeedSet", C, {}, [] { return ehsl_port_speed_set(kSfpPort, 100); }, 0, 7, {"speed_set(3,100)=0"}, Texts{"2:[KVU7B] EHSL_PORT: ehsl_port_speed_set(3, 100)\n"}},
     OpCase{"SpeedSetFaultNonZero", C, {"speed_set", -1, 3, 1}, [] { return ehsl_port_speed_set(kSfpPort, 10); }, 3, 7, {"speed_set(3,10)=3"}},
     OpCase{"SpeedGetFault", C, {"speed_get", -1, -7, 1}, [] { return ehsl_port_speed_get(kSfpPort, &given); }, -7, 7, {}},
     OpCase{"LlfGetFaultPositive", C, {"llf_get", -1, 4, 1}, [] { return ehsl_port_llf_get(kSfpPort, &given); }, 4, 7, {}},
@@ -371,12 +376,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, Op, ::testing::Values(
     OpCase{"IfXTableWithoutResult", C, {}, [] { return ehsl_es_stat_ifXTable(kSfpPort, &given, 1, nullptr); }, -1, 7, {}},
     OpCase{"ConfigGetReadsTheAdvertisement", C, {}, [] { return config_speed(); }, 0, EHSL_PORT_CONFIG_100FD, {}, std::nullopt, [] { ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_100FD); }},
     // an advertisement of 1000 Mbit/s half duplex is written but not recognised
-    OpCase{"ConfigGetUnrecognisedAdvertisement", C, {}, [] { return config_speed(); }, 0, 7, {}, std::nullopt, [] { ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_1000HD); }},
+    OpCase{"ConfigGetUnrecognisedAdvertisement", C, {}, [] { return config_speed(); }, 0, 7, {}, std::nullopt, [] { ehsl_port_config_set(kSfpPort, EHSL_PORT_CONFIG_1000HD); }, {}, "1:[KVU7A] EHSL_PORT_E:ehsl_port_advert_get: Unrecognized ability setting\n"},
     // the command's value: 0 automatic, 1 master, anything else slave
     OpCase{"CommandMasterSetAutomatic", C, {}, [] { return static_cast<int>(run("master_set", kSfpPort, 0).size()); }, 0, 7, {"master_set(3,3)=0"}},
     OpCase{"CommandMasterSetMaster", C, {}, [] { return static_cast<int>(run("master_set", kSfpPort, 1).size()); }, 0, 7, {"master_set(3,2)=0"}},
     OpCase{"CommandMasterSetSlave", C, {}, [] { return static_cast<int>(run("master_set", kSfpPort, 7).size()); }, 0, 7, {"master_set(3,1)=0"}},
-    OpCase{"ConfigGetReadsTheForcedState", C, {}, [] { return config_speed(); }, 0, EHSL_PORT_CONFIG_100HD, {}, std::nullopt, force_100_half},
+    OpCase{"ConfigGetReadsTheForcedState", C, {}, [] { return config_speed(); }, 0, EHSL_PORT_CONFIG_100HD, {}, std::nullopt, force_100_half, {}, "2:[KVU7B] EHSL_PORT: ehsl_port_config_get(port 3, autoneg: 0, speed: 7, duplex: 11)\n"},
     // pause on advertises both bits, switches the FPGA field on and renegotiates
     OpCase{"PauseOn", C, {}, [] { return ehsl_port_pause_set(kSfpPort, 0, 1); }, 0, 7, {"mdio_write(0,4,0x0de1)=0", kRestart}, std::nullopt, nullptr, {kFlowOn}},
     OpCase{"PauseGetAfterPauseOn", C, {}, [] { return pause_flags(ehsl_port_pause_get); }, 0, 1, {}, std::nullopt, [] { ehsl_port_pause_set(kSfpPort, 0, 1); }},
@@ -391,7 +396,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Op, ::testing::Values(
     OpCase{"SpeedStatusFastEthernetFull", C, {}, [] { return via_out(ehsl_port_speed_status_get); }, 0, EHSL_PORT_SPEED_100FD, {}, std::nullopt, [] { sim::set_link_partner({.advertise = 0x01E1, .ctrl1000 = 0}); }},
     OpCase{"SpeedStatusTenHalfOnly", C, {}, [] { return via_out(ehsl_port_speed_status_get); }, 0, EHSL_PORT_SPEED_10HD, {}, std::nullopt, [] { sim::set_link_partner({.advertise = 0x0021, .ctrl1000 = 0}); }},
     OpCase{"SpeedStatusParallelDetection", C, {}, [] { return via_out(ehsl_port_speed_status_get); }, 0, EHSL_PORT_SPEED_100HD, {}, std::nullopt, [] { sim::set_link_partner({.autoneg = false, .advertise = 0, .ctrl1000 = 0}); }},
-    OpCase{"SpeedStatusNoCommonAbility", C, {}, [] { return via_out(ehsl_port_speed_status_get); }, -1, 7, {}, std::nullopt, [] { sim::set_link_partner({.advertise = 0x0001, .ctrl1000 = 0x0100}); }},
+    OpCase{"SpeedStatusNoCommonAbility", C, {}, [] { return via_out(ehsl_port_speed_status_get); }, -1, 7, {}, std::nullopt, [] { sim::set_link_partner({.advertise = 0x0001, .ctrl1000 = 0x0100}); }, {}, "1:[KVU7A] EHSL_PORT_E: Unknown speed result on port 3\n"},
     OpCase{"FibreSpeedGet", F, {}, [] { return ehsl_port_speed_get(kSfpPort, &given); }, 0, 1000, {}},
     OpCase{"FibreSpeedSet1000", F, {}, [] { return ehsl_port_speed_set(kSfpPort, 1000); }, 0, 7, {}},
     OpCase{"FibreSpeedSet100", F, {}, [] { return ehsl_port_speed_set(kSfpPort, 100); }, -1, 7, {}},
