@@ -323,6 +323,8 @@ TEST_F(StoreObjectsTest, SearchMovesTheCursorAsDocumented) {
         EXPECT_EQ(get(s.key), s.found) << int{s.key};
         EXPECT_EQ(cursor_key(), k(s.cursor)) << int{s.key};
     }
+    ASSERT_EQ(put(9), 0);  // one below the head: the new head
+    EXPECT_EQ(listed_keys().front(), k(9));
 }
 
 struct Replace {
@@ -404,6 +406,9 @@ TEST_F(StoreObjectsTest, LinksDamagedLaterAreRefusedNotFollowed) {
     EXPECT_EQ(st_del_obj(id_, k(10).data()), -1);
     EXPECT_EQ(cursor_key(), k(10)) << "nothing moved";
     head->st_obj_next = saved;
+    header()->st_obj_search = 0x10;  // a cursor outside the pool
+    EXPECT_EQ(get(30), -1);
+    header()->st_obj_search = addr32(head);
     UINT32 third = desc(saved)->st_obj_next;
     desc(saved)->st_obj_next = saved;  // a loop that never comes back to the head
     {
