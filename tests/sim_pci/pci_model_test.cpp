@@ -82,10 +82,7 @@ TEST_F(PciModelTest, InjectedMessagesWaitUntilTheAreaIsTaken) {
     ASSERT_TRUE(wait_until([] { return bells().size() == 1; }));
     ASSERT_TRUE(sim::pci_wait_idle());
     EXPECT_EQ(bells()[0], sim::kPciBellMessage);
-    EXPECT_EQ(word(sim::kPciRxLenH), 0x0500);
-    EXPECT_EQ(word(sim::kPciRxLenL), 3);
-    EXPECT_EQ(word(sim::kPciRxBuff), 0xAABB);
-    EXPECT_EQ(word(sim::kPciRxBuff + 2), 0xCC00);
+    EXPECT_EQ(word(sim::kPciRxLenL), 3);  // its words: the library's tests read them
     EXPECT_EQ(sim::pci_rx_pending(), 2u);
     EXPECT_FALSE(sim::pci_place_rx_raw(1, 1, {}));  // the area is busy
     g_take_rx = true;
