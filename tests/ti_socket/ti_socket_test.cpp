@@ -46,6 +46,24 @@ TEST_F(TiSocketTest, ExactFramesBothWaysEvenAfterCloseAndNothingForARefusedWrite
     EXPECT_EQ(received_buffers(), std::vector<Bytes>{want});
 }
 
+// The callback may retire its own socket with a new init: the task ends once it returns, and
+// the old socket's semaphore goes with it.
+int init_from_callback(void *msg) {
+    std::free(msg);
+    return ti_socket_init(0);
+}
+
+TEST_F(TiSocketTest, InitFromTheReceiveCallbackRetiresTheSocket) {
+    port_ = sim::free_loopback_port();
+    ASSERT_EQ(ti_socket_init(port_), 0);
+    ASSERT_EQ(ti_socket_open(init_from_callback), 0);
+    connect_served(&client_);
+    ASSERT_TRUE(client_.send(client_frame({1})));
+    EXPECT_TRUE(client_.sees_end(10s));
+    EXPECT_TRUE(sim::join_tasks(10s));
+    EXPECT_EQ(sim::semaphores().size(), 1u);  // the new socket's
+}
+
 TEST_F(TiSocketTest, ShortBlocksAreDropped) {
     open_socket();
     for (size_t size = 1; size <= 8; ++size) {
