@@ -53,7 +53,9 @@ class Client {
     // Reads `count` bytes, or fewer when `deadline` passes or the server closes; `*end` tells
     // whether it closed.
     Bytes read(size_t count, std::chrono::milliseconds deadline, bool *end = nullptr) {
-        timeval t = {deadline.count() / 1000, deadline.count() % 1000 * 1000};
+        timeval t = {};
+        t.tv_sec = static_cast<time_t>(deadline.count() / 1000);
+        t.tv_usec = static_cast<suseconds_t>(deadline.count() % 1000 * 1000);
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
         Bytes out(count);
         ssize_t n = ::recv(fd_, out.data(), count, MSG_WAITALL);
