@@ -177,49 +177,14 @@ TEST_F(PmapTest, EarlyCallersWaitForTheEndOfTheInitialisationAndAllProceed) {
 
 // ---- after the initialisation phase ----
 
-class SynceReadyTest : public PmapTest {
-  protected:
-    void SetUp() override {
-        PmapTest::SetUp();
-        if (!phase_ended_in_this_process) {
-            end_phase();
-        }
-        for (int p = 1; p <= 3; ++p) {
-            ASSERT_EQ(ehsl_pmap_synce_cap_init(p, 0), 0);
-        }
-        bsp::sim::clear_log();
+// Set and clear change only the run-time bit, values out of range are refused unstored; get
+// reports bits 1..3 only with hardware support (bit 3 can only come from set, bits 0..2 from
+// init) and logs the stored value; the port map's start keeps the capabilities and empties the
+// semaphore, so that an access that took the token would hang at the end.
+TEST_F(PmapTest, CapabilitiesAfterThePhase) {
+    if (!phase_ended_in_this_process) {
+        end_phase();
     }
-};
-
-// The port map's start keeps the capabilities and empties the semaphore: an access that
-// took the token would hang here.
-TEST_F(SynceReadyTest, AccessAfterThePhaseTakesNoTokenAndSurvivesThePortMapInit) {
-    ASSERT_EQ(ehsl_pmap_synce_cap_init(3, 0x5), 0);
-    ehsl_pmap_init();
-    EXPECT_EQ(read_of(ehsl_pmap_synce_cap_get, 3), 0x4);
-    EXPECT_EQ(ehsl_pmap_synce_cap_set(3, 8), 0);
-    EXPECT_EQ(ehsl_pmap_synce_cap_clear(3, 0), 0);
-}
-
-// Bit 3 can only come from set; bits 0..2 from init; get reports bits 1..3 only with hardware
-// support, and logs the stored value.
-TEST_F(SynceReadyTest, GetReportsBitsOneToThreeOnlyWithHardwareSupport) {
-    for (const auto &[stored, reported] :
-         {std::pair{0xE, 0}, {0xF, 0xE}, {0x1, 0}, {0x0, 0}, {0x7, 0x6}, {0x9, 0x8}}) {
-        ASSERT_EQ(ehsl_pmap_synce_cap_init(2, stored & 0x7), 0);
-        ASSERT_EQ(ehsl_pmap_synce_cap_clear(2, 8), 0);
-        ASSERT_EQ(ehsl_pmap_synce_cap_set(2, stored & 0x8), 0);
-        bsp::sim::clear_log();
-        EXPECT_EQ(read_of(ehsl_pmap_synce_cap_get, 2), reported) << stored;
-        char expected[96];
-        std::snprintf(expected, sizeof expected,
-                      "1:ehsl_pmap_synce_cap_get:  hw_port = 2 -  capability = 0x%x \n", stored);
-        EXPECT_EQ(pmap_log(), Texts{expected});
-    }
-}
-
-// Set and clear change only the run-time bit; values out of range are refused unstored.
-TEST_F(SynceReadyTest, SetAndClearChangeOnlyTheRuntimeBitAndLogTheNewValue) {
     ASSERT_EQ(ehsl_pmap_synce_cap_init(1, 0x5), 0);
     bsp::sim::clear_log();
     ASSERT_EQ(ehsl_pmap_synce_cap_set(1, 8), 0);
@@ -235,6 +200,23 @@ TEST_F(SynceReadyTest, SetAndClearChangeOnlyTheRuntimeBitAndLogTheNewValue) {
         log[4],
         "1:EHSL_PMAP_D:ehsl_pmap_synce_cap_set: Invalid SyncE capability 0x2 for hw port: 1\n");
     EXPECT_EQ(read_of(ehsl_pmap_synce_cap_get, 1), 0x4);
+    for (const auto &[stored, reported] :
+         {std::pair{0xE, 0}, {0xF, 0xE}, {0x1, 0}, {0x0, 0}, {0x7, 0x6}, {0x9, 0x8}}) {
+        ASSERT_EQ(ehsl_pmap_synce_cap_init(2, stored & 0x7), 0);
+        ASSERT_EQ(ehsl_pmap_synce_cap_clear(2, 8), 0);
+        ASSERT_EQ(ehsl_pmap_synce_cap_set(2, stored & 0x8), 0);
+        bsp::sim::clear_log();
+        EXPECT_EQ(read_of(ehsl_pmap_synce_cap_get, 2), reported) << stored;
+        char expected[96];
+        std::snprintf(expected, sizeof expected,
+                      "1:ehsl_pmap_synce_cap_get:  hw_port = 2 -  capability = 0x%x \n", stored);
+        EXPECT_EQ(pmap_log(), Texts{expected});
+    }
+    ASSERT_EQ(ehsl_pmap_synce_cap_init(3, 0x5), 0);
+    ehsl_pmap_init();
+    EXPECT_EQ(read_of(ehsl_pmap_synce_cap_get, 3), 0x4);
+    EXPECT_EQ(ehsl_pmap_synce_cap_set(3, 8), 0);
+    EXPECT_EQ(ehsl_pmap_synce_cap_clear(3, 0), 0);
 }
 
 }  // namespace
