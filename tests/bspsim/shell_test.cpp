@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -301,22 +302,13 @@ TEST_F(ShellTest, RunsPrintWhatTheyMean) {
 class TerminalShell {
   public:
     explicit TerminalShell(const std::string &args) {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ::grantpt(master_);
-        ::unlockpt(master_);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, ::ptsname(master_), O_RDWR, 0);
-        posix_spawn_file_actions_adddup2(&files, 0, 1);
-        posix_spawn_file_actions_adddup2(&files, 0, 2);
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);  // the terminal becomes its own
         std::string cmd = "exec " + std::string(BSP_EMULATOR) + " " + BSPSIM_EXE + " " + args;
-        const char *argv[] = {"/bin/sh", "-c", cmd.c_str(), nullptr};
-        posix_spawn(&pid_, "/bin/sh", &files, &attr, const_cast<char **>(argv), environ);
-        posix_spawn_file_actions_destroy(&files);
-        posix_spawnattr_destroy(&attr);
+        pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);  // the terminal becomes its own
+        if (pid_ == 0) {
+            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::fcntl(master_, F_SETFD, FD_CLOEXEC);
     }
     ~TerminalShell() { ::close(master_); }
     void type(const std::string &keys) { (void)!::write(master_, keys.data(), keys.size()); }
