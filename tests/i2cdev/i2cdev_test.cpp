@@ -183,7 +183,9 @@ TEST_F(I2cTest, WriteBufPausesAfterEveryBlock) {
     EXPECT_EQ(chip->peek(0x10, 5), data);
 }
 
-TEST_F(I2cTest, RegisterHelpers) {
+// The register helpers; a missing chip fails at the data address, a bad address or bus
+// before; NULL buffers are refused without bus traffic.
+TEST_F(I2cTest, RegisterHelpersAndRefusedTransfers) {
     auto chip = add_chip(256, 1);
     EXPECT_EQ(i2c_write_reg(1, kChip, 0x05, 1, 0xab), 0);
     EXPECT_EQ(i2c_read_reg(1, kChip, 0x05, 1), 0xab);
@@ -193,11 +195,6 @@ TEST_F(I2cTest, RegisterHelpers) {
     EXPECT_EQ(i2c_read_reg(1, kChip, 0x05, 1), 0);
     EXPECT_EQ(i2c_read_reg(7, kChip, 0x05, 1), 0);  // no such bus
     EXPECT_TRUE(semaphore_free());
-}
-
-// A missing chip fails at the data address, a bad address or bus before; NULL buffers are
-// refused without bus traffic.
-TEST_F(I2cTest, RefusedTransfers) {
     uint8_t buf[4] = {};
     EXPECT_EQ(i2c_read_buf(1, 0x33, 0, 1, buf, 4, 0), -3);
     EXPECT_EQ(i2c_write_buf(1, 0x33, 0, 1, buf, 4, 0), 0);

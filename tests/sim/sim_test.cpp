@@ -219,9 +219,16 @@ TEST(UnstartedUnitTest, LibraryIsToldToStartTheUnit) {
     GTEST_FLAG_SET(death_test_style, style);
 }
 
+std::vector<std::pair<uint64_t, UNSIGNED>> g_fired;
+
+void record_os_timer(UNSIGNED id) {
+    EXPECT_TRUE(sim::in_timer_context());
+    g_fired.emplace_back(sim::clock_ms(), id);
+}
+
 // A second obtainer waits until the release; a deleted semaphore wakes its waiter with a
 // failure and is gone.
-TEST_F(OsTest, SecondObtainerWaitsUntilReleaseOrDelete) {
+TEST_F(OsTest, SemaphoresAndOsTimers) {
     NU_SEMAPHORE sem{};
     ASSERT_EQ(OS_Create_Semaphore(&sem, const_cast<CHAR *>("T_SEM"), 1, NU_PRIORITY), 0);
     ASSERT_EQ(OS_Obtain_Semaphore(&sem, NU_SUSPEND), 0);
@@ -244,16 +251,7 @@ TEST_F(OsTest, SecondObtainerWaitsUntilReleaseOrDelete) {
     EXPECT_TRUE(sim::semaphores().empty());
     EXPECT_TRUE(sim::held_semaphores().empty());
     EXPECT_NE(OS_Obtain_Semaphore(&sem, NU_NO_SUSPEND), 0) << "a deleted semaphore is gone";
-}
-
-std::vector<std::pair<uint64_t, UNSIGNED>> g_fired;
-
-void record_os_timer(UNSIGNED id) {
-    EXPECT_TRUE(sim::in_timer_context());
-    g_fired.emplace_back(sim::clock_ms(), id);
-}
-
-TEST_F(OsTest, OsTimerCreatedStoppedRunsOnlyAfterReset) {
+    // An OS timer created stopped runs only after a reset.
     g_fired.clear();
     NU_TIMER timer{};
     ASSERT_EQ(OS_Create_Timer(&timer, const_cast<CHAR *>("ECPS_POLLING"), record_os_timer, 7, 10,

@@ -107,7 +107,7 @@ TEST_F(ModelTest, DriverFileSharesTheChipAndWaitsOutTheWriteCycle) {
 }
 
 // (Reads and writes at the end of the flash are seen by the flash family's range checks.)
-TEST_F(ModelTest, FlashFollowsTheMtdCharacterDevice) {
+TEST_F(ModelTest, FlashFollowsTheMtdCharacterDeviceAndImagesPersistInTheStateFolder) {
     int fd = open_dev(sim::kFlashPath);
     mtd_info_t info{};
     ASSERT_EQ(::ioctl(fd, MEMGETINFO, &info), 0);
@@ -124,10 +124,7 @@ TEST_F(ModelTest, FlashFollowsTheMtdCharacterDevice) {
     EXPECT_EQ(::ioctl(open_dev(sim::kFlashPath, O_RDONLY), MEMERASE, &erase), -1);
     EXPECT_EQ(errno, EPERM);
     EXPECT_TRUE(sim::flash_ops().empty());
-}
-
-// The shell's state folder keeps both images across a reset of the unit.
-TEST_F(ModelTest, ImagesPersistInTheStateFolder) {
+    // The shell's state folder keeps both images across a reset of the unit.
     char tmpl[] = "/tmp/bsp-sim-state-XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     sim::set_state_dir(tmpl);
