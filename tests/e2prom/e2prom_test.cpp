@@ -164,10 +164,43 @@ TEST_F(ProbeTest, BothCandidatesBusyUsesTheDriverFileOfTheLastOne) {
     EXPECT_EQ(e2prom_read(0x30, back.data(), 100), 100);
     EXPECT_EQ(back, data);
     EXPECT_EQ(sim::i2c_log_text(), transfer_log(0x53));
+    // The driver file's own failure paths.
+    const std::string file = "/sys/bus/i2c/devices/1-0053/eeprom";
+    const std::string open = "Error opening " + file + "\n", closing = "Error while closing file";
+    const std::string position = "Error setting position to byte 48\n";
+    expect_failures(
+        {
+            {true, Open, 1, -1, 0, open},
+            {false, Open, 1, -1, 0, open},
+            {true, Lseek, 1, -1, 0, position},
+            {false, Lseek, 1, -1, 0, position},
+            {true, Write, 2, 3, 16, "Error writing EEPROM: write returned 3, instead of 64\n"},
+            {false, Read, 2, 0, 64, "Error reading from EEPROM: fread returned 0, instead of 36\n"},
+            {true, Close, 1, -1, 100, closing, "Close returned: \n: Input/output error\n"},
+            {false, Close, 1, -1, 100, closing, "Close returned: \n: Input/output error\n"},
+        },
+        file);
 }
 
-// An empty bus is reported and every access probes again, until a chip answers.
-TEST_F(ProbeTest, EmptyBusReportsAndEveryAccessProbesAgain) {
+// A failed probe settles nothing: the next access probes again, until a chip answers.
+TEST_F(ProbeTest, FailedProbesSettleNothing) {
+    // A selection failure other than busy, or on an unopened bus, ends the probe.
+    sim::inject_fault({Ioctl, 1, EIO, -1, kBus});
+    EXPECT_EQ(e2prom_i2c_addr_find(), -1);
+    EXPECT_EQ(err(), "Error: Could not set address to 0x57: Input/output error\n");
+    EXPECT_EQ(sim::open_device_files(), 0u);
+    sim::inject_fault({Open, 1, ENOENT, -1, kBus});
+    // The slave request then goes to descriptor -1: the message carries the system's answer
+    // (EBADF from a kernel; an emulator may refuse the request itself).
+    errno = 0;
+    ioctl(-1, I2C_SLAVE, 0x57);
+    std::string reason = std::strerror(errno);
+    capture();
+    EXPECT_EQ(e2prom_i2c_addr_find(), -1);
+    EXPECT_EQ(err(), "Error: Could not set address to 0x57: " + reason + "\n");
+    EXPECT_TRUE(sim::i2c_log_text().empty());
+    // An empty bus is reported and every access probes again.
+    capture();
     sim::remove_i2c_chip(1, 0x57);
     const std::string report = "Could not probe e2prom at addr 0x57 or 0x53, use default 0x53\n";
     EXPECT_EQ(e2prom_i2c_addr_find(), -1);
@@ -187,24 +220,6 @@ TEST_F(ProbeTest, EmptyBusReportsAndEveryAccessProbesAgain) {
     EXPECT_EQ(sim::i2c_log_text(),
               (std::vector<std::string>{"R 57: nack", "R 53: ff", "W 53: 01 02 42"}));
     EXPECT_EQ(chip->peek(0x102, 1), Bytes{0x42});
-}
-
-// A failed probe settles nothing: the next call probes again.
-TEST_F(ProbeTest, SelectionFailureOtherThanBusyOrOnAnUnopenedBusEndsTheProbe) {
-    sim::inject_fault({Ioctl, 1, EIO, -1, kBus});
-    EXPECT_EQ(e2prom_i2c_addr_find(), -1);
-    EXPECT_EQ(err(), "Error: Could not set address to 0x57: Input/output error\n");
-    EXPECT_EQ(sim::open_device_files(), 0u);
-    sim::inject_fault({Open, 1, ENOENT, -1, kBus});
-    // The slave request then goes to descriptor -1: the message carries the system's answer
-    // (EBADF from a kernel; an emulator may refuse the request itself).
-    errno = 0;
-    ioctl(-1, I2C_SLAVE, 0x57);
-    std::string reason = std::strerror(errno);
-    capture();
-    EXPECT_EQ(e2prom_i2c_addr_find(), -1);
-    EXPECT_EQ(err(), "Error: Could not set address to 0x57: " + reason + "\n");
-    EXPECT_TRUE(sim::i2c_log_text().empty());
 }
 
 // Two first callers start the semaphore once, the probe stops at the first candidate that
@@ -230,29 +245,6 @@ TEST_F(ProbeTest, TwoFirstCallersInTwoThreads) {
         }
     }
     EXPECT_TRUE(semaphore_free());
-}
-
-// The driver file's own failure paths, in one process that settled the driver method.
-TEST_F(ProbeTest, DriverFileFailures) {
-    sim::set_i2c_busy(1, 0x57, true);
-    ASSERT_TRUE(sim::bind_eeprom_driver(1, 0x57));
-    sim::set_i2c_busy(1, 0x53, false);
-    ASSERT_EQ(e2prom_i2c_addr_find(), 0);
-    const std::string file = "/sys/bus/i2c/devices/1-0057/eeprom";
-    const std::string open = "Error opening " + file + "\n", closing = "Error while closing file";
-    const std::string position = "Error setting position to byte 48\n";
-    expect_failures(
-        {
-            {true, Open, 1, -1, 0, open},
-            {false, Open, 1, -1, 0, open},
-            {true, Lseek, 1, -1, 0, position},
-            {false, Lseek, 1, -1, 0, position},
-            {true, Write, 2, 3, 16, "Error writing EEPROM: write returned 3, instead of 64\n"},
-            {false, Read, 2, 0, 64, "Error reading from EEPROM: fread returned 0, instead of 36\n"},
-            {true, Close, 1, -1, 100, closing, "Close returned: \n: Input/output error\n"},
-            {false, Close, 1, -1, 100, closing, "Close returned: \n: Input/output error\n"},
-        },
-        file);
 }
 
 // A NULL buffer is refused without bus traffic.
