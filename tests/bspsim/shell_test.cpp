@@ -75,24 +75,18 @@ class ShellTest : public ::testing::Test {
 
 // Whether `out` reads as `shown`, in which "..." stands for any text.
 bool reads_as(const std::string &out, const std::string &shown) {
-    size_t gap = shown.find("...");
-    if (gap == std::string::npos || out.compare(0, gap, shown, 0, gap) != 0) {
-        return out == shown;
-    }
-    for (size_t at = gap, from = gap + 3;; from += 3) {
-        size_t next = shown.find("...", from);
-        std::string piece = shown.substr(from, next == std::string::npos ? next : next - from);
-        at = next == std::string::npos ? out.size() - std::min(out.size(), piece.size())
-                                       : out.find(piece, at);
-        if (at == std::string::npos || out.compare(at, piece.size(), piece) != 0) {
+    size_t at = 0, from = 0;
+    for (size_t gap; (gap = shown.find("...", from)) != std::string::npos; from = gap + 3) {
+        size_t found = out.find(shown.substr(from, gap - from), at);
+        if (found == std::string::npos || (from == 0 && found != 0)) {
             return false;
         }
-        if (next == std::string::npos) {
-            return true;
-        }
-        at += piece.size();
-        from = next;
+        at = found + gap - from;
     }
+    std::string last = shown.substr(from);
+    return from == 0
+               ? out == shown
+               : out.size() >= at + last.size() && out.substr(out.size() - last.size()) == last;
 }
 
 // The column of a command's help text within its line.
