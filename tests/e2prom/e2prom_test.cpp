@@ -261,27 +261,22 @@ TEST_F(E2promTest, WriteSplitsAtPageBoundariesAndReadSetsThePositionBeforeEachCh
     EXPECT_TRUE(out().empty());
 }
 
-class ClampTest : public E2promTest,
-                  public ::testing::WithParamInterface<std::tuple<UINT16, UINT16, INT>> {};
-
-TEST_P(ClampTest, RangeIsCutAt0x4000) {
-    auto [address, length, expected] = GetParam();
-    Bytes data = pattern(length, 1), back(length, 0);
-    EXPECT_EQ(e2prom_write(address, data.data(), length), expected);
-    EXPECT_EQ(e2prom_read(address, back.data(), length), expected);
-    EXPECT_TRUE(std::equal(back.begin(), back.begin() + expected, data.begin()));
-    for (const sim::I2cTransfer &t : sim::i2c_log()) {
-        if (!t.read) {
-            ASSERT_GE(t.data.size(), 2u);
-            EXPECT_LT(((t.data[0] << 8) | t.data[1]) + t.data.size() - 2, 0x4001u);
+// The range is cut at 0x4000: no write reaches beyond the chip.
+TEST_F(E2promTest, RangeIsCutAt0x4000) {
+    const std::tuple<UINT16, UINT16, INT> edges[] = {
+        {0x3FF0, 100, 16}, {0x4000, 100, 0}, {0x3FFF, 2, 1}, {0xFFFF, 10, 0}, {0x0000, 0, 0}};
+    for (auto [address, length, expected] : edges) {
+        sim::clear_i2c_log();
+        Bytes data = pattern(length, 1), back(length, 0);
+        EXPECT_EQ(e2prom_write(address, data.data(), length), expected) << address;
+        EXPECT_EQ(e2prom_read(address, back.data(), length), expected) << address;
+        EXPECT_TRUE(std::equal(back.begin(), back.begin() + expected, data.begin())) << address;
+        for (const sim::I2cTransfer &t : sim::i2c_log()) {
+            ASSERT_TRUE(t.read || t.data.size() >= 2u);
+            EXPECT_TRUE(t.read || ((t.data[0] << 8) | t.data[1]) + t.data.size() - 2 < 0x4001u);
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Edges, ClampTest,
-                         ::testing::Values(std::tuple{0x3FF0, 100, 16}, std::tuple{0x4000, 100, 0},
-                                           std::tuple{0x3FFF, 2, 1}, std::tuple{0xFFFF, 10, 0},
-                                           std::tuple{0x0000, 0, 0}));
 
 // The pause follows every chunk, the last one included; measured on the bus, not slept for.
 TEST_F(E2promTest, WriteTimeRespectsThePauseAfterEveryChunk) {
