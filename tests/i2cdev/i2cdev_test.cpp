@@ -37,7 +37,7 @@ class I2cTest : public SimTest {
     static std::vector<std::string> bus() { return sim::i2c_log_text(1); }
 };
 
-TEST_F(I2cTest, SfpPhyRegisterReadAndWriteOnTheWire) {
+TEST_F(I2cTest, SfpPhyOnTheWireWhileClaimedAndSilent) {
     sim::sfp_phy_chip()->set_reg(2, 0x1234);
     UINT16 value = 0;
     EXPECT_EQ(i2c_read_sfp_phy(0, 2, &value), 0);
@@ -47,13 +47,9 @@ TEST_F(I2cTest, SfpPhyRegisterReadAndWriteOnTheWire) {
     EXPECT_EQ(bus(), (std::vector<std::string>{"W 56: 02", "R 56: 12 34", "W 56: 00 80 00"}));
     EXPECT_TRUE(log().empty());
     EXPECT_TRUE(semaphore_free());
-}
-
-// A kernel driver's claim does not keep the PHY out; a PHY that does not answer fails with a
-// warning (level 1) and an error (level 0).
-TEST_F(I2cTest, SfpPhyIsReachedWhileClaimedAndItsSilenceReported) {
+    // A kernel driver's claim does not keep the PHY out; a PHY that does not answer fails
+    // with a warning (level 1) and an error (level 0).
     sim::set_i2c_busy(1, 0x56, true);
-    UINT16 value = 0;
     EXPECT_EQ(i2c_read_sfp_phy(0, 1, &value), 0);
     EXPECT_EQ(value, 0x7949);
     sim::clear_i2c_log();
