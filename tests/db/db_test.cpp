@@ -610,15 +610,6 @@ TEST_F(DbTest, RefusedCallsChangeNothing) {
     EXPECT_EQ(DbDelete(0), 1u);
 }
 
-TEST_F(DbTest, WriteWithoutRoomFailsAndKeepsContents) {
-    put("obj", "keep");
-    UINT32 id = open("obj", "r+");
-    std::string huge(kRegionSize, 'x');
-    EXPECT_EQ(DbObjWrite(id, huge.data(), static_cast<UINT32>(huge.size())), 1u);
-    EXPECT_EQ(DbObjClose(id), 0u);
-    EXPECT_EQ(get("obj"), "keep");
-}
-
 TEST_F(DbTest, RemoveDeletesTheObjectAndFreesTheHandleEvenWhenNoLongerStored) {
     put("gone", "x");
     UINT32 id = open("gone", "r");
