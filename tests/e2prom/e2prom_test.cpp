@@ -86,9 +86,10 @@ class E2promTest : public SimTest {
             probe_altered = true;
             return;
         }
-        if (probe_altered || e2prom_i2c_addr_find() != 0) {
+        if (probe_altered) {
             GTEST_SKIP() << "an earlier test of this process settled another probe outcome";
         }
+        ASSERT_EQ(e2prom_i2c_addr_find(), 0);  // the default chip answers
         sim::clear_i2c_log();
         capture();
     }
