@@ -1,5 +1,6 @@
 // Port attributes through the MAC/SFP driver and the PHY: speed, administrative status read,
 // duplex, MDI-X, autonegotiation on/off and link-loss forwarding.
+#include <cstring>
 #include <optional>
 
 #include "ehsl_port_internal.h"
@@ -26,10 +27,13 @@ int fixed_or_driver_get(int port, T *out, T fibre, int (*get)(int, int *), ReadF
         return 0;
     }
     // The driver reports through an int pointer; the port layer's enums are int-sized C enums
-    // that go through a local int. Not examined reads leave the value as the driver left it.
-    int value = static_cast<int>(*out);
+    // that go through a local int, copied as bytes since a C caller may hold any int in them.
+    // Not examined reads leave the value as the driver left it.
+    static_assert(sizeof(T) == sizeof(int));
+    int value = 0;
+    std::memcpy(&value, out, sizeof value);
     const int r = get(port, &value);
-    *out = static_cast<T>(value);
+    std::memcpy(out, &value, sizeof value);
     const bool failed = fails == ReadFails::kNonZero ? r != 0 : r < 0;
     return failed ? r : 0;
 }

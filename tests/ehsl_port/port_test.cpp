@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <thread>
@@ -231,12 +232,14 @@ TEST_F(PortTest, CageWithoutAUsableModuleRefusesEveryOperation) {
     EXPECT_TRUE(driver_writes().empty());
 }
 
-// Runs a getter of an enum-valued attribute of the SFP port through `given`.
+// Runs a getter of an enum-valued attribute of the SFP port through `given`, copied as bytes
+// as a C caller's enum may hold any int (7 before each call).
 template <class E>
 int via_out(int (*get)(int, E *)) {
-    E e = static_cast<E>(given);
+    E e;
+    std::memcpy(&e, &given, sizeof e);
     const int r = get(kSfpPort, &e);
-    given = static_cast<int>(e);
+    std::memcpy(&given, &e, sizeof e);
     return r;
 }
 
