@@ -3,11 +3,9 @@
 // see it (the simulator's line).
 #include <bsp_ctrl/framer_api.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "link_print.h"
 #include "serial_far_end.h"
@@ -16,8 +14,6 @@
 namespace bsp::shell {
 
 namespace {
-
-using namespace std::chrono_literals;
 
 constexpr size_t kSerialRxSize = 588;
 

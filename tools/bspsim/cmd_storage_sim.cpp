@@ -12,7 +12,7 @@ namespace bsp::shell {
 
 namespace {
 
-constexpr uint32_t kEepromBytes = 16384;
+constexpr uint32_t kEepromBytes = sim::EepromChip::kSize;
 
 int cmd_e2prom_dump(const Args &args) {
     uint32_t address = 0;
