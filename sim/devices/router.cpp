@@ -13,6 +13,7 @@
 #include <shared_mutex>
 #include <vector>
 
+#include "bsp_sim/driver.h"
 #include "bsp_sim/fault.h"
 #include "bsp_sim/unit.h"
 #include "devices/interpose.h"
@@ -143,6 +144,12 @@ bool route_open(const char *path, int flags, int *fd) {
     router().files[*fd] = {std::move(file), path};
     flag_routed(*fd, true);
     return true;
+}
+
+// Every driver's descriptor is its simulated device node.
+int open_driver_node(const char *path) {
+    int fd = -1;
+    return route_open(path, O_RDWR, &fd) ? fd : -1;
 }
 
 bool refuse_before_start(const char *path, const void *caller) {

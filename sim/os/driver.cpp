@@ -3,14 +3,12 @@
 #include "bsp_sim/driver.h"
 #include "immortal.h"
 
-#include <fcntl.h>
-
+#include <cerrno>
 #include <chrono>
 #include <map>
 
 #include "bsp_sim/fault.h"
 #include "bsp_sim/unit.h"
-#include "devices/router.h"
 
 namespace bsp::sim {
 
@@ -126,6 +124,27 @@ unsigned InterruptLine::delivered() const {
     return delivered_;
 }
 
+int DriverBackend::ioctl(unsigned long, void *) {
+    errno = ENOTTY;
+    return -1;
+}
+
+int driver_ioctl(const std::string &path, unsigned long request, void *arg) {
+    std::shared_ptr<DriverBackend> backend;
+    {
+        std::lock_guard lock(drivers().mutex);
+        auto it = drivers().backends.find(path);
+        if (it != drivers().backends.end()) {
+            backend = it->second;
+        }
+    }
+    if (!backend) {
+        errno = ENOTTY;
+        return -1;
+    }
+    return backend->ioctl(request, arg);
+}
+
 void add_driver(const std::string &path, std::shared_ptr<DriverBackend> backend) {
     std::lock_guard lock(drivers().mutex);
     drivers().backends[path] = std::move(backend);
@@ -169,8 +188,8 @@ extern "C" INT OS_Init_Driver(CHAR *name, CHAR *device_path, UNSIGNED physical_b
         }
         backend = it->second;
     }
-    int fd = -1;
-    if (!route_open(device_path, O_RDWR, &fd) || fd < 0) {
+    int fd = open_driver_node(device_path);
+    if (fd < 0) {
         return -1;
     }
     *window = backend->window(physical_base, length);

@@ -65,11 +65,20 @@ class DriverBackend {
     virtual void *window(uint32_t physical_base, uint32_t length) = 0;
     // Called once the interrupt entry is attached.
     virtual void attached(InterruptLine &line) { (void)line; }
+    // A request on the descriptor OS_Init_Driver returned; -1 with errno set when refused.
+    virtual int ioctl(unsigned long request, void *arg);
 };
 
-// Registers the backend that OS_Init_Driver uses for `path`. The device path must also be a
-// registered device (add_device) so that the returned descriptor takes ioctl requests.
+// Registers the backend that OS_Init_Driver uses for `path`.
 void add_driver(const std::string &path, std::shared_ptr<DriverBackend> backend);
+
+// The descriptor OS_Init_Driver returns for `path` (-1 when none can be made), made by the
+// build's device layer: the simulated device node on the simulated host, a descriptor of
+// the shell's own on a real unit. Requests on it go to driver_ioctl.
+int open_driver_node(const char *path);
+
+// Hands a request on the descriptor made for `path` to its backend.
+int driver_ioctl(const std::string &path, unsigned long request, void *arg);
 
 // The arguments of the last OS_Init_Driver call that attached `path`.
 struct DriverAttach {
