@@ -2,40 +2,31 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
+#include <cstdio>
+#include <regex>
 
 namespace bsp::test {
 
 std::string hex(const uint8_t *data, size_t size) {
-    static const char digits[] = "0123456789abcdef";
     std::string out;
+    char byte[4];
     for (size_t i = 0; i < size; ++i) {
-        if (i)
-            out += ' ';
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 0x0f];
+        std::snprintf(byte, sizeof byte, i == 0 ? "%02x" : " %02x", data[i]);
+        out += byte;
     }
     return out;
 }
 
 Bytes unhex(const std::string &text) {
-    Bytes out;
-    std::string digits;
-    for (char c : text) {
-        if (c == ' ')
-            continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c))) {
-            ADD_FAILURE() << "not a hexadecimal digit in \"" << text << "\"";
-            return out;
-        }
-        digits += c;
-        if (digits.size() == 2) {
-            out.push_back(static_cast<uint8_t>(std::stoul(digits, nullptr, 16)));
-            digits.clear();
-        }
+    const std::string digits = std::regex_replace(text, std::regex(" "), "");
+    if (!std::regex_match(digits, std::regex("([0-9a-fA-F]{2})*"))) {
+        ADD_FAILURE() << "not pairs of hexadecimal digits: \"" << text << "\"";
+        return {};
     }
-    if (!digits.empty())
-        ADD_FAILURE() << "odd number of digits in \"" << text << "\"";
+    Bytes out;
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    }
     return out;
 }
 

@@ -8,15 +8,11 @@
 
 namespace bsp::test {
 
-namespace {
-
-void flush_all() {
+static void flush_all() {
     std::fflush(nullptr);
     std::cout.flush();
     std::cerr.flush();
 }
-
-}  // namespace
 
 FdCapture::FdCapture(int fd) : fd_(fd) {
     flush_all();
@@ -36,14 +32,8 @@ std::string FdCapture::text() {
     flush_all();
     std::string out;
     char buf[4096];
-    off_t pos = 0;
-    for (;;) {
-        ssize_t n = ::pread(file_, buf, sizeof buf, pos);
-        if (n <= 0) {
-            break;
-        }
+    for (ssize_t n; (n = ::pread(file_, buf, sizeof buf, static_cast<off_t>(out.size()))) > 0;) {
         out.append(buf, static_cast<size_t>(n));
-        pos += n;
     }
     return out;
 }

@@ -1,7 +1,6 @@
 #include "support/sim_fixture.h"
 
-#include <dirent.h>
-
+#include <filesystem>
 #include <thread>
 
 namespace bsp::test {
@@ -9,8 +8,6 @@ namespace bsp::test {
 void SimTest::SetUp() {
     bsp::sim::reset_unit();
 }
-
-void SimTest::TearDown() {}
 
 bool wait_until(const std::function<bool()> &done, std::chrono::milliseconds deadline) {
     auto end = std::chrono::steady_clock::now() + deadline;
@@ -24,16 +21,8 @@ bool wait_until(const std::function<bool()> &done, std::chrono::milliseconds dea
 }
 
 size_t open_descriptor_count() {
-    DIR *d = ::opendir("/proc/self/fd");
-    if (d == nullptr) {
-        return 0;
-    }
-    size_t n = 0;
-    while (const dirent *e = ::readdir(d)) {
-        n += e->d_name[0] != '.' ? 1 : 0;
-    }
-    ::closedir(d);
-    return n - 1;  // the directory stream's own descriptor
+    auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+    return static_cast<size_t>(std::distance(entries, {})) - 1;  // the listing's own descriptor
 }
 
 }  // namespace bsp::test

@@ -17,7 +17,6 @@ namespace bsp::test {
 class SimTest : public ::testing::Test {
   protected:
     void SetUp() override;
-    void TearDown() override;
 };
 
 // What a family's callbacks have handed over, in order. The callbacks run on the library's
