@@ -5,7 +5,6 @@
 // answers, clients whose commands never interleave, bad input answered, the socket's safety,
 // attach, and shutdown with the state saved.
 #include <bsp_sim/net.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -15,7 +14,6 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -97,12 +95,12 @@ size_t help_column(const std::string &out, const std::string &text) {
 
 TEST_F(ShellTest, HelpLinesUpEveryCommandAndShowsOne) {
     ShellRun r = bspsim(state() + " -c help");
-    EXPECT_EQ(r.status, 0);
     size_t column = help_column(r.out, "leave the shell");
     EXPECT_GT(column, 20u);
-    EXPECT_EQ(help_column(r.out, "show FPGA registers"), column);
-    EXPECT_EQ(help_column(r.out, "read and check an EEPROM data item"), column);
-    EXPECT_EQ(help_column(r.out, "set the link partner's abilities"), column);  // a long synopsis
+    for (const char *text : {"show FPGA registers", "read and check an EEPROM data item",
+                             "set the link partner's abilities"}) {  // the last: a long synopsis
+        EXPECT_EQ(help_column(r.out, text), column) << text;
+    }
     r = bspsim(state() + " -c 'help board'");
     EXPECT_EQ(r.out.rfind("  board ", 0), 0u);
     EXPECT_EQ(r.out.find('\n'), r.out.size() - 1);
@@ -111,35 +109,31 @@ TEST_F(ShellTest, HelpLinesUpEveryCommandAndShowsOne) {
 
 struct BadLine {
     const char *line;
-    const char *error;
+    std::string error;
 };
 
-// The fault plan as "faults" shows it when it is off.
-const std::string kPlanOff =
-    "fault plan seed 0x0000000000000000, eeprom busy 50 ms\n"
-    "kind                 chance   events   at events\n"
-    "eeprom-tear          0        0        -\n"
-    "eeprom-busy          0        0        -\n"
-    "flash-tear           0        0        -\n"
-    "flash-erase-tear     0        0        -\n"
-    "serial-drop          0        0        -\n"
-    "serial-flip          0        0        -\n"
-    "doorbell-lost        0        0        -\n"
-    "doorbell-repeat      0        0        -\n"
-    "hdlc-drop            0        0        -\n"
-    "doorbell-out-lost    0        0        -\n"
-    "doorbell-out-repeat  0        0        -\n"
-    "hdlc-out-drop        0        0        -\n"
-    "0 fault(s) dealt\n";
+const std::string kKinds =
+    "eeprom-tear eeprom-busy flash-tear flash-erase-tear serial-drop serial-flip doorbell-lost "
+    "doorbell-repeat hdlc-drop doorbell-out-lost doorbell-out-repeat hdlc-out-drop";
+
+// The fault plan as "faults" shows it when it is off: a row for each kind.
+const std::string kPlanOff = [] {
+    std::string plan =
+        "fault plan seed 0x0000000000000000, eeprom busy 50 ms\n"
+        "kind                 chance   events   at events\n";
+    std::istringstream kinds(kKinds);
+    for (std::string kind; kinds >> kind;) {
+        plan += kind + std::string(21 - kind.size(), ' ') + "0        0        -\n";
+    }
+    return plan + "0 fault(s) dealt\n";
+}();
 
 // Every argument the shell interprets is refused outside its range, naming the range, and
-// a refused line changes nothing.
+// a refused line changes nothing. (Unknown commands, words that are no number and counts out
+// of range show in the console's test and the README's tour.)
 TEST_F(ShellTest, WrongLinesAreRefusedWithTheirReason) {
     const BadLine lines[] = {
-        {"nosuch", "unknown command: nosuch (try \"help\")"},
         {"fpga-write 32 0x10", "usage: fpga-write 16|32 ADDR VALUE"},
-        {"fpga-read 32 zz", "not a number: zz"},
-        {"fpga-read 32 0 1000000", "COUNT is 1..4096: 1000000"},
         {"fpga-write 16 0x102 0x12345", "a register value of this width is 0x0..0xffff: 0x12345"},
         {"tcp-open -1", "PORT is 1..65535: -1"},
         {"tcp-open 70000", "PORT is 1..65535: 70000"},
@@ -149,14 +143,10 @@ TEST_F(ShellTest, WrongLinesAreRefusedWithTheirReason) {
          "RATE is one of 2400, 4800, 9600, 19200, 38400, 57600, 115200: 12345"},
         {"log PCI 9",
          "the log level (-1 silent, 0 and 1 errors and events, 2 tracing) is -1..2: 9"},
-        {"db-read config 100000000", "config is not open (db-open it first)"},
         {"flash-read 0 65537", "LEN is 0..65536: 65537"},
         {"echo \"open", "unterminated \" quote"},
         {"e2prom-get 1 7", "e2prom_get_data_size = -2"},
-        {"faults chance nope 1",
-         "no such fault kind: nope (have: eeprom-tear eeprom-busy flash-tear flash-erase-tear "
-         "serial-drop serial-flip doorbell-lost doorbell-repeat hdlc-drop doorbell-out-lost "
-         "doorbell-out-repeat hdlc-out-drop)"},
+        {"faults chance nope 1", "no such fault kind: nope (have: " + kKinds + ")"},
         {"faults chance hdlc-out-drop 1.5", "a chance is a number from 0 to 1: 1.5"},
         {"faults chance hdlc-out-drop nan", "a chance is a number from 0 to 1: nan"},
         {"faults at hdlc-out-drop 0", "events are counted from 1"},
@@ -169,37 +159,8 @@ TEST_F(ShellTest, WrongLinesAreRefusedWithTheirReason) {
         ShellRun r = bspsim(state() + " -c '" + l.line + "' -c faults");
         EXPECT_EQ(r.status, 1) << l.line;
         // the line's error, and the plan unchanged
-        EXPECT_TRUE(reads_as(r.out, "...error: " + std::string(l.error) + "\n" + kPlanOff))
-            << r.out;
+        EXPECT_TRUE(reads_as(r.out, "...error: " + l.error + "\n" + kPlanOff)) << r.out;
     }
-}
-
-// A second unit on the folder is refused; SIGTERM ends the first one with its state (registers,
-// reset type) saved for the next run.
-TEST_F(ShellTest, StateFolderBelongsToOneUnitAndSurvivesSigterm) {
-    std::string fifo = dir_ + "/in";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::string out = dir_ + "/out";
-    std::string unit = std::string(BSPSIM_EXE) + " " + state() + " " + fifo;
-    // exec: the shell popen starts becomes the unit, so that pclose waits for the unit itself
-    std::string cmd = "exec " + std::string(BSP_EMULATOR) + " " + unit + " >" + out + " 2>&1";
-    std::thread first([cmd] { pclose(popen(cmd.c_str(), "r")); });
-    std::ofstream in(fifo);
-    in << "fpga-write 32 0x104 0xbeef\nreset-type warm\necho done\n" << std::flush;
-    EXPECT_TRUE(wait_until([&out] {
-        std::ifstream o(out);
-        std::string line;
-        return std::getline(o, line) && std::getline(o, line) && line == "done";
-    }));
-    ShellRun second = bspsim(state() + " -c help");
-    EXPECT_EQ(second.status, 2);
-    EXPECT_NE(second.out.find("bsp_sim: state folder " + dir_ + " is in use by process "),
-              std::string::npos)
-        << second.out;
-    pclose(popen(("pkill -TERM -f '" + unit + "'").c_str(), "r"));
-    first.join();
-    EXPECT_EQ(bspsim(state() + " -c 'fpga-read 32 0x104' -c reset-type").out,
-              "0x00000104: 0x0000beef\nreset type 2 (warm)\n");
 }
 
 // A run seeded from BSP_FAULT_SEED deals the faults a "faults seed" of the same number deals;
@@ -210,21 +171,15 @@ TEST_F(ShellTest, FaultSeedFromTheEnvironmentReplaysLikeTheSeedCommand) {
         sends += " -c 'dpdp-send 0" + std::string(1, "0123456789abc"[i]) + "'";
     }
     sends += " -c dpdp-far";
-    ShellRun by_command = bspsim(state() + " -c 'faults seed 0x2a'" + sends);
-    ShellRun by_env = bspsim(state() + sends, "BSP_FAULT_SEED=0x2a ");
-    ASSERT_EQ(by_env.status, 0);
-    const std::string seed_line = "bsp_sim: fault plan seed 0x000000000000002a\n";
-    const std::string seed_reply = "fault plan seed 0x000000000000002a, eeprom busy 50 ms\n";
-    ASSERT_EQ(by_env.out.substr(0, seed_line.size()), seed_line);
-    ASSERT_EQ(by_command.out.substr(0, seed_reply.size()), seed_reply);
-    EXPECT_EQ(by_env.out.substr(seed_line.size()), by_command.out.substr(seed_reply.size()));
-    std::regex got_one("far end got");
-    auto got = std::distance(std::sregex_iterator(by_env.out.begin(), by_env.out.end(), got_one),
-                             std::sregex_iterator());
-    EXPECT_GT(got, 0);
-    EXPECT_LT(got, 12);
-    EXPECT_NE(bspsim(state() + sends, "BSP_FAULT_SEED=0x2b ").out.substr(seed_line.size()),
-              by_env.out.substr(seed_line.size()));
+    // what the run prints after its first line, the seed's
+    auto dealt = [&](const std::string &seed, const std::string &env) {
+        std::string out = bspsim(state() + seed + sends, env).out;
+        return out.substr(out.find('\n') + 1);
+    };
+    std::string by_env = dealt("", "BSP_FAULT_SEED=0x2a ");
+    EXPECT_EQ(dealt(" -c 'faults seed 0x2a'", ""), by_env);
+    EXPECT_NE(by_env.find("far end got #0,"), std::string::npos) << by_env;   // some frames arrive
+    EXPECT_EQ(by_env.find("far end got #11,"), std::string::npos) << by_env;  // and some are lost
 }
 
 // A run of the shell (its arguments after the state folder, and the environment), its exit
@@ -266,7 +221,6 @@ TEST_F(ShellTest, RunsPrintWhatTheyMean) {
          "...DpdpSend = 1 (not sent: reconfigured (dispatcher 0), busy, or HDLC refused)\n"
          "...FramerWrite = 1 (refused: not created, not open, or a bad message)\n"
          "...result -12 (no such data item in the area)\n..."},
-        {" -c 'db-create 0'", 0, "database 0: region 0x30000000, 1048576 bytes\n"},
         {" -c 'db-create 0 4096' -c 'db-create 0'", 1,
          "error: database 0 keeps a region of 1048576 bytes in the state folder, not 4096: "
          "db-create 0 without a size adopts it with its objects\n"
@@ -300,167 +254,106 @@ TEST_F(ShellTest, WaitingSendLeavesTheShellFree) {
     EXPECT_NE(r.out.find("2 acknowledgement(s) released\n"), std::string::npos) << r.out;
 }
 
-// The shell on a terminal of its own (a pseudo-terminal the test types into).
-class TerminalShell {
-  public:
-    explicit TerminalShell(const std::string &args) {
-        std::string cmd = "exec " + std::string(BSP_EMULATOR) + " " + BSPSIM_EXE + " " + args;
-        pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);  // the terminal becomes its own
-        if (pid_ == 0) {
-            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), nullptr);
-            ::_exit(127);
-        }
-        ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+// At a terminal of its own (a pseudo-terminal the test types into), Ctrl-C abandons the line
+// being typed and the command being run, and Ctrl-D leaves.
+TEST_F(ShellTest, TerminalSessionWithCtrlCAndCtrlD) {
+    std::string cmd = "exec " + std::string(BSP_EMULATOR) + " " + BSPSIM_EXE + " " + state();
+    int master = -1;
+    pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);  // the terminal becomes its own
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", cmd.c_str(), nullptr);
+        ::_exit(127);
     }
-    ~TerminalShell() { ::close(master_); }
-    void type(const std::string &keys) { (void)!::write(master_, keys.data(), keys.size()); }
+    auto type = [&](const std::string &keys) { (void)!::write(master, keys.data(), keys.size()); };
+    std::string screen;
+    size_t seen = 0;
     // What the terminal shows until `want` appears (or ten seconds pass).
-    std::string until(const std::string &want) {
-        for (int i = 0; i < 1000 && screen_.find(want, seen_) == std::string::npos; ++i) {
-            pollfd p = {master_, POLLIN, 0};
+    auto until = [&](const std::string &want) {
+        for (int i = 0; i < 1000 && screen.find(want, seen) == std::string::npos; ++i) {
+            pollfd p = {master, POLLIN, 0};
             char buf[4096];
-            ssize_t n = ::poll(&p, 1, 10) > 0 ? ::read(master_, buf, sizeof buf) : 0;
-            screen_.append(buf, static_cast<size_t>(n > 0 ? n : 0));
+            ssize_t n = ::poll(&p, 1, 10) > 0 ? ::read(master, buf, sizeof buf) : 0;
+            screen.append(buf, static_cast<size_t>(n > 0 ? n : 0));
         }
-        size_t at = screen_.find(want, seen_);
-        std::string shown =
-            screen_.substr(seen_, at == std::string::npos ? at : at + want.size() - seen_);
-        seen_ = at == std::string::npos ? screen_.size() : at + want.size();
+        size_t at = screen.find(want, seen);
+        at = at == std::string::npos ? screen.size() : at + want.size();
+        std::string shown = screen.substr(seen, at - seen);
+        seen = at;
         return shown;
-    }
-    int wait() {
-        int st = 0;
-        ::waitpid(pid_, &st, 0);
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-
-  private:
-    int master_ = -1;
-    pid_t pid_ = -1;
-    std::string screen_;
-    size_t seen_ = 0;
-};
-
-// Ctrl-C abandons the line being typed and the command being run; output arriving at the
-// prompt keeps to its own lines; Ctrl-D leaves.
-TEST_F(ShellTest, TerminalSessionWithCtrlCOutputAtThePromptAndCtrlD) {
-    TerminalShell t(state());
-    t.until("bsp> ");
-    t.type("echo abandoned");
-    t.until("abandoned");  // echoed before Ctrl-C flushes the terminal's queues
-    t.type("\x03");
-    EXPECT_EQ(t.until("bsp> "), "^C\r\nbsp> ");
-    t.type("sleep 100000\n");
-    t.until("sleep 100000\r\n");
+    };
+    until("bsp> ");
+    type("echo abandoned");
+    until("abandoned");  // echoed before Ctrl-C flushes the terminal's queues
+    type("\x03");
+    EXPECT_EQ(until("bsp> "), "^C\r\nbsp> ");
+    type("sleep 100000\n");
+    until("sleep 100000\r\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    t.type("\x03");
-    EXPECT_EQ(t.until("bsp> "), "^Cerror: interrupted\r\nbsp> ");
-    t.type("echo still here\n");
-    EXPECT_EQ(t.until("bsp> "), "echo still here\r\nstill here\r\nbsp> ");
-    // Output arriving at the prompt (bytes from a terminal joined to the serial line) starts
-    // on a fresh line, and the prompt is drawn again after it.
-    t.type("serial-open\nserial-link\n");
-    t.until("attach a terminal program to ");
-    std::string link = t.until(" ");
-    t.until("bsp> ");
-    int far = ::open(link.substr(0, link.size() - 1).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(far, 0) << link;
-    struct termios raw {};
-    ::tcgetattr(far, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(far, TCSANOW, &raw);
-    ASSERT_EQ(::write(far, "hi", 2), 2);
-    EXPECT_EQ(t.until("bsp> "), "\r\nterminal -> unit, 2 bytes\r\n00000000  68 69" +
-                                    std::string(44, ' ') + "hi\r\nbsp> ");
-    ::close(far);
-    t.type("\x04");
-    EXPECT_EQ(t.wait(), 1);  // as after any session with a failed command
+    type("\x03");
+    EXPECT_EQ(until("bsp> "), "^Cerror: interrupted\r\nbsp> ");
+    type("\x04");
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    ::close(master);
+    EXPECT_EQ(WIFEXITED(st) ? WEXITSTATUS(st) : -1,
+              1);  // as after any session with a failed command
 }
 
-// One shell session of the README's tour: its start line's arguments, the lines typed at the
-// prompt, and the lines the README shows the shell printing ("..." skips any number).
-struct TourSession {
-    std::string start, typed, shown;  // typed and shown: lines, each ending in a newline
-};
-
-std::string rtrim(std::string s) {
-    s.erase(s.find_last_not_of(" \t") + 1);
-    return s;
-}
-
-// Parts that differ from run to run: pseudo-terminal numbers and heap addresses.
-std::string steady(const std::string &line) {
-    static const std::regex varying("(/dev/pts/)[0-9]+|(0x0x)[0-9a-f]+");
-    return std::regex_replace(rtrim(line), varying, "$1$2#");
-}
-
-std::vector<TourSession> tour_sessions(const std::string &port) {
+// The tour's sessions, typed as the README shows them (comments included), print the lines the
+// README shows, in their order ("..." skips any number; pseudo-terminal numbers, heap addresses
+// and trailing blanks may differ), and fail only where the README shows an error.
+TEST_F(ShellTest, ReadmeTourRunsAsShown) {
+    const std::string port = std::to_string(sim::free_loopback_port());
     std::ifstream readme(std::string(BSP_SOURCE_DIR) + "/README.md");
-    std::vector<TourSession> sessions;
-    std::string line;
+    std::vector<std::array<std::string, 3>> sessions;  // start line, lines typed, lines shown
     bool in_tour = false, in_block = false;
-    while (std::getline(readme, line)) {
+    for (std::string line; std::getline(readme, line);) {
         if (line.rfind("## ", 0) == 0) {
             in_tour = line == "## A short tour of the shell";
         } else if (in_tour && line.rfind("```", 0) == 0) {
             in_block = line == "```text";  // other blocks are for another shell
             if (in_block) {
-                sessions.emplace_back();
+                sessions.push_back({"./bspsim"});
             }
         } else if (in_block && line.rfind("$ ", 0) == 0) {
-            if (!sessions.back().typed.empty()) {
+            if (!sessions.back()[1].empty()) {
                 sessions.push_back({});
             }
-            sessions.back().start = line.substr(2, line.find('#') - 2);
+            sessions.back()[0] = line.substr(2, line.find('#') - 2);
         } else if (in_block) {
             line = std::regex_replace(line, std::regex("5555"), port);
             line = std::regex_replace(line, std::regex("\\s{2,}# .*$"), "");  // a note beside it
             bool typed = line.rfind("bsp> ", 0) == 0;
-            (typed ? sessions.back().typed : sessions.back().shown) +=
-                (typed ? line.substr(5) : line) + "\n";
+            sessions.back()[typed ? 1 : 2] += (typed ? line.substr(5) : line) + "\n";
         }
     }
-    return sessions;
-}
-
-// Every line the README shows appears, in its order, among what the shell printed.
-void expect_shown_in_order(const TourSession &s, const std::string &out) {
-    std::istringstream printed(out), shown(s.shown);
-    std::string got;
-    for (std::string want; std::getline(shown, want);) {
-        if (rtrim(want) == "..." || rtrim(want).empty()) {
-            continue;
-        }
-        bool found = false;
-        while (!found && std::getline(printed, got)) {
-            found = steady(got) == steady(want);
-        }
-        ASSERT_TRUE(found) << "README shows: " << want << "\nshell printed:\n" << out;
-    }
-}
-
-// The tour's sessions, typed as the README shows them (comments included), print what the
-// README says they print, and no command of the tour fails.
-TEST_F(ShellTest, ReadmeTourRunsAsShown) {
-    std::string port = std::to_string(sim::free_loopback_port());
-    std::vector<TourSession> sessions = tour_sessions(port);
     ASSERT_GE(sessions.size(), 8u);
+    const std::regex varying("(/dev/pts/)[0-9]+|(0x0x)[0-9a-f]+"), error("(^|\n)error: ");
+    auto steady = [&](std::string l) {
+        l.erase(l.find_last_not_of(" \t") + 1);
+        return std::regex_replace(l, varying, "$1$2#");
+    };
     for (size_t i = 0; i < sessions.size(); ++i) {
-        TourSession s = sessions[i];
-        s.start = s.start.empty() ? "./bspsim" : s.start;
+        auto &[start, typed, shown] = sessions[i];
         std::string script = dir_ + "/tour" + std::to_string(i);
-        std::ofstream(script) << s.typed;
-        std::string env = s.start.substr(0, s.start.find("./bspsim"));
-        std::string args = std::regex_replace(s.start.substr(s.start.find("./bspsim") + 8),
-                                              std::regex("-s [^ ]+"), "");
-        bool kept = s.start.find("-s ") != std::string::npos;  // the restart of a kept unit
-        std::string folder = kept ? dir_ + "/kept" : script + ".state";
-        ShellRun r = bspsim("-s " + folder + " " + args + " " + script, env);
-        auto errors = [](const std::string &text) {
-            return std::regex_search(text, std::regex("(^|\n)error: "));
-        };
-        EXPECT_EQ(errors(r.out), errors(s.shown)) << s.typed << "\n" << r.out;
-        expect_shown_in_order(s, r.out);
+        std::ofstream(script) << typed;
+        size_t exe = start.find("./bspsim");
+        bool kept = start.find("-s ") != std::string::npos;  // the restart of a kept unit
+        std::string args = std::regex_replace(start.substr(exe + 8), std::regex("-s [^ ]+"), "");
+        ShellRun r =
+            bspsim("-s " + (kept ? dir_ + "/kept" : script + ".state") + args + " " + script,
+                   start.substr(0, exe));
+        EXPECT_EQ(std::regex_search(r.out, error), std::regex_search(shown, error))
+            << typed << r.out;
+        std::istringstream printed(r.out), want(shown);
+        std::string got;
+        for (std::string line; std::getline(want, line);) {
+            bool found = steady(line).empty() || steady(line) == "...";
+            while (!found && std::getline(printed, got)) {
+                found = steady(got) == steady(line);
+            }
+            ASSERT_TRUE(found) << "README shows: " << line << "\nshell printed:\n" << r.out;
+        }
     }
 }
 
@@ -524,11 +417,16 @@ class ConsoleTest : public ShellTest {
             posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char **>(argv), environ), 0);
         wait_until([this] { return Client(sock_).connected(); });
     }
-    int stop() {
+    // Ends the unit by the console's shutdown, or by `signal`.
+    int stop(int signal = 0) {
         if (pid_ <= 0) {
             return -1;
         }
-        Client(sock_).ask("shutdown");
+        if (signal != 0) {
+            ::kill(pid_, signal);
+        } else {
+            Client(sock_).ask("shutdown");
+        }
         int st = 0;
         ::waitpid(pid_, &st, 0);
         pid_ = -1;
@@ -546,9 +444,10 @@ class ConsoleTest : public ShellTest {
     pid_t pid_ = -1;
 };
 
-// Paths in use are never taken (a file, another unit's console) and a stale socket is
-// reused; replies end with one status line and attach shares the unit; the status commands
-// answer in JSON when asked to; shutdown ends the unit with its state saved.
+// Paths in use are never taken (a file, another unit's console, the state folder of a running
+// unit) and a stale socket is reused; replies end with one status line and attach shares the unit;
+// the status commands answer in JSON when asked to (pci-far's object shows in the example
+// application's scenario); shutdown ends the unit with its state saved.
 TEST_F(ConsoleTest, PathsRepliesAttachJsonAndShutdown) {
     std::ofstream(sock_) << "a file";
     ShellRun r = bspsim(state() + " --serve " + sock_);
@@ -557,6 +456,11 @@ TEST_F(ConsoleTest, PathsRepliesAttachJsonAndShutdown) {
     std::filesystem::remove(sock_);
     ::mknod(sock_.c_str(), S_IFSOCK | 0600, 0);  // a stale socket left by a unit that died
     serve(" --json");
+    r = bspsim(state() + " -c help");  // the state folder belongs to the running unit
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("bsp_sim: state folder " + dir_ + " is in use by process "),
+              std::string::npos)
+        << r.out;
     r = bspsim("-s " + dir_ + "/other --serve " + sock_);
     EXPECT_EQ(r.out, "bspsim: console: " + sock_ + " is the console of a running unit\n");
     struct stat st {};
@@ -565,9 +469,6 @@ TEST_F(ConsoleTest, PathsRepliesAttachJsonAndShutdown) {
     Client c(sock_);
     EXPECT_EQ(c.ask("flash-info"),
               "{\"base\":0,\"size\":8388608,\"sectors\":128,\"sector_size\":65536}\nok\n");
-    EXPECT_EQ(c.ask("pci-far"),
-              "{\"taken\":[],\"held_acks\":0,\"rx_pending\":0,\"ready\":0,"
-              "\"software_version\":\"0x00000000\"}\nok\n");
     c.ask("dpdp-open");
     c.ask("dpdp-send 0102");
     EXPECT_EQ(c.ask("dpdp-far"), "{\"frames\":[\"0102\"],\"open\":true,\"rx_pending\":0}\nok\n");
@@ -576,7 +477,6 @@ TEST_F(ConsoleTest, PathsRepliesAttachJsonAndShutdown) {
               0u)
         << faults;
     EXPECT_EQ(c.ask("json off"), "json off\nok\n");
-    EXPECT_EQ(c.ask("flash-info"), "base 0x00000000 size 8388608 sectors 128 of 65536 bytes\nok\n");
     r = bspsim("--attach " + sock_ + " -c 'fpga-write 32 0x100 0xcafe' -c 'echo ok'");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "ok\n");  // the echoed "ok" comes through, the status lines do not
@@ -594,8 +494,9 @@ TEST_F(ConsoleTest, PathsRepliesAttachJsonAndShutdown) {
     EXPECT_EQ(bspsim(state() + " -c 'fpga-read 32 0x100'").out, "0x00000100: 0x0000cafe\n");
 }
 
-// Two clients' commands run whole, one after the other; clients that go leave nothing behind.
-TEST_F(ConsoleTest, ClientsNeverInterleaveAndLeaveNothingBehind) {
+// Two clients' commands run whole, one after the other; clients that go leave nothing behind;
+// SIGTERM ends the unit as shutdown does.
+TEST_F(ConsoleTest, ClientsNeverInterleaveLeaveNothingBehindAndSigtermSaves) {
     serve();
     { Client(sock_).ask("echo warm"); }
     std::this_thread::sleep_for(1500ms);  // the acceptor reaps departed clients every second
@@ -631,6 +532,12 @@ TEST_F(ConsoleTest, ClientsNeverInterleaveAndLeaveNothingBehind) {
     // Only the client still attached, once the acceptor has reaped the departed ones.
     auto one_more = std::make_pair(before.first + 1, before.second + 1);
     EXPECT_TRUE(wait_until([&] { return resources() == one_more; })) << resources().first;
+    // SIGTERM ends the unit with its state (registers, reset type) saved for the next run.
+    c.ask("fpga-write 32 0x104 0xbeef");
+    c.ask("reset-type warm");
+    stop(SIGTERM);
+    EXPECT_EQ(bspsim(state() + " -c 'fpga-read 32 0x104' -c reset-type").out,
+              "0x00000104: 0x0000beef\nreset type 2 (warm)\n");
 }
 
 }  // namespace
