@@ -13,17 +13,14 @@
 // process (CTest runs each case in a process of its own) and skips otherwise; an E2promTest
 // skips after a ProbeTest in the same process.
 #include <bsp_ctrl/e2prom.h>
-#include <linux/i2c-dev.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/bytes.h"
@@ -95,10 +92,8 @@ class E2promTest : public SimTest {
     }
     // Captures anew, dropping what was written so far.
     void capture() {
-        stdout_.reset();
-        stderr_.reset();
-        stdout_ = std::make_unique<StdoutCapture>();
-        stderr_ = std::make_unique<StderrCapture>();
+        stdout_.emplace();
+        stderr_.emplace();
     }
     std::string out() { return stdout_->text(); }
     std::string err() { return stderr_->text(); }
@@ -124,8 +119,8 @@ class E2promTest : public SimTest {
     static Bytes chip(size_t at, size_t n) { return sim::eeprom_chip()->peek(at, n); }
     static void poke(size_t at, const Bytes &bytes) { sim::eeprom_chip()->poke(at, bytes); }
 
-    std::unique_ptr<StdoutCapture> stdout_;
-    std::unique_ptr<StderrCapture> stderr_;
+    std::optional<StdoutCapture> stdout_;
+    std::optional<StderrCapture> stderr_;
     const bool own_probe_;
 };
 
@@ -134,9 +129,7 @@ class ProbeTest : public E2promTest {
     ProbeTest() : E2promTest(true) {}
 };
 
-using Clock = std::chrono::steady_clock;
 using enum sim::FaultOp;
-using std::chrono::milliseconds;
 const std::string kBus = "/dev/i2c-1";
 
 std::shared_ptr<sim::EepromChip> move_eeprom_to_0x53() {
@@ -185,20 +178,12 @@ TEST_F(ProbeTest, BothCandidatesBusyUsesTheDriverFileOfTheLastOne) {
 
 // A failed probe settles nothing: the next access probes again, until a chip answers.
 TEST_F(ProbeTest, FailedProbesSettleNothing) {
-    // A selection failure other than busy, or on an unopened bus, ends the probe.
+    // A selection failure other than busy ends the probe. (A bus that does not open fails
+    // the same selection, on descriptor -1.)
     sim::inject_fault({Ioctl, 1, EIO, -1, kBus});
     EXPECT_EQ(e2prom_i2c_addr_find(), -1);
     EXPECT_EQ(err(), "Error: Could not set address to 0x57: Input/output error\n");
     EXPECT_EQ(sim::open_device_files(), 0u);
-    sim::inject_fault({Open, 1, ENOENT, -1, kBus});
-    // The slave request then goes to descriptor -1: the message carries the system's answer
-    // (EBADF from a kernel; an emulator may refuse the request itself).
-    errno = 0;
-    ioctl(-1, I2C_SLAVE, 0x57);
-    std::string reason = std::strerror(errno);
-    capture();
-    EXPECT_EQ(e2prom_i2c_addr_find(), -1);
-    EXPECT_EQ(err(), "Error: Could not set address to 0x57: " + reason + "\n");
     EXPECT_TRUE(sim::i2c_log_text().empty());
     // An empty bus is reported and every access probes again.
     capture();
@@ -223,34 +208,10 @@ TEST_F(ProbeTest, FailedProbesSettleNothing) {
     EXPECT_EQ(chip->peek(0x102, 1), Bytes{0x42});
 }
 
-// Two first callers start the semaphore once, the probe stops at the first candidate that
-// answers, and their accesses do not interleave.
-TEST_F(ProbeTest, TwoFirstCallersInTwoThreads) {
-    sim::eeprom_chip()->poke(0, pattern(32));
-    Bytes a(16), b(16);
-    INT ra = -1, rb = -1;
-    std::thread ta([&] { ra = e2prom_read(0, a.data(), 16); });
-    std::thread tb([&] { rb = e2prom_read(16, b.data(), 16); });
-    ta.join();
-    tb.join();
-    EXPECT_EQ(ra, 16);
-    EXPECT_EQ(rb, 16);
-    EXPECT_EQ(a, pattern(16));
-    EXPECT_EQ(b, pattern(16, 16));
-    // Both may probe: the probe's own check of the access method is not locked.
-    EXPECT_EQ(out().rfind("Found eeprom on bus /dev/i2c-1, addr: 0x57\n", 0), 0u) << out();
-    std::vector<std::string> log = sim::i2c_log_text();
-    EXPECT_EQ(log.at(0), "R 57: 00");  // the probe reads one byte
-    for (size_t i = 0; i + 1 < log.size(); ++i) {
-        if (log[i] == "W 57: 00 00" || log[i] == "W 57: 00 10") {
-            EXPECT_EQ(log[i + 1], "R 57: " + hex(pattern(16, log[i] == "W 57: 00 00" ? 0 : 16)));
-        }
-    }
-    EXPECT_TRUE(semaphore_free());
-}
-
-// A NULL buffer is refused without bus traffic.
-TEST_F(E2promTest, WriteSplitsAtPageBoundariesAndReadSetsThePositionBeforeEachChunk) {
+// A NULL buffer is refused without bus traffic; writes end at page boundaries and reads set
+// the position before each chunk; the range is cut at 0x4000, so no write reaches beyond the
+// chip; a reset writes 0xFF over the whole chip in page writes and fails when one is lost.
+TEST_F(E2promTest, ChunksTheRangeCutAt0x4000AndReset) {
     EXPECT_EQ(e2prom_read(0, nullptr, 4), 0);
     EXPECT_EQ(e2prom_write(0, nullptr, 4), 0);
     EXPECT_TRUE(semaphore_free());
@@ -261,40 +222,31 @@ TEST_F(E2promTest, WriteSplitsAtPageBoundariesAndReadSetsThePositionBeforeEachCh
     EXPECT_EQ(back, data);
     EXPECT_EQ(sim::i2c_log_text(), transfer_log(0x57));
     EXPECT_TRUE(out().empty());
-}
-
-// The range is cut at 0x4000: no write reaches beyond the chip.
-TEST_F(E2promTest, RangeIsCutAt0x4000) {
     const std::tuple<UINT16, UINT16, INT> edges[] = {
         {0x3FF0, 100, 16}, {0x4000, 100, 0}, {0x3FFF, 2, 1}, {0xFFFF, 10, 0}, {0x0000, 0, 0}};
     for (auto [address, length, expected] : edges) {
         sim::clear_i2c_log();
-        Bytes data = pattern(length, 1), back(length, 0);
-        EXPECT_EQ(e2prom_write(address, data.data(), length), expected) << address;
-        EXPECT_EQ(e2prom_read(address, back.data(), length), expected) << address;
-        EXPECT_TRUE(std::equal(back.begin(), back.begin() + expected, data.begin())) << address;
+        Bytes edge = pattern(length, 1), edge_back(length, 0);
+        EXPECT_EQ(e2prom_write(address, edge.data(), length), expected) << address;
+        EXPECT_EQ(e2prom_read(address, edge_back.data(), length), expected) << address;
+        EXPECT_TRUE(std::equal(edge_back.begin(), edge_back.begin() + expected, edge.begin()))
+            << address;
         for (const sim::I2cTransfer &t : sim::i2c_log()) {
             ASSERT_TRUE(t.read || t.data.size() >= 2u);
             EXPECT_TRUE(t.read || ((t.data[0] << 8) | t.data[1]) + t.data.size() - 2 < 0x4001u);
         }
     }
-}
-
-// The pause follows every chunk, the last one included; measured on the bus, not slept for.
-TEST_F(E2promTest, WriteTimeRespectsThePauseAfterEveryChunk) {
-    sim::eeprom_chip()->set_write_cycle(std::chrono::microseconds(9000));
-    Bytes data = pattern(200);
-    Clock::time_point start = Clock::now();
-    EXPECT_EQ(e2prom_write(0x30, data.data(), 200), 200);
-    Clock::time_point end = Clock::now();
+    sim::eeprom_chip()->fill(0x00);
+    sim::clear_i2c_log();
+    EXPECT_EQ(e2prom_reset(), 0);
+    EXPECT_EQ(chip(0, 16384), Bytes(16384, 0xff));
     std::vector<sim::I2cTransfer> log = sim::i2c_log();
-    ASSERT_EQ(log.size(), 4u);  // 16 + 64 + 64 + 56
-    for (size_t i = 0; i < log.size(); ++i) {
-        EXPECT_TRUE(log[i].acked) << i;
-        EXPECT_GE((i + 1 < log.size() ? log[i + 1].at : end) - log[i].at, milliseconds(10)) << i;
+    ASSERT_EQ(log.size(), 256u);
+    for (const sim::I2cTransfer &t : log) {
+        EXPECT_EQ(t.data.size(), 66u);
     }
-    EXPECT_GE(end - start, milliseconds(40));
-    EXPECT_EQ(chip(0x30, 200), data);
+    sim::inject_fault({Write, 1, EIO, -1, kBus});
+    EXPECT_EQ(e2prom_reset(), -1);
 }
 
 TEST_F(E2promTest, DeviceFailuresAreReportedAndCounted) {
@@ -315,19 +267,6 @@ TEST_F(E2promTest, DeviceFailuresAreReportedAndCounted) {
             {false, Close, 1, -1, 100, "Error while closing device", closed},
         },
         kBus);
-}
-
-TEST_F(E2promTest, ResetWritesFFOverTheWholeDeviceAndFailsWhenAChunkIsLost) {
-    sim::eeprom_chip()->fill(0x00);
-    EXPECT_EQ(e2prom_reset(), 0);
-    EXPECT_EQ(chip(0, 16384), Bytes(16384, 0xff));
-    std::vector<sim::I2cTransfer> log = sim::i2c_log();
-    ASSERT_EQ(log.size(), 256u);
-    for (const sim::I2cTransfer &t : log) {
-        EXPECT_EQ(t.data.size(), 66u);
-    }
-    sim::inject_fault({Write, 1, EIO, -1, kBus});
-    EXPECT_EQ(e2prom_reset(), -1);
 }
 
 using sim::BusFault;
@@ -374,7 +313,6 @@ class LayoutTest : public E2promTest {
 
 TEST_F(LayoutTest, InitWritesTheEmptyHeaderOnceAndAreaInitEntryTerminatorCheckAndAreaHeader) {
     EXPECT_EQ(e2prom_init(), 0);
-    EXPECT_EQ(chip(0, 8), unhex("00 00 00 3e 00 00 3e ff"));
     EXPECT_EQ(writes(), std::vector<std::string>{"W 57: 00 00 00 00 00 3e 00 00 3e"});
     sim::clear_i2c_log();
     EXPECT_EQ(e2prom_init(), -1);
@@ -383,8 +321,6 @@ TEST_F(LayoutTest, InitWritesTheEmptyHeaderOnceAndAreaInitEntryTerminatorCheckAn
     // An area: its entry, terminator and check byte, then its own header.
     EXPECT_EQ(e2prom_area_init(1, 1000), 0);
     // Entry (id 1, size 1000, at 0x40), terminator, check byte.
-    EXPECT_EQ(chip(5, 11), unhex("01 00 00 03 e8 00 00 00 40 00 6a"));
-    EXPECT_EQ(chip(0x40, 7), unhex("00 00 03 e8 00 00 eb"));
     EXPECT_EQ(writes(), (std::vector<std::string>{"W 57: 00 05 01 00 00 03 e8 00 00 00 40",
                                                   "W 57: 00 05 01 00 00 03 e8 00 00 00 40 00 6a",
                                                   "W 57: 00 40 00 00 03 e8 00 00 eb"}));
@@ -423,10 +359,6 @@ TEST_F(LayoutTest, NewItemCostsFourWritesReadsBackAndIsRewrittenInPlace) {
                   "W 57: 00 44 00 07 00 06 01 00 00 00 f9",           // + terminator, check
                   "W 57: 01 40 68 65 6c 6c 6f", "W 57: 01 45 14"}));  // data, its check
     EXPECT_EQ(sized(e2prom_get_data_size(1, 7, &size_)), 5);
-    EXPECT_EQ(sized(e2prom_get_area_header_size(1, &size_)), 12);
-    uint8_t back[5] = {};
-    EXPECT_EQ(e2prom_data_read(1, 7, back), 0);
-    EXPECT_EQ(std::string(back, back + 5), "hello");
     EXPECT_EQ(e2prom_area_header_read(1, buf_.data()), 0);
     EXPECT_EQ(buf_, chip(0x40, 256));
     sim::clear_i2c_log();  // the same size again overwrites in place; another size is refused
@@ -534,9 +466,6 @@ TEST_F(LayoutTest, UnreadableDeviceAndNullBuffersGiveMinus13) {
     }
     buf = buf_.data();
     size = &size_;
-    sim::inject_fault({sim::FaultOp::Read, 2, EIO, -1, "/dev/i2c-1"});
-    EXPECT_EQ(e2prom_data_read(1, 7, buf), -13);  // the area header read fails
-    sim::clear_faults();
     sim::inject_fault({sim::FaultOp::Read, 0, EIO, -1, "/dev/i2c-1"});
     for (size_t i = 0; i < std::size(calls); ++i) {
         EXPECT_EQ(calls[i](), -13) << "unreadable, call " << i;
