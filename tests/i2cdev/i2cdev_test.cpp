@@ -66,7 +66,9 @@ TEST_F(I2cTest, SfpPhyOnTheWireWhileClaimedAndSilent) {
 // One fault on the bus device (operation, which call, error, short transfer length) and what
 // a call then returns and reports: the SFP PHY calls in the debug log (with the error
 // number), the block transfers on standard error. The open and the selection are shared by
-// a read and a write of the PHY: one of each is enough.
+// a read and a write of the PHY: one of each is enough. Those of the block transfers give -1
+// and -2, as the register helpers' test sees for a missing bus and a bad address (and the
+// fault matrix for a failing open or selection of a block write).
 enum Call { kPhyRead, kPhyWrite, kBufRead, kBufWrite };
 
 struct FailureCase {
@@ -124,10 +126,6 @@ INSTANTIATE_TEST_SUITE_P(Paths, Failure, ::testing::Values(
                 "[SFP_DEV] Error 0x79 (Remote I/O error) while writing SFP MONITOR\n"},
     FailureCase{kPhyWrite, Close, 1, EBADF, -1, -EBADF,
                 "[SFP_DEV] Error 0x9 (Bad file descriptor) while closing device\n"},
-    FailureCase{kBufRead, Open, 1, ENOENT, -1, -1, ""},
-    FailureCase{kBufWrite, Open, 1, ENOENT, -1, -1, ""},
-    FailureCase{kBufRead, Ioctl, 1, EBUSY, -1, -2, ""},
-    FailureCase{kBufWrite, Ioctl, 1, EBUSY, -1, -2, ""},
     FailureCase{kBufRead, Write, 2, EIO, -1, -3, ""},
     FailureCase{kBufRead, Read, 2, EIO, 1, 4, ""},
     FailureCase{kBufWrite, Write, 2, EIO, -1, 4, ""},
@@ -165,17 +163,15 @@ TEST_F(I2cTest, BlockTransfersSendTheDataAddressBeforeEachBlock) {
 TEST_F(I2cTest, WriteBufPausesAfterEveryBlock) {
     auto chip = add_chip(256, 1);
     Bytes data = {0xb0, 0xb1, 0xb2, 0xb3, 0xb4};
-    Clock::time_point start = Clock::now();
     EXPECT_EQ(i2c_write_buf(1, kChip, 0x10, 1, data.data(), 5, 2), 5);
     Clock::time_point end = Clock::now();
     EXPECT_EQ(bus(), (std::vector<std::string>{"W 20: 10 b0 b1", "W 20: 12 b2 b3", "W 20: 14 b4"}));
     std::vector<sim::I2cTransfer> log = sim::i2c_log();
     ASSERT_EQ(log.size(), 3u);
-    for (size_t i = 0; i < log.size(); ++i) {
+    for (size_t i = 0; i < log.size(); ++i) {  // the last block's pause ends the call
         Clock::time_point next = i + 1 < log.size() ? log[i + 1].at : end;
         EXPECT_GE(next - log[i].at, milliseconds(10)) << "after block " << i;
     }
-    EXPECT_GE(end - start, milliseconds(30));
     EXPECT_EQ(chip->peek(0x10, 5), data);
 }
 
