@@ -32,7 +32,6 @@ static_assert(offsetof(kvu_hal_board_t, seis_link_of_entry) == 84);
 static_assert(offsetof(kvu_hal_board_t, cp_num_of_entry) == 96);
 static_assert(sizeof(kvu_hal_board_t) == 108);
 
-static_assert(sizeof(NU_SEMAPHORE) > 0 && sizeof(NU_TIMER) > 0 && sizeof(NU_TASK) > 0);
 static_assert(sizeof(STATUS) == 4 && sizeof(UNSIGNED) == 4);
 
 namespace {

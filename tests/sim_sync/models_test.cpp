@@ -55,20 +55,18 @@ INSTANTIATE_TEST_SUITE_P(Images, SimSyncImages,
                                            ImageCase{&sim::kImageSeis, '1', 1},
                                            ImageCase{&sim::kImagePlain, '1', 0}));
 
-// Edges, not levels, count; the transmit PLL locks only once configured.
-TEST_F(SimTest, SfpTsuPulsesAndSeisTransmitPll) {
+// Edges, not levels, count. (The SEIS transmit PLL, locking once configured, shows in the SEIS
+// family's link start.)
+TEST_F(SimTest, SfpTsuPulsesCountEdges) {
     vanta2_write32_reg(0x53084, 4, 4);
     vanta2_write32_reg(0x53084, 4, 4);  // still high: no new edge
     vanta2_write32_reg(0x53084, 0, 4);
     vanta2_write32_reg(0x53084, 5, 5);
     EXPECT_EQ(sim::sfp_tsu_link_pulses(), 2u);
-    EXPECT_EQ(sim::fpga_peek(FpgaWidth::W16, 0x30128), 0u);
-    vanta_write(0x30120, 1);
-    EXPECT_EQ(sim::fpga_peek(FpgaWidth::W16, 0x30128), 1u);
 }
 
-// The shell keeps the FPGA in its state folder: warm starts take the registers over, cold
-// starts reload the image loaded last.
+// The shell keeps the FPGA in its state folder: cold starts reload the image loaded last. (Warm
+// starts taking the registers over show in the shell's own state folder test.)
 TEST_F(SimTest, ShellKeepsTheFpgaBetweenRuns) {
     char tmpl[] = "/tmp/sim_sync_stateXXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -76,10 +74,6 @@ TEST_F(SimTest, ShellKeepsTheFpgaBetweenRuns) {
     ASSERT_TRUE(sim::fpga_load_image(sim::kImage1588));
     sim::fpga_poke(FpgaWidth::W32, 0x52100, 1234);
     sim::save_fpga_state();
-    sim::set_reset_type(2);
-    sim::reset_unit();
-    EXPECT_EQ(sim::fpga_peek(FpgaWidth::W32, 0x52100), 1234u);
-    EXPECT_EQ(sim::current_fpga_image(), sim::kImage1588);
     sim::set_reset_type(BSP_RESET_TYPE_COLD);
     sim::reset_unit();
     EXPECT_EQ(sim::fpga_peek(FpgaWidth::W32, 0x52100), 0u);
