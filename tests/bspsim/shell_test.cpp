@@ -221,6 +221,7 @@ TEST_F(ShellTest, RunsPrintWhatTheyMean) {
          "...DpdpSend = 1 (not sent: reconfigured (dispatcher 0), busy, or HDLC refused)\n"
          "...FramerWrite = 1 (refused: not created, not open, or a bad message)\n"
          "...result -12 (no such data item in the area)\n..."},
+        {" -c 'db-create 0'", 0, "database 0: region 0x30000000, 1048576 bytes\n"},  // kept
         {" -c 'db-create 0 4096' -c 'db-create 0'", 1,
          "error: database 0 keeps a region of 1048576 bytes in the state folder, not 4096: "
          "db-create 0 without a size adopts it with its objects\n"
