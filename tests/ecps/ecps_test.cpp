@@ -53,12 +53,25 @@ bool logged_1588(const std::string &text, uint32_t level = 2) {
     return false;
 }
 
-// What a getter of the family gives for `port` (it must succeed).
+// A getter's refusal: kRefused plus what it left in an output that held 77.
+constexpr long kRefused = 1L << 40;
+
+// What a getter of the family gives for `port`.
 template <typename T>
-T got(int (*get)(int, T *), int port = 1) {
-    T value{};
-    EXPECT_EQ(get(port, &value), 0) << "port " << port;
-    return value;
+long got(int (*get)(int, T *), int port = 1) {
+    T value = 77;
+    return get(port, &value) == 0 ? static_cast<long>(value) : kRefused + static_cast<long>(value);
+}
+
+uint32_t reg32(uint32_t address) {
+    return sim::fpga_peek(FpgaWidth::W32, address);
+}
+
+// The default board with hardware port `port` given no entry.
+void without_entry(int port) {
+    kvu_hal_board_t b = sim::default_board();
+    b.entry_of_hw_port[port] = -1;
+    sim::set_board(b);
 }
 
 class EcpsTest : public SimTest {
@@ -74,8 +87,6 @@ class EcpsTest : public SimTest {
         sim::fpga_clear_log();
         sim::clear_log();
     }
-
-    static uint32_t reg32(uint32_t address) { return sim::fpga_peek(FpgaWidth::W32, address); }
 };
 
 struct RevCase {
@@ -126,67 +137,70 @@ INSTANTIATE_TEST_SUITE_P(Revisions, EcpsDetection,
                                            RevCase{0x3132, true}, RevCase{0x3231, false},
                                            RevCase{0x0041, true}, RevCase{0x00FF, true}));
 
-TEST_F(EcpsTest, ColdStartInitialisesRtcAndZeroesCorrections) {
-    sim::fpga_poke(FpgaWidth::W32, 0x52100, 77);
-    sim::fpga_poke(FpgaWidth::W32, 0x53214, 5);
-    sim::set_reset_type(BSP_RESET_TYPE_COLD);
+struct StartCase {
+    uint32_t reset_type;
+    uint32_t corrected;  // a correction register that holds a value before the start
+    int mode;            // the RL operational mode then
+};
+
+class EcpsStart : public EcpsTest, public ::testing::WithParamInterface<StartCase> {};
+
+// A cold start sets the RTC control and zeroes every correction; a warm one writes nothing,
+// reads the RL corrections and takes a non-zero one for TELECOM.
+TEST_P(EcpsStart, ColdStartInitialisesWarmStartTakesOver) {
+    const StartCase &c = GetParam();
+    sim::fpga_poke(FpgaWidth::W32, c.corrected, 0xFFFFFFF0u);
+    sim::fpga_poke(FpgaWidth::W32, 0x510c0, 0x3);
+    sim::set_reset_type(c.reset_type);
     ASSERT_EQ(ecps_init(), 0);
-    EXPECT_THAT(sim::fpga_writes(),
-                ElementsAre(w32(0x510c0, 0x13), w32(0x52100, 0), w32(0x52300, 0), w32(0x52200, 0),
-                            w32(0x52400, 0), w32(0x53200, 0), w32(0x53204, 0), w32(0x53210, 0),
-                            w32(0x53214, 0)));
+    std::vector<uint32_t> reads;
+    for (const FpgaAccess &a : sim::fpga_log()) {
+        if (a.width == FpgaWidth::W32 && a.kind == FpgaAccess::Read) {
+            reads.push_back(a.address);
+        }
+    }
+    if (c.reset_type == BSP_RESET_TYPE_COLD) {
+        EXPECT_THAT(sim::fpga_writes(),
+                    ElementsAre(w32(0x510c0, 0x13), w32(0x52100, 0), w32(0x52300, 0),
+                                w32(0x52200, 0), w32(0x52400, 0), w32(0x53200, 0), w32(0x53204, 0),
+                                w32(0x53210, 0), w32(0x53214, 0)));
+        EXPECT_THAT(reads, IsEmpty());
+    } else {
+        EXPECT_THAT(sim::fpga_writes(), IsEmpty());
+        EXPECT_THAT(reads, ElementsAre(0x52100u, 0x52300u, 0x52200u, 0x52400u));
+    }
     EXPECT_TRUE(
         logged_1588("[1588] 1588 RTC major rev: 3 RL TSU major rev: 2 SFP TSU major rev: 2\n"));
-    EXPECT_EQ(got(ecps_delayCompOperMode_get), BASIC);
-    EXPECT_TRUE(logged_1588("[1588] ECPS LINK DELAY COMP OPER MODE 0 get for port 1\n"));
+    EXPECT_EQ(got(ecps_delayCompOperMode_get), c.mode);
+    EXPECT_TRUE(logged_1588("[1588] ECPS LINK DELAY COMP OPER MODE " + std::to_string(c.mode) +
+                            " get for port 1\n"));
     EXPECT_TRUE(sim::radio_shift_installed());
     EXPECT_EQ(sim::enabled_timers(), 0u);  // created stopped
 }
 
-class EcpsWarmStart : public EcpsTest, public ::testing::WithParamInterface<uint32_t> {};
-
-TEST_P(EcpsWarmStart, NonZeroRlCorrectionMeansTelecom) {
-    sim::fpga_poke(FpgaWidth::W32, GetParam(), 0xFFFFFFF0u);
-    sim::fpga_poke(FpgaWidth::W32, 0x510c0, 0x3);
-    sim::set_reset_type(2);
-    ASSERT_EQ(ecps_init(), 0);
-    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
-    std::vector<uint32_t> reads;
-    for (const FpgaAccess &a : sim::fpga_log()) {
-        if (a.width == FpgaWidth::W32) {
-            reads.push_back(a.address);
-        }
-    }
-    EXPECT_THAT(reads, ElementsAre(0x52100u, 0x52300u, 0x52200u, 0x52400u));
-    EXPECT_EQ(got(ecps_delayCompOperMode_get), TELECOM);
-    EXPECT_EQ(reg32(0x510c0), 0x3u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Corrections, EcpsWarmStart,
-                         ::testing::Values(0x52100u, 0x52200u, 0x52300u, 0x52400u));
+INSTANTIATE_TEST_SUITE_P(Resets, EcpsStart,
+                         ::testing::Values(StartCase{BSP_RESET_TYPE_COLD, 0x53214, BASIC},
+                                           StartCase{2, 0x52100, TELECOM},
+                                           StartCase{2, 0x52200, TELECOM},
+                                           StartCase{2, 0x52300, TELECOM},
+                                           StartCase{2, 0x52400, TELECOM},
+                                           StartCase{2, 0x53214, BASIC}));
 
 TEST_F(EcpsTest, TimerCreationFailureIsLoggedAndLaterRestartsFail) {
     sim::inject_fault({sim::FaultOp::TimerCreate, 1, EIO, -1, ""});
     ASSERT_EQ(ecps_init(), 0);
     EXPECT_TRUE(logged_1588("[1588] Error in creating timer\n", 0));
-    unsigned int support = 0;
-    EXPECT_EQ(ecps_supported(&support), 0);
-    EXPECT_EQ(support, 1u);
-    EXPECT_EQ(ecps_apu_version_get(3), 5);
     clear();
     EXPECT_NE(ecps_alarmPeriod_set(3, 10), 0);
     EXPECT_TRUE(logged_1588("[1588] Error stopping ECPS alarm timer\n"));
     EXPECT_EQ(got(ecps_alarmPeriod_get, 3), 10u);
 }
 
-// Getters refuse a null output; the logged-only operations leave the value alone; none of
-// them touches a register.
+// Getters refuse a null output without touching a register.
 TEST_F(EcpsTest, NullOutputsAreRefusedAndLoggedOnlyOperationsLeaveValuesAlone) {
     start();
     EXPECT_EQ(ecps_supported(nullptr), -1);
-    EXPECT_EQ(ecps_sel1PPS_get(1, nullptr), -1);
     EXPECT_EQ(ecps_tsuCtrl_get(1, nullptr), -1);
-    EXPECT_EQ(ecps_linkDelay_get(1, nullptr), -1);
     EXPECT_EQ(ecps_alarmPeriod_get(1, nullptr), -1);
     EXPECT_EQ(ecps_syncSrc_get(1, nullptr), -1);
     EXPECT_EQ(ecps_delayComp_get(1, nullptr), -1);
@@ -195,98 +209,144 @@ TEST_F(EcpsTest, NullOutputsAreRefusedAndLoggedOnlyOperationsLeaveValuesAlone) {
     EXPECT_EQ(ecps_rlBondingStatus_get(1, nullptr), -1);
     EXPECT_EQ(ecps_delayCompOperMode_get(3, nullptr), -1);
     EXPECT_EQ(ecps_rlBondingStatus_get(3, nullptr), -1);
-    sim::clear_log();
-    unsigned int v = 1234;
-    EXPECT_EQ(ecps_sel1PPS_get(3, &v), 0);
-    EXPECT_EQ(ecps_sel1PPS_set(3, 1), 0);
-    EXPECT_EQ(ecps_linkDelay_get(1, &v), 0);
-    EXPECT_EQ(ecps_linkDelay_set(1, 500), 0);
-    EXPECT_EQ(ecps_apu_version_set(9, 6), 0);
-    EXPECT_EQ(ecps_apu_version_get(1), 6);
-    EXPECT_EQ(v, 1234u);
     EXPECT_THAT(sim::fpga_log(), IsEmpty());
-    EXPECT_THAT(log_lines_1588(), ElementsAre("[1588] ECPS get sel1PPS 0 for port 3\n",
-                                              "[1588] ECPS set sel1PPS 1 for port 3\n",
-                                              "[1588] ECPS Link delay get for port 1\n",
-                                              "[1588] ECPS Link delay set 500 for port 1\n",
-                                              "[1588] ECPS APU version 6\n",
-                                              "[1588] ECPS APU version get for port 1\n"));
 }
 
-struct TsuSetCase {
-    int port;
-    unsigned int word;
-    std::vector<FpgaAccess> expected;
-    std::string trace;      // second log line
-    unsigned int readback;  // what tsuCtrl_get then gives
+// The RL TSU enabled by `word`, with bits 2 and 3 of its control set (a bonding set clears
+// them).
+void rl_tsu(unsigned int word) {
+    ASSERT_EQ(ecps_tsuCtrl_set(1, word), 0);
+    sim::fpga_poke(FpgaWidth::W32, 0x52900, reg32(0x52900) | 0xC);
+}
+
+// The RL port's entry names hardware port 2: its TSU bit is bit 2.
+void rl_on_hw_port_2() {
+    kvu_hal_board_t b = sim::default_board();
+    b.hw_port_of_entry[0] = 2;
+    sim::set_board(b);
+}
+
+// A unit restarted with an FPGA revision that has no 1588 blocks.
+void without_1588() {
+    sim::fpga_poke(FpgaWidth::W16, 0x10, (sim::fpga_peek(FpgaWidth::W16, 0x10) & 0xFF00u) | '0');
+    ASSERT_EQ(ecps_init(), 0);
+}
+
+std::vector<FpgaAccess> rl_tsu_on(uint32_t enable) {
+    return {w32(0x52900, enable, 1), w32(0x52900, 0x20, 0x20), w16(0x28030, 2), w16(0x28034, 2)};
+}
+
+constexpr uint32_t u(int v) {
+    return static_cast<uint32_t>(v);
+}
+
+std::vector<FpgaAccess> rl_regs(int sync_si, int sync_so, int delay_si, int delay_so) {
+    return {w32(0x52100, u(sync_si)), w32(0x52200, u(sync_so)), w32(0x52300, u(delay_si)),
+            w32(0x52400, u(delay_so))};
+}
+
+// An operation on a started unit (after `arrange`): its result, its register writes, the
+// last 1588 line it logs, then what a getter gives.
+struct OpCase {
+    const char *name;
+    void (*arrange)();
+    int (*op)();
+    int result;
+    std::vector<FpgaAccess> writes;
+    std::string line;
+    long (*readback)();
+    long value;
 };
 
-class EcpsTsuSet : public EcpsTest, public ::testing::WithParamInterface<TsuSetCase> {};
+class EcpsOps : public EcpsTest, public ::testing::WithParamInterface<OpCase> {};
 
-TEST_P(EcpsTsuSet, WritesTheControlRegistersAndReadsBackThePortsBit) {
+TEST_P(EcpsOps, WritesTheRegistersLogsAndReadsBack) {
+    const OpCase &c = GetParam();
     start();
-    const TsuSetCase &c = GetParam();
-    bool known = c.port == 1 || c.port == 3;
-    EXPECT_EQ(ecps_tsuCtrl_set(c.port, c.word), known ? 0 : -1);
-    EXPECT_EQ(sim::fpga_writes(), c.expected);
+    c.arrange();
+    clear();
+    EXPECT_EQ(c.op(), c.result);
+    EXPECT_EQ(sim::fpga_writes(), c.writes);
     std::vector<std::string> lines = log_lines_1588();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], c.trace);
-    unsigned int word = 77;
-    EXPECT_EQ(ecps_tsuCtrl_get(c.port, &word), known ? 0 : -1);
-    EXPECT_EQ(word, c.readback);
+    EXPECT_EQ(lines.empty() ? "" : lines.back(), c.line);
+    EXPECT_EQ(c.readback(), c.value);
 }
 
 const std::string kRlOn = "[1588] ecps_tsuCtrl_set KVU_HAL_RL_HW_PORT tsuCtrl\n";
-const std::string kRlOff = "[1588] ecps_tsuCtrl_set KVU_HAL_RL_HW_PORT NO tsuCtrl\n";
 const std::string kSfp = "[1588] ecps_tsuCtrl_set KVU_HAL_SFP_HW_PORT\n";
+const std::string kBond = "[1588] ECPS RL BONDING STATUS ";
+const std::string kNoMode =
+    " Basic and Telecom link delay compensation operational mode is not applicable for port ";
+const std::string kMode = "[1588] ECPS LINK DELAY COMP OPER MODE ";
+const auto kNone = [] {};
+const auto kTsuRl = [] { return got(ecps_tsuCtrl_get, 1); };
+const auto kTsuSfp = [] { return got(ecps_tsuCtrl_get, 3); };
+const auto kBonding = [] { return got(ecps_rlBondingStatus_get); };
+const auto kBonding3 = [] { return got(ecps_rlBondingStatus_get, 3); };
+const auto kMode3 = [] { return got(ecps_delayCompOperMode_get, 3); };
+const auto kNoRlEntry = [] { without_entry(1); };
+const auto kNoSfpEntry = [] { without_entry(3); };
+const std::string kBasic =
+    "[1588] ECPS linkDelayCompOperMode for port 1 is BASIC: si = 0, so = 0\n";
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Words, EcpsTsuSet, ::testing::Values(
-    TsuSetCase{1, 0x2, {w32(0x52900, 1, 1), w32(0x52900, 0x20, 0x20), w16(0x28030, 2),
-                        w16(0x28034, 2)}, kRlOn, 0x2},
-    TsuSetCase{1, 0x8, {w32(0x52900, 4, 1), w32(0x52900, 0x20, 0x20), w16(0x28030, 2),
-                        w16(0x28034, 2)}, kRlOn, 0},
-    TsuSetCase{1, 0, {w32(0x52900, 0, 1), w32(0x52900, 0, 0x20), w16(0x28030, 0x84),
-                      w16(0x28034, 0x82)}, kRlOff, 0},
-    TsuSetCase{3, 0x8, {w32(0x53084, 1, 1), w16(0x3210c, 1)}, kSfp, 0x8},
-    TsuSetCase{3, 0x2, {w32(0x53084, 0, 1), w16(0x3210c, 1)}, kSfp, 0},
-    TsuSetCase{2, 0x4, {}, "[1588] ECPS TSU Ctrl get for port 2 can't be handled, UNKNOWN\n", 77},
-    TsuSetCase{0, 0x1, {}, "[1588] ECPS TSU Ctrl get for port 0 can't be handled, UNKNOWN\n", 77},
-    TsuSetCase{-4, 0x1, {}, "[1588] ECPS TSU Ctrl get for port -4 can't be handled, UNKNOWN\n", 77}));
+INSTANTIATE_TEST_SUITE_P(Rows, EcpsOps, ::testing::Values(
+    // the TSU enables: the port's bit of the word, read back as the port's bit
+    OpCase{"TsuRlOn", kNone, [] { return ecps_tsuCtrl_set(1, 0x2); }, 0, rl_tsu_on(1), kRlOn, kTsuRl, 0x2},
+    OpCase{"TsuRlOtherBit", kNone, [] { return ecps_tsuCtrl_set(1, 0x8); }, 0, rl_tsu_on(4), kRlOn, kTsuRl, 0},
+    OpCase{"TsuRlOff", kNone, [] { return ecps_tsuCtrl_set(1, 0); }, 0, {w32(0x52900, 0, 1), w32(0x52900, 0, 0x20), w16(0x28030, 0x84), w16(0x28034, 0x82)}, "[1588] ecps_tsuCtrl_set KVU_HAL_RL_HW_PORT NO tsuCtrl\n", kTsuRl, 0},
+    OpCase{"TsuSfpOn", kNone, [] { return ecps_tsuCtrl_set(3, 0x8); }, 0, {w32(0x53084, 1, 1), w16(0x3210c, 1)}, kSfp, kTsuSfp, 0x8},
+    OpCase{"TsuSfpOtherBit", kNone, [] { return ecps_tsuCtrl_set(3, 0x2); }, 0, {w32(0x53084, 0, 1), w16(0x3210c, 1)}, kSfp, kTsuSfp, 0},
+    OpCase{"TsuOtherPort", kNone, [] { return ecps_tsuCtrl_set(2, 0x4); }, -1, {}, "[1588] ECPS TSU Ctrl get for port 2 can't be handled, UNKNOWN\n", [] { return got(ecps_tsuCtrl_get, 2); }, kRefused + 77},
+    OpCase{"TsuBitOfTheBoardsHwPort", rl_on_hw_port_2, [] { return ecps_tsuCtrl_set(1, 0x4); }, 0, rl_tsu_on(1), kRlOn, kTsuRl, 0x4},
+    // the sync source is bit 4 of the RTC control (0x13 after the cold start)
+    OpCase{"SyncSrcOff", kNone, [] { return ecps_syncSrc_set(1, 2); }, 0, {w32(0x510c0, 0x20, 0x10)}, "[1588] ECPS syncSrc set 2\n for port 1", [] { return got(ecps_syncSrc_get); }, 0},
+    OpCase{"SyncSrcOn", [] { ecps_syncSrc_set(1, 2); }, [] { return ecps_syncSrc_set(3, 3); }, 0, {w32(0x510c0, 0x30, 0x10)}, "[1588] ECPS syncSrc set 3\n for port 3", [] { return got(ecps_syncSrc_get, 3); }, 1},
+    // bonding writes the low nibble of the RL TSU control: 0 with the TSU off, 1 or 3 with it on
+    OpCase{"Bonding", [] { rl_tsu(2); }, [] { return ecps_rlBondingStatus_set(1, 1); }, 0, {w32(0x52900, 3, 0xf)}, kBond + "1 set for port 1\n", kBonding, 1},
+    OpCase{"NoBonding", [] { rl_tsu(2); }, [] { return ecps_rlBondingStatus_set(1, 0); }, 0, {w32(0x52900, 1, 0xf)}, kBond + "0 set for port 1\n", kBonding, 0},
+    OpCase{"BondingOtherValue", [] { rl_tsu(2); }, [] { return ecps_rlBondingStatus_set(1, 5); }, 0, {w32(0x52900, 3, 0xf)}, kBond + "5 set for port 1\n", kBonding, 5},
+    OpCase{"BondingTsuOff", [] { rl_tsu(0); }, [] { return ecps_rlBondingStatus_set(1, 1); }, 0, {w32(0x52900, 0, 0xf)}, kBond + "1 set for port 1\n", kBonding, 1},
+    OpCase{"BondingWithoutReadableTsu", without_1588, [] { return ecps_rlBondingStatus_set(1, 1); }, 0, {}, kBond + "1 set failure: failed to get TSU status for port 1\n", kBonding, 0},
+    // the operational mode, the bonding and the shifts need the RL port's entry; the getters
+    // refuse the other ports and zero their output (a null one stays untouched)
+    OpCase{"ModeWithoutRlEntry", kNoRlEntry, [] { return ecps_delayCompOperMode_set(1, TELECOM); }, -1, {}, kMode + "set:" + kNoMode + "1\n", [] { return got(ecps_delayCompOperMode_get); }, kRefused},
+    OpCase{"BondingWithoutRlEntry", kNoRlEntry, [] { return ecps_rlBondingStatus_set(1, 1); }, -1, {}, "[1588] ECPS rlBondingStatus set: port 1 is not RL port\n", kBonding, kRefused},
+    OpCase{"ShiftWithoutRlEntry", kNoRlEntry, [] { return sim::radio_notify_shift(1, 1, 0) ? 0 : -1; }, 0, {}, "[1588] ECPS wrong port 1\n", kBonding, kRefused},
+    OpCase{"ModeOnSfpPort", kNone, [] { return ecps_delayCompOperMode_set(2, TELECOM); }, -1, {}, kMode + "set:" + kNoMode + "2\n", kMode3, kRefused},
+    OpCase{"BondingOnSfpPort", kNone, [] { return ecps_rlBondingStatus_set(2, 1); }, -1, {}, "[1588] ECPS rlBondingStatus set: port 2 is not RL port\n", kBonding3, kRefused},
+    OpCase{"ModeGetOnSfpPort", kNone, [] { return ecps_delayCompOperMode_get(3, nullptr); }, -1, {}, kMode + "get:" + kNoMode + "3\n", kMode3, kRefused},
+    // a compensation set writes the corrections only for a new value, on ports 1 and 3 with an entry
+    OpCase{"SameDelay", kNone, [] { return ecps_delayComp_set(1, 0); }, 0, {}, "[1588] ECPS delay set 0 for port 1\n", [] { return got(ecps_delayComp_get); }, 0},
+    OpCase{"SameAsymmetry", kNone, [] { return ecps_asymmetryCompensation_set(3, 0); }, 0, {}, "[1588] ECPS asymmetry set 0 for port 3\n", [] { return got(ecps_asymmetryCompensation_get, 3); }, 0},
+    OpCase{"NewDelay", kNone, [] { return ecps_delayComp_set(1, 100); }, 0, rl_regs(100, -100, 100, -100), kBasic, [] { return got(ecps_delayComp_get); }, 100},
+    OpCase{"NewAsymmetry", [] { ecps_delayComp_set(1, 100); }, [] { return ecps_asymmetryCompensation_set(1, 10); }, 0, rl_regs(90, -100, 100, -110), kBasic, [] { return got(ecps_asymmetryCompensation_get); }, 10},
+    OpCase{"SfpAsymmetry", [] { ecps_delayComp_set(3, 100); }, [] { return ecps_asymmetryCompensation_set(3, 10); }, 0, {w32(0x53200, 90), w32(0x53210, u(-100)), w32(0x53204, 100), w32(0x53214, u(-110))}, "[1588] ECPS Compensation for port 3 set to delay=100, asymmetry=10, si=0, so=0\n", [] { return got(ecps_asymmetryCompensation_get, 3); }, 10},
+    OpCase{"DelayWithoutSfpEntry", kNoSfpEntry, [] { return ecps_delayComp_set(3, 1); }, -1, {}, "[1588] ECPS wrong port 3\n", [] { return got(ecps_delayComp_get, 3); }, kRefused + 77},
+    OpCase{"AsymmetryWithoutSfpEntry", kNoSfpEntry, [] { return ecps_asymmetryCompensation_set(3, 1); }, -1, {}, "[1588] ECPS wrong port 3\n", [] { return got(ecps_asymmetryCompensation_get, 3); }, kRefused + 77},
+    OpCase{"DelayOnPort2", kNone, [] { return ecps_delayComp_set(2, 1); }, -1, {}, "[1588] ECPS wrong port 2\n", [] { return got(ecps_asymmetryCompensation_get, 2); }, kRefused + 77},
+    OpCase{"AsymmetryOnPortNegative", kNone, [] { return ecps_asymmetryCompensation_set(-1, 1); }, -1, {}, "[1588] ECPS wrong port -1\n", [] { return got(ecps_delayComp_get, 9); }, kRefused + 77},
+    // logged only: the getters leave their output alone
+    OpCase{"Sel1PpsGet", kNone, [] { return ecps_sel1PPS_get(3, nullptr); }, -1, {}, "[1588] ECPS get sel1PPS 0 for port 3\n", [] { return got(ecps_sel1PPS_get, 3); }, 77},
+    OpCase{"Sel1PpsSet", kNone, [] { return ecps_sel1PPS_set(3, 1); }, 0, {}, "[1588] ECPS set sel1PPS 1 for port 3\n", [] { return got(ecps_sel1PPS_get, 1); }, 77},
+    OpCase{"LinkDelayGet", kNone, [] { return ecps_linkDelay_get(1, nullptr); }, -1, {}, "[1588] ECPS Link delay get for port 1\n", [] { return got(ecps_linkDelay_get); }, 77},
+    OpCase{"LinkDelaySet", kNone, [] { return ecps_linkDelay_set(1, 500); }, 0, {}, "[1588] ECPS Link delay set 500 for port 1\n", [] { return got(ecps_linkDelay_get); }, 77},
+    OpCase{"ApuVersion", kNone, [] { return ecps_apu_version_set(9, 6); }, 0, {}, "[1588] ECPS APU version 6\n", [] { return long{ecps_apu_version_get(1)}; }, 6},
+    OpCase{"BondingGetOnSfpPort", kNone, [] { return ecps_rlBondingStatus_get(3, nullptr); }, -1, {}, kBond + "get: port 3 is not RL port\n", kBonding3, kRefused}),
+    [](const auto &p) { return std::string(p.param.name); });
 // clang-format on
 
-TEST_F(EcpsTest, TsuBitFollowsTheBoardsHardwarePortOfTheEntry) {
-    kvu_hal_board_t b = sim::default_board();
-    b.hw_port_of_entry[0] = 2;  // the RL port's entry names hardware port 2
-    sim::set_board(b);
+// A first alarm period starts the polling timer; the next one restarts it.
+TEST_F(EcpsTest, AlarmPeriodStartsThePollingTimer) {
     start();
-    ASSERT_EQ(ecps_tsuCtrl_set(1, 0x4), 0);
-    EXPECT_EQ(sim::fpga_writes()[0], w32(0x52900, 1, 1));
-    EXPECT_EQ(got(ecps_tsuCtrl_get), 0x4u);
-}
-
-// The sync source is bit 4 of the RTC control; a first alarm period starts the polling timer.
-TEST_F(EcpsTest, SyncSourceAndAlarmPeriod) {
-    start();
-    EXPECT_EQ(got(ecps_syncSrc_get), 1u);  // 0x13 after the cold start
-    ASSERT_EQ(ecps_syncSrc_set(1, 2), 0);
-    EXPECT_EQ(got(ecps_syncSrc_get), 0u);
-    EXPECT_EQ(reg32(0x510c0), 0x03u);
-    ASSERT_EQ(ecps_syncSrc_set(3, 3), 0);
-    EXPECT_EQ(got(ecps_syncSrc_get, 3), 1u);
-    EXPECT_EQ(reg32(0x510c0), 0x13u);
-    EXPECT_THAT(sim::fpga_writes(),
-                ElementsAre(w32(0x510c0, 0x20, 0x10), w32(0x510c0, 0x30, 0x10)));
-    EXPECT_TRUE(logged_1588("[1588] ECPS syncSrc set 3\n for port 3"));
-    EXPECT_EQ(got(ecps_alarmPeriod_get), 0u);
+    EXPECT_EQ(got(ecps_alarmPeriod_get), 0);
     EXPECT_EQ(sim::enabled_timers(), 0u);
     ASSERT_EQ(ecps_alarmPeriod_set(1, 300), 0);
     EXPECT_EQ(sim::enabled_timers(), 1u);
     sim::advance_clock_ms(250);
     ASSERT_EQ(ecps_alarmPeriod_set(3, 400), 0);
     EXPECT_EQ(sim::enabled_timers(), 1u);
-    EXPECT_EQ(got(ecps_alarmPeriod_get, 3), 400u);
+    EXPECT_EQ(got(ecps_alarmPeriod_get, 3), 400);
     EXPECT_TRUE(logged_1588("[1588] ECPS Alarm period set 400 for port 3\n"));
 }
 
@@ -309,15 +369,6 @@ TEST_F(EcpsTest, SfpLinkEventsPulseTheSfpTsuAndOtherPortsAreUnknown) {
     EXPECT_THAT(log_lines_1588(),
                 ElementsAre("[1588] ECPS Link callback, port 1, status 1, speed 400\n",
                             "[1588] ECPS Link callback, port (1) can't be handled, UNKNOWN\n"));
-}
-
-constexpr uint32_t u(int v) {
-    return static_cast<uint32_t>(v);
-}
-
-std::vector<FpgaAccess> rl_regs(int sync_si, int sync_so, int delay_si, int delay_so) {
-    return {w32(0x52100, u(sync_si)), w32(0x52200, u(sync_so)), w32(0x52300, u(delay_si)),
-            w32(0x52400, u(delay_so))};
 }
 
 class EcpsComp : public EcpsTest {
@@ -366,25 +417,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, EcpsCompRows, ::testing::Values(
     [](const ::testing::TestParamInfo<CompCase> &row) { return std::string(row.param.name); });
 // clang-format on
 
-TEST_F(EcpsComp, SameValueWritesNothingAndEverySetIsTraced) {
-    ASSERT_EQ(ecps_delayComp_set(1, 0), 0);  // x starts at 0
-    ASSERT_EQ(ecps_asymmetryCompensation_set(3, 0), 0);
-    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
-    ASSERT_EQ(ecps_delayComp_set(1, 100), 0);
-    EXPECT_EQ(sim::fpga_writes().size(), 4u);
-    clear();
-    ASSERT_EQ(ecps_delayComp_set(1, 100), 0);
-    ASSERT_EQ(ecps_asymmetryCompensation_set(1, 10), 0);
-    EXPECT_EQ(sim::fpga_writes(), rl_regs(90, -100, 100, -110));
-    EXPECT_THAT(log_lines_1588(),
-                ElementsAre("[1588] ECPS delay set 100 for port 1\n",
-                            "[1588] ECPS asymmetry set 10 for port 1\n",
-                            "[1588] ECPS Compensation for port 1 set to delay=100, "
-                            "asymmetry=10, si=0, so=0\n",
-                            "[1588] ECPS linkDelayCompOperMode for port 1 is BASIC: si = 0, "
-                            "so = 0\n"));
-}
-
 TEST_F(EcpsComp, ReservedShiftMarkersFreezeTheRlCorrections) {
     ASSERT_EQ(ecps_delayCompOperMode_set(1, TELECOM), 0);
     clear();
@@ -408,101 +440,6 @@ TEST_F(EcpsComp, ReservedShiftMarkersFreezeTheRlCorrections) {
     clear();
     ASSERT_EQ(ecps_delayComp_set(3, 4), 0);  // the markers do not stop the SFP port
     EXPECT_EQ(sim::fpga_writes().size(), 4u);
-}
-
-class EcpsWrongPort : public EcpsComp, public ::testing::WithParamInterface<int> {};
-
-TEST_P(EcpsWrongPort, CompensationRefusesThePort) {
-    kvu_hal_board_t b = sim::default_board();
-    b.entry_of_hw_port[3] = -1;
-    sim::set_board(b);
-    int port = GetParam();
-    int delay = 0;
-    unsigned int asym = 0;
-    EXPECT_EQ(ecps_delayComp_set(port, 1), -1);
-    EXPECT_EQ(ecps_asymmetryCompensation_set(port, 1), -1);
-    EXPECT_EQ(ecps_delayComp_get(port, &delay), -1);
-    EXPECT_EQ(ecps_asymmetryCompensation_get(port, &asym), -1);
-    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
-    std::string wrong = "[1588] ECPS wrong port " + std::to_string(port) + "\n";
-    std::vector<std::string> lines = log_lines_1588();
-    ASSERT_EQ(lines.size(), 8u);  // each call: its trace, then the refusal
-    EXPECT_EQ(lines[7], wrong);
-}
-
-INSTANTIATE_TEST_SUITE_P(Ports, EcpsWrongPort, ::testing::Values(-1, 0, 2, 3, 4, 9));
-
-// The operational mode and the bonding status are the RL port's alone, and refused when the
-// board gives it no entry.
-TEST_F(EcpsComp, OperationalModeAndBondingOnlyOnTheRlPort) {
-    kvu_hal_board_t b = sim::default_board();
-    b.entry_of_hw_port[1] = -1;
-    sim::set_board(b);
-    int v = 5;
-    EXPECT_EQ(ecps_delayCompOperMode_get(1, &v), -1);
-    EXPECT_EQ(v, 0);
-    EXPECT_EQ(ecps_delayCompOperMode_set(1, TELECOM), -1);
-    v = 5;
-    EXPECT_EQ(ecps_rlBondingStatus_get(1, &v), -1);
-    EXPECT_EQ(v, 0);
-    EXPECT_EQ(ecps_rlBondingStatus_set(1, 1), -1);
-    ASSERT_TRUE(sim::radio_notify_shift(1, 1, 0));
-    EXPECT_TRUE(logged_1588("[1588] ECPS wrong port 1\n"));
-    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
-    sim::set_board(sim::default_board());
-    sim::clear_log();
-    int mode = 7;
-    EXPECT_EQ(ecps_delayCompOperMode_get(3, &mode), -1);
-    EXPECT_EQ(mode, 0);
-    EXPECT_EQ(ecps_delayCompOperMode_set(2, TELECOM), -1);
-    int status = 3;
-    EXPECT_EQ(ecps_rlBondingStatus_get(3, &status), -1);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(ecps_rlBondingStatus_set(2, 1), -1);
-    EXPECT_THAT(log_lines_1588(),
-                ElementsAre("[1588] ECPS LINK DELAY COMP OPER MODE get: Basic and Telecom link "
-                            "delay compensation operational mode is not applicable for port 3\n",
-                            "[1588] ECPS LINK DELAY COMP OPER MODE set: Basic and Telecom link "
-                            "delay compensation operational mode is not applicable for port 2\n",
-                            "[1588] ECPS RL BONDING STATUS get: port 3 is not RL port\n",
-                            "[1588] ECPS rlBondingStatus set: port 2 is not RL port\n"));
-}
-
-struct BondingCase {
-    unsigned int tsu;  // RL TSU control word before
-    int status;
-    uint32_t nibble;
-};
-
-class EcpsBonding : public EcpsComp, public ::testing::WithParamInterface<BondingCase> {};
-
-TEST_P(EcpsBonding, WritesTheLowNibbleOfTheRlTsuControl) {
-    const BondingCase &c = GetParam();
-    ASSERT_EQ(ecps_tsuCtrl_set(1, c.tsu), 0);
-    sim::fpga_poke(FpgaWidth::W32, 0x52900, reg32(0x52900) | 0xC);  // bits 2, 3 get cleared
-    clear();
-    ASSERT_EQ(ecps_rlBondingStatus_set(1, c.status), 0);
-    EXPECT_THAT(sim::fpga_writes(), ElementsAre(w32(0x52900, c.nibble, 0xf)));
-    EXPECT_EQ(reg32(0x52900) & 0xF, c.nibble);
-    EXPECT_EQ(got(ecps_rlBondingStatus_get), c.status);
-    EXPECT_TRUE(logged_1588("[1588] ECPS RL BONDING STATUS " + std::to_string(c.status) +
-                            " set for port 1\n"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, EcpsBonding,
-                         ::testing::Values(BondingCase{0x2, 1, 3}, BondingCase{0x2, 0, 1},
-                                           BondingCase{0x2, 5, 3}, BondingCase{0, 1, 0},
-                                           BondingCase{0, 0, 0}));
-
-TEST_F(EcpsTest, BondingWithoutReadableTsuChangesNothing) {
-    sim::fpga_poke(FpgaWidth::W16, 0x10, (sim::fpga_peek(FpgaWidth::W16, 0x10) & 0xFF00u) | '0');
-    start();
-    EXPECT_EQ(ecps_rlBondingStatus_set(1, 1), 0);
-    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
-    EXPECT_TRUE(
-        logged_1588("[1588] ECPS RL BONDING STATUS 1 set failure: failed to get TSU "
-                    "status for port 1\n"));
-    EXPECT_EQ(got(ecps_rlBondingStatus_get), 0);
 }
 
 TEST_F(EcpsComp, DebugAlarmReachesTheTrapInfoCallback) {
