@@ -162,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DpdpSendTest, ::testing::Values(
     SendCase{"LostOnTheLine", lose_next_frame, {0x30, 1, 2}, 0, {"put 3"}, {}, kSent3},  // the sender cannot tell
     SendCase{"Empty", [] {}, {}, 1, {}, {}, ""},
     SendCase{"Refused", [] { sim::hdlc_fail(sim::HdlcOp::Put); }, {0x30, 1, 2}, 1, {"put 3"}, {}, kSent0},
-    SendCase{"ChannelClosed", [] { DpDpDisable(); sim::hdlc_clear_calls(); }, {0x30, 1, 2}, 1, {"put 3"}, {}, kSent0},
+    SendCase{"ChannelClosed", [] { DpDpDisable(); sim::hdlc_clear_calls(); }, {0x30, 1, 2}, 1, {"put 3"}, {}, kSent0}),
     [](const auto &p) { return std::string(p.param.name); });
 // clang-format on
 
