@@ -45,6 +45,8 @@ struct Operation {
     std::vector<FaultOp> ignored = {};
     // Simulated descriptors the family documents it keeps open after the clean-up.
     size_t kept_files = 0;
+    // OS semaphores it documents it keeps after the clean-up.
+    size_t kept_semaphores = 0;
     // Families that guard their devices with a POSIX semaphore: it must be free again.
     sem_t *device_lock = nullptr;
 };
@@ -140,7 +142,8 @@ Operation operation(const std::string &family) {
                         EXPECT_TRUE(sim::join_tasks(std::chrono::seconds(10)));
                     }};
     }
-    if (family == "TiSocket") {  // initialised and opened, then retired by a new init
+    if (family == "TiSocket") {  // initialised and opened, then retired by a new init, which
+                                 // keeps the module's semaphore
         return {
             .run =
                 [port = sim::free_loopback_port()] {
@@ -148,7 +151,8 @@ Operation operation(const std::string &family) {
                     return static_cast<long>(r != 0 ? r : ti_socket_open([](void *) { return 0; }));
                 },
             .undo = [] { ti_socket_init(0); },
-            .is_failure = kMinusOne};
+            .is_failure = kMinusOne,
+            .kept_semaphores = 1};
     }
     // Item 7 of area 1 of a formatted EEPROM written (same size). A failed close is reported
     // on standard output; the transfer before it stands.
@@ -188,13 +192,16 @@ struct Residue {
     size_t files;
     size_t tasks;
     size_t timers;
+    size_t semaphores;
 };
 
 Residue residue() {
-    return {sim::open_device_files(), sim::running_tasks(), sim::enabled_timers()};
+    return {sim::open_device_files(), sim::running_tasks(), sim::enabled_timers(),
+            sim::semaphores().size()};
 }
 
-// The operation left nothing behind beyond `before`: descriptors, semaphores, tasks, timers.
+// The operation left nothing behind beyond `before`: descriptors, semaphores (held or not),
+// tasks, timers.
 void expect_clean(const Operation &o, const Residue &before) {
     int free = 1;
     EXPECT_TRUE(sim::held_semaphores().empty()) << sim::held_semaphores().front().name;
@@ -203,6 +210,7 @@ void expect_clean(const Operation &o, const Residue &before) {
         << sim::running_tasks() << " tasks running";
     EXPECT_LE(sim::open_device_files(), before.files + o.kept_files);
     EXPECT_EQ(sim::enabled_timers(), before.timers);
+    EXPECT_LE(sim::semaphores().size(), before.semaphores + o.kept_semaphores);
 }
 
 // Makes the nth call of `op` fail, then runs the operation again without a fault. False when
