@@ -49,10 +49,6 @@ void lose_next_frame() {
     sim::fault_plan_at(sim::BusFault::HdlcOutDrop, 1);
 }
 
-UINT32 send(Bytes bytes) {
-    return DpdpSend(bytes.data(), static_cast<UINT32>(bytes.size()));
-}
-
 std::string dpdp_log() {
     return sim::log_text(DBG_DPDP_INDEX);
 }
@@ -141,7 +137,9 @@ class DpdpSendTest : public DpdpTest, public ::testing::WithParamInterface<SendC
 TEST_P(DpdpSendTest, ReportsAndPutsWhatTheChannelAllows) {
     const SendCase &c = GetParam();
     c.arrange();
-    EXPECT_EQ(send(c.packet), c.result);
+    EXPECT_EQ(
+        DpdpSend(const_cast<uint8_t *>(c.packet.data()), static_cast<UINT32>(c.packet.size())),
+        c.result);
     EXPECT_EQ(sim::hdlc_calls(), c.calls);
     EXPECT_EQ(sim::hdlc_sent_frames(), c.frames);
     EXPECT_EQ(dpdp_log(), c.log);
