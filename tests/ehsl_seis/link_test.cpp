@@ -127,24 +127,6 @@ TEST_F(SeisTest, ColdStartDetectsTheLinkAndInitialisesIt) {
     EXPECT_THAT(log_lines(), ElementsAre(up, up));
 }
 
-// Only six bits of the register count; link 1 gets only its own link-up register.
-TEST_F(SeisTest, TwoSyncELinksOnATwoCageBoard) {
-    ASSERT_TRUE(sim::load_board_preset("two-sfp"));
-    start(sim::kImage1588Seis2);
-    poke16(0x30100, 0x0042);
-    ASSERT_EQ(init_seis(), 0);
-    EXPECT_THAT(log_lines(), Contains("2:SEIS: Found module supporting 2 links\n"));
-    clear();
-    EXPECT_EQ(seis_handle_enable_port(2), 0);
-    EXPECT_EQ(seis_handle_enable_port(3), 0);
-    sim::raise_port_link_event(2, false, 0);
-    sim::raise_port_link_event(2, true, 1000);
-    sim::wait_link_events_delivered();
-    EXPECT_THAT(sim::fpga_writes(),
-                ElementsAre(w16(0x32100, 0x0001), w16(0x32110, 0x0006), w16(0x32000, 0x0001),
-                            w16(0x32010, 0x0006), w16(0x3210c, 1)));
-}
-
 // Too many links or no SEIS block: no link is set up, every handler refuses every port, and
 // the command prints its error (but still its usage).
 TEST_F(SeisTest, WithoutUsableLinksEveryPortIsIllegal) {
@@ -161,13 +143,21 @@ TEST_F(SeisTest, WithoutUsableLinksEveryPortIsIllegal) {
     ASSERT_TRUE(sim::fpga_load_image(sim::kImage1588));
     sim::fpga_clear_log();
     ASSERT_EQ(init_seis(), 0);
-    EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x30120, 1)));
     int cap = -1;
     ASSERT_EQ(ehsl_pmap_synce_cap_get(1, &cap), 0);  // the capability phase is over: no wait
     for (int port = -1; port <= 4; ++port) {
         EXPECT_EQ(seis_handle_enable_port(port), -1);
         EXPECT_EQ(seis_handle_disable_port(port), -1);
         EXPECT_EQ(seis_handle_set_eth_mode(port, 0, 1), -1);
+    }
+    sim::raise_port_link_event(3, true, 100);
+    sim::wait_link_events_delivered();
+    EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x30120, 1)));
+    for (const char *line : {"enable_port() ERROR: SSM_ENABLE_PORT: illegal hardware port 4\n",
+                             "disable_port() ERROR: SSM_DISABLE_PORT: illegal hardware port -1\n",
+                             "set_eth_mode() ERROR: SSM_SET_ETH_MODE: illegal hardware port 0\n",
+                             "link_up() ERROR: SSM_LINK_UP: illegal hardware port 3\n"}) {
+        EXPECT_THAT(log_lines(), Contains(std::string("1:SEIS: seis_handle_") + line));
     }
     EXPECT_EQ(seis({}), kNoSeis);
     EXPECT_EQ(seis({"-h"}), usage("seis"));
@@ -203,74 +193,61 @@ struct RoleCase {
 
 class SeisRole : public SeisTest, public ::testing::WithParamInterface<RoleCase> {};
 
+const std::string kMode = "2:SEIS: seis_handle_set_eth_mode() SSM_SET_ETH_MODE(3, ";
+
 // The role changes only its bits; enabling programs the link for it, once; disabling clears it.
+// The handlers log what they are asked.
 TEST_P(SeisRole, SetEnableAndDisable) {
     start(sim::kImage1588Seis);
     const RoleCase &c = GetParam();
     poke16(0x32000, c.before);
     ASSERT_EQ(seis_handle_set_eth_mode(3, c.master, c.slave), 0);
     EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x32000, c.after), w16(0x32010, c.tdm)));
+    EXPECT_THAT(log_lines(), ElementsAre(kMode + c.name + ")\n"));
     clear();
     ASSERT_EQ(seis_handle_enable_port(3), 0);
     ASSERT_EQ(seis_handle_enable_port(3), 0);
     EXPECT_THAT(sim::fpga_writes(),
                 ElementsAre(w16(0x32000, c.enabled_cfg), w16(0x32010, c.enabled_tdm)));
+    EXPECT_THAT(log_lines(), Contains("2:SEIS: seis_handle_enable_port() SSM_ENABLE_PORT(3)\n"));
     clear();
     ASSERT_EQ(seis_handle_disable_port(3), 0);
     ASSERT_EQ(seis_handle_disable_port(3), 0);
     EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x32000, 0x0000), w16(0x32010, 0x0006)));
+    EXPECT_THAT(log_lines(), Contains("2:SEIS: seis_handle_disable_port() SSM_DISABLE_PORT(3)\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Roles, SeisRole,
                          ::testing::Values(RoleCase{"Master", 1, 0, 0x21, 0x05, 0xf, 0x05, 0xf},
                                            RoleCase{"Slave", 0, 7, 0x05, 0x21, 0x6, 0x21, 0x6},
-                                           RoleCase{"Bidir", 0, 0, 0xa5, 0x81, 0x6, 0x01, 0x6}));
+                                           RoleCase{"Bidirectional", 0, 0, 0xa5, 0x81, 0x6, 0x01,
+                                                    0x6}));
 
-// The handlers log what they are asked; both roles at once and ports without a link are
-// refused with their error.
-TEST_F(SeisTest, MessagesOfTheHandlersAndRefusals) {
+// Both roles at once are refused with their error, and the role stays.
+TEST_F(SeisTest, BothRolesAtOnceAreRefused) {
     start(sim::kImage1588Seis);
     ASSERT_EQ(seis_handle_set_eth_mode(3, 1, 0), 0);
-    ASSERT_EQ(seis_handle_enable_port(3), 0);
-    ASSERT_EQ(seis_handle_disable_port(3), 0);
-    sim::fpga_clear_log();
+    clear();
     EXPECT_EQ(seis_handle_set_eth_mode(3, 1, 1), -1);
     EXPECT_THAT(sim::fpga_writes(), IsEmpty());
+    EXPECT_THAT(log_lines(), ElementsAre(kMode + "<illegal>)\n",
+                                         "1:SEIS: seis_handle_set_eth_mode() ERROR: "
+                                         "SSM_SET_ETH_MODE: illegal PHY mode (both Master and "
+                                         "Slave set) for hardware port 3\n"));
     EXPECT_THAT(seis({}), HasSubstr("Master\n"));
-    ASSERT_EQ(seis_handle_set_eth_mode(3, 0, 7), 0);
-    ASSERT_EQ(seis_handle_set_eth_mode(3, 0, 0), 0);
-    const std::string mode = "2:SEIS: seis_handle_set_eth_mode() SSM_SET_ETH_MODE(3, ";
-    EXPECT_THAT(
-        log_lines(),
-        ElementsAre(mode + "Master)\n", "2:SEIS: seis_handle_enable_port() SSM_ENABLE_PORT(3)\n",
-                    "2:SEIS: seis_handle_disable_port() SSM_DISABLE_PORT(3)\n",
-                    mode + "<illegal>)\n",
-                    "1:SEIS: seis_handle_set_eth_mode() ERROR: SSM_SET_ETH_MODE: illegal "
-                    "PHY mode (both Master and Slave set) for hardware port 3\n",
-                    mode + "Slave)\n", mode + "Bidirectional)\n"));
-    clear();
-    EXPECT_EQ(seis_handle_enable_port(4), -1);
-    EXPECT_EQ(seis_handle_disable_port(-1), -1);
-    EXPECT_EQ(seis_handle_set_eth_mode(1, 0, 0), -1);
-    sim::raise_port_link_event(2, true, 100);
-    sim::wait_link_events_delivered();
-    EXPECT_THAT(sim::fpga_writes(), IsEmpty());
-    for (const char *line :
-         {"seis_handle_enable_port() ERROR: SSM_ENABLE_PORT: illegal hardware port 4\n",
-          "seis_handle_disable_port() ERROR: SSM_DISABLE_PORT: illegal hardware port -1\n",
-          "seis_handle_set_eth_mode() ERROR: SSM_SET_ETH_MODE: illegal hardware port 1\n",
-          "seis_handle_link_up() ERROR: SSM_LINK_UP: illegal hardware port 2\n"}) {
-        EXPECT_THAT(log_lines(), Contains(std::string("1:SEIS: ") + line));
-    }
 }
 
 // ---- the command ----
 
-// Two SyncE links: port 3 (link 0) a master, enabled and up, its far end sending QL-SSU-A;
-// port 2 (link 1) a slave, not enabled.
-TEST_F(SeisTest, StatusTableAndRawRegisters) {
+// Two SyncE links on a two-cage board (only six bits of the link count count): port 3 (link 0)
+// a master, enabled and up, its far end sending QL-SSU-A; port 2 (link 1) a slave, not enabled,
+// whose link-up writes only its own register.
+TEST_F(SeisTest, TwoLinksStatusTableAndRawRegisters) {
     ASSERT_TRUE(sim::load_board_preset("two-sfp"));
     start(sim::kImage1588Seis2);
+    poke16(0x30100, 0x0042);
+    ASSERT_EQ(init_seis(), 0);
+    EXPECT_THAT(log_lines(), Contains("2:SEIS: Found module supporting 2 links\n"));
     ASSERT_EQ(seis_handle_set_eth_mode(3, 1, 0), 0);
     ASSERT_EQ(seis_handle_enable_port(3), 0);
     ASSERT_EQ(seis_handle_set_eth_mode(2, 0, 1), 0);
@@ -286,7 +263,7 @@ TEST_F(SeisTest, StatusTableAndRawRegisters) {
     EXPECT_EQ(
         seis({"-r"}),
         "SEIS Wrapper @ 0x00030000\n"
-        "   NO_OF_LINKS:            2\n"
+        "   NO_OF_LINKS:           66\n"
         "   TXPLL_CFG:           0x01\n"
         "   TXPLL_STAT:          0x01\n"
         "   TXPLL_INT_VAL_NEW: 0x1f40\n"
@@ -297,6 +274,11 @@ TEST_F(SeisTest, StatusTableAndRawRegisters) {
     EXPECT_THAT(accessed(), ElementsAre(0x30100u, 0x30120u, 0x30124u, 0x30128u, 0x3012cu, 0x32000u,
                                         0x32010u, 0x32014u, 0x32018u, 0x32020u, 0x32100u, 0x32110u,
                                         0x32114u, 0x32118u, 0x32120u));
+    clear();
+    sim::raise_port_link_event(2, false, 0);
+    sim::raise_port_link_event(2, true, 1000);
+    sim::wait_link_events_delivered();
+    EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x3210c, 1)));
 }
 
 // Software DNU on: the DNU flag comes from the IGFP register; the SSM's upper bits are ignored.
