@@ -24,19 +24,6 @@ class PhyTest : public bsp::test::SimTest {
     }
 };
 
-TEST_F(PhyTest, AdvertisementsActOnlyAfterARestartThatClearsItself) {
-    wr(MII_ADVERTISE, 0x0C21);
-    wr(MII_CTRL1000, 0x1A00);
-    EXPECT_EQ(rd(MII_ADVERTISE), 0x0C21);
-    EXPECT_EQ(rd(MII_CTRL1000), 0x1A00);
-    EXPECT_FALSE(bsp::sim::link_state().master);  // the old resolution holds
-    rd(MII_BMSR);
-    wr(MII_BMCR, BMCR_ANENABLE | BMCR_ANRESTART);
-    EXPECT_TRUE(bsp::sim::link_state().master);
-    EXPECT_EQ(rd(MII_BMCR), BMCR_ANENABLE);
-    EXPECT_EQ(rd(MII_BMSR) & BMSR_LSTATUS, 0);  // the link dropped through the restart
-}
-
 // Power-on values of a clause-22/40 PHY and its partner (the control and advertisement registers'
 // show in the port layer's tests); read-only registers ignore writes, a soft reset restores the
 // power-on values, and nobody answers at other addresses or without a copper module.
@@ -87,18 +74,22 @@ LinkPartner forced(int speed, bool full, uint16_t c1000 = 0) {
     return {.autoneg = false, .ctrl1000 = c1000, .forced_speed = speed, .forced_full = full};
 }
 
-class LinkResolution : public bsp::test::SimTest,
-                       public ::testing::WithParamInterface<ResolveCase> {};
+class LinkResolution : public PhyTest, public ::testing::WithParamInterface<ResolveCase> {};
 
+// The advertisements act only through the control register (a restart, or a change of the
+// forced mode); the restart clears itself and the link drops through it.
 TEST_P(LinkResolution, ResolvesBothSides) {
     const ResolveCase &c = GetParam();
     bsp::sim::set_link_partner(c.partner);
-    ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_ADVERTISE, c.local_adv), 0);
-    ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_CTRL1000, c.local_1000), 0);
-    ASSERT_EQ(eth_ctrl_emac_sfp_mdio_write(0, MII_BMCR, c.bmcr), 0);
+    const LinkState before = bsp::sim::link_state();
+    wr(MII_ADVERTISE, c.local_adv);
+    wr(MII_CTRL1000, c.local_1000);
+    EXPECT_EQ(fields(bsp::sim::link_state()), fields(before));
+    wr(MII_BMCR, c.bmcr);
     EXPECT_EQ(fields(bsp::sim::link_state()), fields(c.resolved));
-    EXPECT_EQ((eth_ctrl_emac_sfp_mdio_read(0, MII_STAT1000) & LPA_1000MSFAIL) != 0,
-              c.resolved.master_slave_fault);
+    EXPECT_EQ(rd(MII_BMCR) & BMCR_ANRESTART, 0);
+    EXPECT_EQ(rd(MII_BMSR) & BMSR_LSTATUS, 0);
+    EXPECT_EQ((rd(MII_STAT1000) & LPA_1000MSFAIL) != 0, c.resolved.master_slave_fault);
 }
 
 constexpr uint16_t kAll = ADVERTISE_CSMA | ADVERTISE_ALL;
@@ -131,9 +122,7 @@ INSTANTIATE_TEST_SUITE_P(Table, LinkResolution, ::testing::Values(
     ResolveCase{"BothForcedSameSpeed", 0, kAll, 0x0200, forced(10, false), {true, 10}},
     ResolveCase{"PauseBoth", kAn, kAll | P, 0x0200, partner(kAll | P, k1000), {true, 1000, true, true, true}},
     ResolveCase{"PauseAsymmetricAgainstBoth", kAn, kAll | A, 0x0200, partner(kAll | P | A, k1000), {true, 1000, true, true}},
-    ResolveCase{"PauseBothAgainstAsymmetric", kAn, kAll | P | A, 0x0200, partner(kAll | A, k1000), {true, 1000, true, false, true}},
-    ResolveCase{"PauseAsymmetricOnly", kAn, kAll | A, 0x0200, partner(kAll | A, k1000), {true, 1000, true}},
-    ResolveCase{"PauseSymmetricAgainstAsymmetric", kAn, kAll | P, 0x0200, partner(kAll | A, k1000), {true, 1000, true}}),
+    ResolveCase{"PauseBothAgainstAsymmetric", kAn, kAll | P | A, 0x0200, partner(kAll | A, k1000), {true, 1000, true, false, true}}),
     [](const ::testing::TestParamInfo<ResolveCase> &row) { return std::string(row.param.name); });
 // clang-format on
 
