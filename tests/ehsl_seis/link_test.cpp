@@ -47,20 +47,16 @@ std::vector<uint32_t> accessed(bool reads_only = false) {
     return out;
 }
 
-// Runs seis_cmd with the command name and `args` into `out` of `len` bytes; returns its result.
-int run_seis(const Args &args, int len, char *out, const char *name = "seis") {
+// What seis_cmd writes for the command name `name` and `args` into a buffer of `len` bytes.
+std::string seis(const Args &args, const char *name = "seis", int len = 2048) {
     Args words{name};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &w : words) {
         argv.push_back(w.data());
     }
-    return seis_cmd(static_cast<int>(argv.size()), argv.data(), len, out);
-}
-
-std::string seis(const Args &args, const char *name = "seis") {
     std::vector<char> out(2048, '\x7f');
-    EXPECT_EQ(run_seis(args, static_cast<int>(out.size()), out.data(), name), 0);
+    EXPECT_EQ(seis_cmd(static_cast<int>(argv.size()), argv.data(), len, out.data()), 0);
     return out.data();
 }
 
@@ -281,8 +277,11 @@ TEST_F(SeisTest, TwoLinksStatusTableAndRawRegisters) {
     EXPECT_THAT(sim::fpga_writes(), ElementsAre(w16(0x3210c, 1)));
 }
 
-// Software DNU on: the DNU flag comes from the IGFP register; the SSM's upper bits are ignored.
-TEST_F(SeisTest, DnuComesFromTheIgfpRegisterWhenSoftwareDnuIsOn) {
+// With software DNU on, the DNU flag comes from the IGFP register and the SSM's upper bits are
+// ignored. Each argument is one option; "-h" or anything unknown gives the usage text. The output
+// is cut to the buffer (every length is the text writer's own test's); no buffer, a negative length
+// or missing arguments are no harm.
+TEST_F(SeisTest, DnuColumnOptionsAndBuffers) {
     start(sim::kImage1588Seis);
     poke16(0x32014, 0x0020 | 15);  // TDM egress: dnu, QL-DNU
     poke16(0x3201c, 0x0000);
@@ -290,20 +289,12 @@ TEST_F(SeisTest, DnuComesFromTheIgfpRegisterWhenSoftwareDnuIsOn) {
     poke16(0x32000, 0x0020);
     poke16(0x32014, 0x0030);
     EXPECT_THAT(seis({}), HasSubstr("dnu=0 QL-STU           "));
-}
-
-// Each argument is one option; "-h" or anything unknown gives the usage text. The output is
-// cut to the buffer (every length is the text writer's own test's); no buffer, a negative
-// length or missing arguments are no harm.
-TEST_F(SeisTest, OptionsAndBuffers) {
-    start(sim::kImage1588Seis);
     EXPECT_EQ(seis({"-v", "-r"}), seis({"-r"}));
     for (const Args &args : {Args{"-r", "-x"}, Args{"-rv"}, Args{""}}) {
         EXPECT_EQ(seis(args, "seis-x"), usage("seis-x"));
     }
+    EXPECT_EQ(seis({"-r"}, "seis", 10), "SEIS Wrap");
     char out[400];
-    ASSERT_EQ(run_seis({"-r"}, 10, out), 0);
-    EXPECT_EQ(std::string(out), "SEIS Wrap");
     char *argv[] = {const_cast<char *>("seis"), nullptr};
     EXPECT_EQ(seis_cmd(1, argv, 500, nullptr), 0);
     char c = 'x';
