@@ -78,9 +78,6 @@ class PortTest : public SimTest {
     void SetUp() override {
         SimTest::SetUp();
         ehsl_port_init();
-        sim::clear_log();
-        sim::clear_eth_calls();
-        sim::fpga_clear_log();
     }
 };
 
@@ -292,23 +289,17 @@ void autoneg_off() {
     eth_ctrl_emac_sfp_autoneg_set(PHY_AUTONEG_STOP);
 }
 
-// Autonegotiation off with master mode forced through the driver.
-void master_forced() {
-    autoneg_off();
-    eth_ctrl_emac_sfp_master_set(kSfpPort, 2);
-}
-
 // A configuration through the operation.
 template <int N>
 int config_set() {
     return ehsl_port_config_set(kSfpPort, static_cast<ehsl_port_cfg_t>(N));
 }
 
-// Autonegotiation off, 100 Mbit/s half duplex forced through the driver.
-void force_100_half() {
+// Autonegotiation off and the configuration forced.
+template <int N>
+void forced() {
     autoneg_off();
-    eth_ctrl_emac_sfp_speed_set(kSfpPort, 100);
-    eth_ctrl_emac_sfp_duplex_set(kSfpPort, EHSL_PORT_CONFIG_HD);
+    config_set<N>();
 }
 
 // The configured speed of the SFP port through `given` (as it was where none is recognised).
@@ -379,7 +370,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Op, ::testing::Values(
     // off, from forced 1000 Mbit/s full duplex with automatic master/slave: speed, master mode
     // and duplex are forced in that order, and the first failure ends the sequence
     OpCase{"ConfigOffAutodetect", C, {}, config_set<1>, 0, 7, {"mdio_write(0,4,0x0141)=0", "speed_set(3,0)=0"}, std::nullopt, autoneg_off, {}, "1:[KVU7A] EHSL_PORT_E:(3) ehsl_port_config_set: autodetect not allowed when autoneg is off\n"},
-    OpCase{"ConfigOffAutodetectFromMaster", C, {}, config_set<1>, 0, 7, {"mdio_write(0,4,0x0141)=0", "mdio_write(0,9,0x0200)=0", "speed_set(3,0)=0", "master_set(3,3)=0"}, std::nullopt, master_forced},
+    OpCase{"ConfigOffAutodetectFromMaster", C, {}, config_set<1>, 0, 7, {"mdio_write(0,4,0x0141)=0", "mdio_write(0,9,0x0200)=0", "speed_set(3,0)=0", "master_set(3,3)=0"}, std::nullopt, forced<2>},
     OpCase{"ConfigOffMaster1000", C, {}, config_set<2>, 0, 7, {kAdv1000, "mdio_write(0,9,0x1a00)=0", "master_set(3,2)=0"}, std::nullopt, autoneg_off},
     OpCase{"ConfigOffSlave1000", C, {}, config_set<3>, 0, 7, {kAdv1000, "mdio_write(0,9,0x1200)=0", "master_set(3,1)=0"}, std::nullopt, autoneg_off},
     OpCase{"ConfigOffFull1000", C, {}, config_set<4>, 0, 7, {kAdv1000}, std::nullopt, autoneg_off},
@@ -442,7 +433,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Op, ::testing::Values(
     OpCase{"CommandMasterSetAutomatic", C, {}, [] { return static_cast<int>(run("master_set", kSfpPort, 0).size()); }, 0, 7, {"master_set(3,3)=0"}},
     OpCase{"CommandMasterSetMaster", C, {}, [] { return static_cast<int>(run("master_set", kSfpPort, 1).size()); }, 0, 7, {"master_set(3,2)=0"}},
     OpCase{"CommandMasterSetSlave", C, {}, [] { return static_cast<int>(run("master_set", kSfpPort, 7).size()); }, 0, 7, {"master_set(3,1)=0"}},
-    OpCase{"ConfigGetReadsTheForcedState", C, {}, [] { return config_speed(); }, 0, EHSL_PORT_CONFIG_100HD, {}, std::nullopt, force_100_half, {}, "2:[KVU7B] EHSL_PORT: ehsl_port_config_get(port 3, autoneg: 0, speed: 7, duplex: 11)\n"},
+    OpCase{"ConfigGetReadsTheForcedState", C, {}, [] { return config_speed(); }, 0, EHSL_PORT_CONFIG_100HD, {}, std::nullopt, forced<7>, {}, "2:[KVU7B] EHSL_PORT: ehsl_port_config_get(port 3, autoneg: 0, speed: 7, duplex: 11)\n"},
     // pause on advertises both bits, switches the FPGA field on and renegotiates
     OpCase{"PauseOn", C, {}, [] { return ehsl_port_pause_set(kSfpPort, 0, 1); }, 0, 7, {"mdio_write(0,4,0x0de1)=0", kRestart}, std::nullopt, nullptr, {kFlowOn}},
     OpCase{"PauseGetAfterPauseOn", C, {}, [] { return pause_flags(ehsl_port_pause_get); }, 0, 1, {}, std::nullopt, [] { ehsl_port_pause_set(kSfpPort, 0, 1); }},
