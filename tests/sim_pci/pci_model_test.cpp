@@ -69,13 +69,6 @@ class PciModelTest : public bsp::test::SimTest {
     int fd_ = -1;
 };
 
-TEST_F(PciModelTest, DoorbellWithoutALengthTakesNothing) {
-    word(sim::kPciDoorbellOut) = 1;
-    ASSERT_EQ(ioctl(fd_, 0xEE00), 0);
-    EXPECT_EQ(sim::pci_taken_count(), 0u);
-    EXPECT_EQ(sim::pci_doorbells(), std::vector<uint16_t>{1});
-}
-
 TEST_F(PciModelTest, InjectedMessagesWaitUntilTheAreaIsTaken) {
     sim::pci_inject({0xAA, 0xBB, 0xCC}, 5);
     sim::pci_inject({0xDD}, 6);

@@ -68,7 +68,8 @@ TEST_F(SerialPortTest, ResetGivesAFreshLineAndHangsUpTheOldOne) {
     EXPECT_EQ(sim::serial_bytes_read(), 0u);
 }
 
-// Both ways, and the link's watcher sees each.
+// The unit's bytes reach the person, and the link's watcher sees them. (The person's way is
+// the framer's link test; the watcher's on that way, the shell's terminal session.)
 TEST_F(SerialPortTest, TerminalLinkJoinsAPersonToTheLine) {
     open_port();
     std::mutex mutex;
@@ -78,17 +79,14 @@ TEST_F(SerialPortTest, TerminalLinkJoinsAPersonToTheLine) {
             std::lock_guard lock(mutex);
             seen[towards].insert(seen[towards].end(), data, data + size);
         });
-    EXPECT_EQ(sim::serial_terminal_link_path(), path);
     int person = ::open(path.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(person, 0);
-    ASSERT_EQ(::write(person, "hi\r", 3), 3);
-    EXPECT_EQ(read_from(fd_, 3), (Bytes{'h', 'i', '\r'}));
     ASSERT_EQ(::write(fd_, "ok", 2), 2);
     EXPECT_EQ(read_from(person, 2), (Bytes{'o', 'k'}));
     {
         std::lock_guard lock(mutex);
-        EXPECT_EQ(seen[1], (Bytes{'h', 'i', '\r'}));
         EXPECT_EQ(seen[0], (Bytes{'o', 'k'}));
+        EXPECT_TRUE(seen[1].empty());
     }
     ::close(person);
     sim::serial_stop_terminal_link();

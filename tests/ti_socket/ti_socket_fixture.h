@@ -99,20 +99,20 @@ inline Bytes client_frame(const Bytes &msg) {
     return f;
 }
 
-inline Recorded<Bytes> &received() {
+inline Recorded<Bytes> &buffer_log() {
     static Recorded<Bytes> r;
     return r;
 }
 
 inline int record_buffer(void *msg) {
     auto *p = static_cast<uint8_t *>(msg);
-    received().add(Bytes(p, p + 600));
+    buffer_log().add(Bytes(p, p + 600));
     std::free(msg);
     return 0;
 }
 
 inline std::vector<Bytes> received_buffers() {
-    return received().all();
+    return buffer_log().all();
 }
 
 inline bool wait_for_buffers(size_t count) {
@@ -123,7 +123,7 @@ class TiSocketTest : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        received().clear();
+        buffer_log().clear();
     }
     void TearDown() override {
         EXPECT_EQ(ti_socket_init(0), 0);  // retires the socket and ends its task

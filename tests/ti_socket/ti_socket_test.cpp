@@ -46,22 +46,10 @@ TEST_F(TiSocketTest, ExactFramesBothWaysEvenAfterCloseAndNothingForARefusedWrite
     EXPECT_EQ(received_buffers(), std::vector<Bytes>{want});
 }
 
-// The callback may retire its own socket with a new init: the task ends once it returns, and
-// the old socket's semaphore goes with it.
+// The callback may retire its own socket with a new init.
 int init_from_callback(void *msg) {
     std::free(msg);
     return ti_socket_init(0);
-}
-
-TEST_F(TiSocketTest, InitFromTheReceiveCallbackRetiresTheSocket) {
-    port_ = sim::free_loopback_port();
-    ASSERT_EQ(ti_socket_init(port_), 0);
-    ASSERT_EQ(ti_socket_open(init_from_callback), 0);
-    connect_served(&client_);
-    ASSERT_TRUE(client_.send(client_frame({1})));
-    EXPECT_TRUE(client_.sees_end(10s));
-    EXPECT_TRUE(sim::join_tasks(10s));
-    EXPECT_EQ(sim::semaphores().size(), 1u);  // the new socket's
 }
 
 TEST_F(TiSocketTest, ShortBlocksAreDropped) {
@@ -151,20 +139,24 @@ TEST_F(TiSocketTest, OpenFailsWhenThePortIsTaken) {
     EXPECT_EQ(sim::running_tasks(), 0u);
 }
 
-// A new init ends the task, closes the sockets, and gives back every descriptor the opened
-// socket added to a fresh one (the receive task's wake descriptor too).
-TEST_F(TiSocketTest, NewInitEndsTheTaskAndGivesBackEveryDescriptor) {
+// A new init, here from the receive callback, ends the task once the callback returns, closes
+// the sockets, and gives back every descriptor and the semaphore the opened socket added to a
+// fresh one (the receive task's wake descriptor too).
+TEST_F(TiSocketTest, NewInitEndsTheTaskAndGivesBackEverything) {
     ASSERT_EQ(ti_socket_init(sim::free_loopback_port()), 0);
     const size_t before = open_descriptor_count();
-    open_served();
-    const int old_port = port_;
-    ASSERT_EQ(ti_socket_init(sim::free_loopback_port()), 0);
-    EXPECT_TRUE(sim::join_tasks(10s));
+    port_ = sim::free_loopback_port();
+    ASSERT_EQ(ti_socket_init(port_), 0);
+    ASSERT_EQ(ti_socket_open(init_from_callback), 0);
+    connect_served(&client_);
+    ASSERT_TRUE(client_.send(client_frame({1})));
     EXPECT_TRUE(client_.sees_end(10s));
+    EXPECT_TRUE(sim::join_tasks(10s));
+    EXPECT_EQ(sim::semaphores().size(), 1u);  // the new socket's
     char msg = 1;
     EXPECT_EQ(ti_socket_write(&msg, 1), -1);
     Client refused;
-    EXPECT_FALSE(refused.connect(old_port));  // nothing listens any more
+    EXPECT_FALSE(refused.connect(port_));  // nothing listens any more
     refused.close();
     client_.close();
     EXPECT_EQ(open_descriptor_count(), before);
