@@ -1,18 +1,13 @@
 // Setting up (attaching the window, the ready flag, masking, a failed attach) and receiving:
 // the receive area's words, delivery to the callback, both doorbell bits in one interrupt, the
 // interrupt types.
+#include <functional>
+#include <tuple>
+
 #include "pci_fixture.h"
 
 namespace bsp::test {
 namespace {
-
-Bytes pattern(size_t n) {
-    Bytes bytes(n);
-    for (size_t i = 0; i < n; ++i) {
-        bytes[i] = static_cast<uint8_t>(i);
-    }
-    return bytes;
-}
 
 struct RawLengthCase {
     uint16_t len_h;
@@ -26,7 +21,7 @@ class PciRawLength : public PciTest, public ::testing::WithParamInterface<RawLen
 // Whatever the far side writes into the length words, at most 1536 bytes are delivered; the
 // length words are cleared and the far side told with the "taken" doorbell.
 TEST_P(PciRawLength, DeliversAtMost1536BytesAndAcknowledges) {
-    ASSERT_TRUE(sim::pci_place_rx_raw(GetParam().len_h, GetParam().len_l, pattern(1536)));
+    ASSERT_TRUE(sim::pci_place_rx_raw(GetParam().len_h, GetParam().len_l, numbered(0, 1536)));
     sim::pci_raise(sim::kPciBellMessage);
     ASSERT_TRUE(wait_until([] { return sim::pci_doorbells().size() == 1; }));
     ASSERT_TRUE(sim::pci_wait_idle());
@@ -38,7 +33,7 @@ TEST_P(PciRawLength, DeliversAtMost1536BytesAndAcknowledges) {
         return;
     }
     ASSERT_EQ(received_count(), 1u);
-    EXPECT_EQ(received()[0].bytes, pattern(GetParam().delivered));
+    EXPECT_EQ(received()[0].bytes, numbered(0, GetParam().delivered));
     EXPECT_EQ(received()[0].dev, GetParam().dev);
     EXPECT_EQ(sim::pci_peek16(sim::kPciApuStatusH), 0x1234);  // the version given to the open
     EXPECT_EQ(sim::pci_peek16(sim::kPciApuStatusL), 0x5678);
@@ -136,18 +131,12 @@ INSTANTIATE_TEST_SUITE_P(Types, PciIrqType,
 
 // Init attaches the window, and again closes the first descriptor; the ready flag is set.
 TEST_F(PciTest, InitAttachesTheWindowWithTheDocumentedArguments) {
-    sim::DriverAttach attach;
-    ASSERT_TRUE(sim::last_attach("/dev/pci", &attach));
-    EXPECT_EQ(attach.name, "PCI_ISR_HANDLER");
-    EXPECT_EQ(attach.physical_base, 0x18000000u);
-    EXPECT_EQ(attach.length, 0x200000u);
-    EXPECT_EQ(attach.mode, 3u);
-    EXPECT_EQ(attach.flags, 0x2001u);
-    EXPECT_EQ(attach.options, 0u);
-    std::vector<unsigned long> ioctls = sim::pci_ioctls();
-    ASSERT_GE(ioctls.size(), 2u);
-    EXPECT_EQ(ioctls[0], 0xEE02u);  // interrupt type, read by init_pci
-    EXPECT_EQ(ioctls[1], 0xEE03u);  // enable_pci
+    sim::DriverAttach a;
+    ASSERT_TRUE(sim::last_attach("/dev/pci", &a));
+    EXPECT_EQ(std::tie(a.name, a.physical_base, a.length, a.mode, a.flags, a.options),
+              std::make_tuple("PCI_ISR_HANDLER", 0x18000000u, 0x200000u, 3u, 0x2001u, 0u));
+    // The interrupt type read by init_pci, enable_pci, then the open's masked section.
+    EXPECT_EQ(sim::pci_ioctls(), (std::vector<unsigned long>{0xEE02, 0xEE03, 0xEE01, 0xEE00}));
     EXPECT_TRUE(sim::pci_enabled());
     size_t open_files = sim::open_device_files();
     init_pci();
@@ -160,26 +149,22 @@ TEST_F(PciTest, InitAttachesTheWindowWithTheDocumentedArguments) {
 // Every critical section is masked; a terminated channel still delivers what it receives, a
 // closed one drops it.
 TEST_F(PciTest, EveryCriticalSectionIsMaskedAndOnlyAClosedChannelDropsReceivedMessages) {
-    using sim::pci_ioctls;
+    // The ioctls that `call` makes.
+    auto ioctls_of = [](const std::function<void()> &call) {
+        sim::pci_clear_ioctls();
+        call();
+        return sim::pci_ioctls();
+    };
     const std::vector<unsigned long> masked = {0xEE01, 0xEE00};
-    sim::pci_clear_ioctls();
-    pci_install_rx_callback(record);
-    EXPECT_TRUE(pci_ioctls().empty());
-    pci_open(kVersion);
-    EXPECT_EQ(pci_ioctls(), masked);
+    EXPECT_TRUE(ioctls_of([] { pci_install_rx_callback(record); }).empty());
+    EXPECT_EQ(ioctls_of([] { pci_open(kVersion); }), masked);
     sim::pci_hold_acks(true);
-    sim::pci_clear_ioctls();
-    EXPECT_EQ(send({1, 2}), 0);
-    EXPECT_EQ(pci_ioctls(), masked);
-    sim::pci_clear_ioctls();
-    pci_terminate(nullptr, 0, 0);
-    EXPECT_EQ(pci_ioctls(), masked);
+    EXPECT_EQ(ioctls_of([] { EXPECT_EQ(send({1, 2}), 0); }), masked);
+    EXPECT_EQ(ioctls_of([] { pci_terminate(nullptr, 0, 0); }), masked);
     sim::pci_inject({3, 4}, 0);
     ASSERT_TRUE(wait_until([] { return received_count() == 1; }));
     ASSERT_TRUE(sim::pci_wait_idle());
-    sim::pci_clear_ioctls();
-    pci_close();
-    EXPECT_EQ(pci_ioctls(), masked);
+    EXPECT_EQ(ioctls_of(pci_close), masked);
     sim::pci_inject({1, 2}, 0);
     ASSERT_TRUE(wait_until([] { return sim::pci_rx_pending() == 0; }));
     ASSERT_TRUE(sim::pci_wait_idle());

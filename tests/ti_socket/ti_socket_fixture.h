@@ -99,6 +99,7 @@ inline Bytes client_frame(const Bytes &msg) {
     return f;
 }
 
+// What the receive callback of the tests has been given, each buffer's 600 bytes.
 inline Recorded<Bytes> &buffer_log() {
     static Recorded<Bytes> r;
     return r;
