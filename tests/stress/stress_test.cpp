@@ -370,8 +370,7 @@ TEST_F(StressTest, EveryFamilyAtOnceThenStoppedAndStartedUnderLoadLeavesNothingB
     const size_t descriptors = open_descriptor_count();
     const size_t files = sim::open_device_files();  // the PCI node of an earlier test
     ASSERT_LE(files, 1u);
-    start(true);
-    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_NO_FATAL_FAILURE(start(true));
     start_peers();
     {
         auto load = workers([](int w, uint32_t seq) {
@@ -395,8 +394,7 @@ TEST_F(StressTest, EveryFamilyAtOnceThenStoppedAndStartedUnderLoadLeavesNothingB
     g_restarting = true;
     const size_t semaphores = sim::semaphores().size();
     const size_t timers = sim::enabled_timers();
-    start(false);
-    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_NO_FATAL_FAILURE(start(false));
     start_peers();
     // The calls of the families that have a stop, whose results now depend on the race.
     auto load = workers([](int w, uint32_t seq) {
@@ -410,8 +408,7 @@ TEST_F(StressTest, EveryFamilyAtOnceThenStoppedAndStartedUnderLoadLeavesNothingB
         std::this_thread::sleep_for(stress_duration() / 6);  // load, not a wait
         shut_down(true);
         ASSERT_TRUE(more_calls(500));
-        start(false);
-        ASSERT_FALSE(HasFatalFailure()) << "round " << round;
+        ASSERT_NO_FATAL_FAILURE(start(false)) << "round " << round;
     }
     // A new start serves: the serial peer's and the client's next frames come in.
     const size_t framer_rx = received().all().size();

@@ -145,12 +145,6 @@ class TiSocketTest : public SimTest {
         ASSERT_TRUE(wait_until([&] { return ti_socket_write(&probe, 1) == 0; }));
         ASSERT_EQ(client->read(600, 5s), client_frame({0x7E}));
     }
-    // open_socket, then connect_served(&client_).
-    void open_served() {
-        open_socket();
-        connect_served(&client_);
-    }
-
     Client client_;
     int port_ = 0;
 };
