@@ -165,10 +165,7 @@ TEST_F(FramerTest, TerminalLinkCarriesTheSameFaults) {
     int person = ::open(path.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(person, 0);
     sim::fault_plan_at(BusFault::SerialFlip, 8 + kA.size() + 2, 0);
-    Bytes both = frame_of(kA);
-    for (uint8_t b : frame_of(kB)) {
-        both.push_back(b);
-    }
+    Bytes both = steps_of("A B")[0].bytes;
     EXPECT_EQ(::write(person, both.data(), both.size()), static_cast<ssize_t>(both.size()));
     EXPECT_TRUE(wait_until([&both] { return sim::serial_bytes_read() >= both.size(); }));
     ASSERT_EQ(sim::fault_plan_log().size(), 1u);

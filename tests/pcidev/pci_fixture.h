@@ -32,7 +32,6 @@ class PciTest : public SimTest {
 
     // What the receive callback has been given so far.
     static std::vector<PciReceived> received() { return state().all(); }
-    static size_t received_count() { return received().size(); }
     static int record(UINT8 *msg, UINT32 len, UINT32 dev) {
         state().add({Bytes(msg, msg + len), dev});
         return 0;
@@ -59,9 +58,10 @@ class PciTest : public SimTest {
         }
         return out;
     }
-    // Waits until the far side has taken `n` messages in all.
+    // Waits until the far side has taken `n` messages in all and the interrupts have settled;
+    // false if it took another number.
     static bool wait_taken(size_t n) {
-        return wait_until([n] { return sim::pci_taken_count() >= n; }) &&
+        return wait_until([n] { return sim::pci_taken_count() >= n; }) && sim::pci_wait_idle() &&
                sim::pci_taken_count() == n;
     }
 

@@ -92,9 +92,8 @@ Bytes sender_message(uint32_t sender, uint32_t seq) {
 
 TEST_F(PciTest, SeveralSendersAgainstAFullQueueWhileTheFarSideSends) {
     sim::pci_hold_acks(true);
-    std::atomic<bool> done{false};
-    std::thread releaser([&done] {
-        while (!done.load()) {
+    std::jthread releaser([](const std::stop_token &stop) {
+        while (!stop.stop_requested()) {
             if (!sim::pci_release_ack()) {
                 std::this_thread::yield();
             }
@@ -105,7 +104,7 @@ TEST_F(PciTest, SeveralSendersAgainstAFullQueueWhileTheFarSideSends) {
             sim::pci_inject(numbered(n, 1 + n % 50), n);
         }
     });
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> threads;
     for (uint32_t s = 0; s < kSenders; ++s) {
         threads.emplace_back([s] {
             for (uint32_t seq = 0; seq < kPerSender; ++seq) {
@@ -113,12 +112,9 @@ TEST_F(PciTest, SeveralSendersAgainstAFullQueueWhileTheFarSideSends) {
             }
         });
     }
-    for (std::thread &t : threads) {
-        t.join();
-    }
+    threads.clear();
     far_sender.join();
-    done = true;
-    releaser.join();
+    releaser = {};  // stopped and joined
     sim::pci_hold_acks(false);
     ASSERT_TRUE(wait_taken(kSenders * kPerSender));
     std::vector<uint32_t> next(kSenders, 0);
@@ -129,7 +125,7 @@ TEST_F(PciTest, SeveralSendersAgainstAFullQueueWhileTheFarSideSends) {
         EXPECT_EQ(m.bytes, sender_message(sender, next[sender]++));
         EXPECT_EQ(m.dev, sender);
     }
-    ASSERT_TRUE(wait_until([] { return received_count() == 100; }));
+    ASSERT_TRUE(wait_until([] { return received().size() == 100; }));
     std::vector<PciReceived> got = received();
     for (uint32_t n = 0; n < 100; ++n) {
         EXPECT_EQ(got[n].bytes, numbered(n, 1 + n % 50));
@@ -145,11 +141,6 @@ class PciFaultTest : public PciTest {
         sim::fault_plan_seed(0xbe11);
     }
     static int send(const Bytes &bytes) { return PciTest::send(bytes, 2); }
-    // Exactly `n` messages taken once the interrupts have settled.
-    static bool taken(size_t n) {
-        return wait_until([n] { return sim::pci_taken_count() >= n; }) && sim::pci_wait_idle() &&
-               sim::pci_taken_count() == n;
-    }
 };
 
 TEST_F(PciFaultTest, RandomDoorbellFaultsNeverLoseTheChannel) {
@@ -186,12 +177,12 @@ TEST_F(PciFaultTest, LostOutgoingDoorbellLeavesTheMessageUntakenUntilReopened) {
     EXPECT_TRUE(sim::pci_doorbells().empty());
     EXPECT_EQ(send({4, 5}), 0);  // queued behind it, no doorbell rung
     EXPECT_EQ(send({6}), 0);
-    EXPECT_TRUE(taken(0));
+    EXPECT_TRUE(wait_taken(0));
     EXPECT_EQ(pci_log(), "");
     // Opening again empties the queue; the next message overwrites the area and goes out.
     ASSERT_EQ(pci_open(kVersion), 0);
     ASSERT_EQ(send({7, 8}), 0);
-    ASSERT_TRUE(taken(1));
+    ASSERT_TRUE(wait_taken(1));
     EXPECT_EQ(taken_bytes(), (std::vector<Bytes>{{7, 8}}));
     EXPECT_EQ(sim::pci_doorbells(), std::vector<uint16_t>{1});
     EXPECT_EQ(sim::fault_plan_events(BusFault::DoorbellOutLost), 2u);
@@ -232,7 +223,7 @@ TEST_F(PciFaultTest, FullQueueBehindALostDoorbellWaitsWithPausesUntilTerminated)
     EXPECT_EQ(sim::restart_log_calls(), 3u);
     // The last message replaced the stale one in the area and the far side took it; its
     // acknowledgement finds the queue dropped. Sender and interrupt log in either order.
-    ASSERT_TRUE(taken(1));
+    ASSERT_TRUE(wait_taken(1));
     std::string text = pci_log();
     size_t waits = count_of(text, kFullQueue);
     EXPECT_EQ(count_of(text, kClosed), 1u);
@@ -242,16 +233,16 @@ TEST_F(PciFaultTest, FullQueueBehindALostDoorbellWaitsWithPausesUntilTerminated)
     EXPECT_EQ(sim::pci_taken()[0].dev, 3u);
     ASSERT_EQ(pci_open(kVersion), 0);
     EXPECT_EQ(send({66}), 0);
-    EXPECT_TRUE(taken(2));
+    EXPECT_TRUE(wait_taken(2));
 }
 
 TEST_F(PciFaultTest, RepeatedOutgoingDoorbellTakesNothingTwice) {
     sim::fault_plan_at(BusFault::DoorbellOutRepeat, 1);
     ASSERT_EQ(send({1, 2}), 0);
-    ASSERT_TRUE(taken(1));
+    ASSERT_TRUE(wait_taken(1));
     EXPECT_EQ(sim::pci_doorbells(), (std::vector<uint16_t>{1, 1}));
     ASSERT_EQ(send({3}), 0);
-    ASSERT_TRUE(taken(2));
+    ASSERT_TRUE(wait_taken(2));
     EXPECT_EQ(taken_bytes(), (std::vector<Bytes>{{1, 2}, {3}}));
     EXPECT_EQ(pci_log(), "");  // one acknowledgement each: no spurious interrupt
 }

@@ -8,6 +8,7 @@
 #include <bsp_sim/sim.h>
 
 #include <numeric>
+#include <regex>
 #include <thread>
 
 #include "support/capture.h"
@@ -27,7 +28,7 @@ TEST_F(TiSocketTest, ExactFramesBothWaysEvenAfterCloseAndNothingForARefusedWrite
     connect_served(&client_);
     EXPECT_EQ(ti_socket_close(), 0);
     Bytes full(589);
-    std::iota(full.begin(), full.end(), 1);
+    std::iota(full.begin(), full.end(), uint8_t{1});
     EXPECT_EQ(ti_socket_write(reinterpret_cast<char *>(full.data()), 589), -1);
     EXPECT_EQ(ti_socket_write(&one, 0), -1);
     EXPECT_EQ(ti_socket_write(nullptr, 1), -1);
@@ -110,13 +111,11 @@ TEST_F(TiSocketTest, AcceptErrorsArePaced) {
     // Measures the pace of the failing accepts over a fixed window.
     std::this_thread::sleep_for(500ms);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
-    std::string text = err.text();
-    size_t count = 0;
-    for (size_t pos = 0; (pos = text.find("ERROR on accept: ", pos)) != std::string::npos; ++pos) {
-        ++count;
-    }
-    EXPECT_GE(count, 1u);
-    EXPECT_LE(count, 10u);
+    const std::string text = err.text();
+    const std::regex failure("ERROR on accept: ");
+    const auto count = std::distance(std::sregex_iterator(text.begin(), text.end(), failure), {});
+    EXPECT_GE(count, 1);
+    EXPECT_LE(count, 10);
     char msg = 0x55;
     EXPECT_TRUE(wait_until([&] { return ti_socket_write(&msg, 1) == 0; }));
 }
