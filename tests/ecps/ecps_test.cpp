@@ -89,59 +89,43 @@ class EcpsTest : public SimTest {
     }
 };
 
-struct RevCase {
-    uint16_t word;  // register 0x00010
-    bool supported;
-};
-
-class EcpsDetection : public EcpsTest, public ::testing::WithParamInterface<RevCase> {};
-
-// Without support the start reads only the revision (the operations that need the blocks
-// refuse: see the operations table).
-TEST_P(EcpsDetection, RevisionCharacterDecidesSupport) {
-    sim::fpga_poke(FpgaWidth::W16, 0x10, GetParam().word);
-    sim::fpga_clear_log();
-    ASSERT_EQ(ecps_init(), 0);
-    unsigned int support = 99;
-    ASSERT_EQ(ecps_supported(&support), 0);
-    EXPECT_EQ(support, GetParam().supported ? 1u : 0u);
-    EXPECT_EQ(ecps_apu_version_get(1), GetParam().supported ? 5 : 0);
-    char rev = static_cast<char>(GetParam().word & 0xFF);
-    EXPECT_TRUE(logged_1588(std::string("[1588] Vanta Major R state ") + rev + "\n"));
-    EXPECT_TRUE(logged_1588(GetParam().supported ? "[1588] Vanta with 1588 support\n"
-                                                 : "[1588] Vanta with no 1588 support\n",
-                            0));
-    EXPECT_EQ(sim::radio_shift_installed(), GetParam().supported);
-    if (GetParam().supported) {
-        return;
-    }
-    ASSERT_EQ(sim::fpga_log().size(), 1u);
-    EXPECT_EQ(sim::fpga_log()[0].address, 0x10u);
-    EXPECT_EQ(sim::enabled_timers(), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Revisions, EcpsDetection,
-                         ::testing::Values(RevCase{0x5231, false}, RevCase{0x5230, false},
-                                           RevCase{0x5201, false}, RevCase{0x5232, true},
-                                           RevCase{0x3132, true}, RevCase{0x3231, false},
-                                           RevCase{0x0041, true}, RevCase{0x00FF, true}));
-
 struct StartCase {
+    uint16_t revision;  // register 0x00010
     uint32_t reset_type;
     uint32_t corrected;  // a correction register that holds a value before the start
-    int mode;            // the RL operational mode then
+    int mode;            // the RL operational mode then; -1: no 1588 support
 };
 
 class EcpsStart : public EcpsTest, public ::testing::WithParamInterface<StartCase> {};
 
-// A cold start sets the RTC control and zeroes every correction; a warm one writes nothing,
-// reads the RL corrections and takes a non-zero one for TELECOM.
-TEST_P(EcpsStart, ColdStartInitialisesWarmStartTakesOver) {
+// The revision character decides the support: without it the start reads the revision alone
+// (and the operations that need the blocks refuse: see the operations table). A cold start
+// sets the RTC control and zeroes every correction; a warm one writes nothing, reads the RL
+// corrections and takes a non-zero one for TELECOM.
+TEST_P(EcpsStart, RevisionDecidesTheSupportAndResetTypeTheState) {
     const StartCase &c = GetParam();
+    const bool supported = c.mode >= 0;
+    sim::fpga_poke(FpgaWidth::W16, 0x10, c.revision);
     sim::fpga_poke(FpgaWidth::W32, c.corrected, 0xFFFFFFF0u);
     sim::fpga_poke(FpgaWidth::W32, 0x510c0, 0x3);
     sim::set_reset_type(c.reset_type);
+    sim::fpga_clear_log();
     ASSERT_EQ(ecps_init(), 0);
+    unsigned int support = 99;
+    ASSERT_EQ(ecps_supported(&support), 0);
+    EXPECT_EQ(support, supported ? 1u : 0u);
+    EXPECT_EQ(ecps_apu_version_get(1), supported ? 5 : 0);
+    char rev = static_cast<char>(c.revision & 0xFF);
+    EXPECT_TRUE(logged_1588(std::string("[1588] Vanta Major R state ") + rev + "\n"));
+    EXPECT_TRUE(logged_1588(
+        supported ? "[1588] Vanta with 1588 support\n" : "[1588] Vanta with no 1588 support\n", 0));
+    EXPECT_EQ(sim::radio_shift_installed(), supported);
+    EXPECT_EQ(sim::enabled_timers(), 0u);  // created stopped
+    if (!supported) {
+        ASSERT_EQ(sim::fpga_log().size(), 1u);
+        EXPECT_EQ(sim::fpga_log()[0].address, 0x10u);
+        return;
+    }
     std::vector<uint32_t> reads;
     for (const FpgaAccess &a : sim::fpga_log()) {
         if (a.width == FpgaWidth::W32 && a.kind == FpgaAccess::Read) {
@@ -163,17 +147,20 @@ TEST_P(EcpsStart, ColdStartInitialisesWarmStartTakesOver) {
     EXPECT_EQ(got(ecps_delayCompOperMode_get), c.mode);
     EXPECT_TRUE(logged_1588("[1588] ECPS LINK DELAY COMP OPER MODE " + std::to_string(c.mode) +
                             " get for port 1\n"));
-    EXPECT_TRUE(sim::radio_shift_installed());
-    EXPECT_EQ(sim::enabled_timers(), 0u);  // created stopped
 }
 
-INSTANTIATE_TEST_SUITE_P(Resets, EcpsStart,
-                         ::testing::Values(StartCase{BSP_RESET_TYPE_COLD, 0x53214, BASIC},
-                                           StartCase{2, 0x52100, TELECOM},
-                                           StartCase{2, 0x52200, TELECOM},
-                                           StartCase{2, 0x52300, TELECOM},
-                                           StartCase{2, 0x52400, TELECOM},
-                                           StartCase{2, 0x53214, BASIC}));
+constexpr uint32_t kCold = BSP_RESET_TYPE_COLD;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Starts, EcpsStart, ::testing::Values(
+    StartCase{0x5231, kCold, 0x53214, -1}, StartCase{0x5230, kCold, 0x53214, -1},
+    StartCase{0x5201, kCold, 0x53214, -1}, StartCase{0x3231, kCold, 0x53214, -1},
+    StartCase{0x5232, kCold, 0x53214, BASIC}, StartCase{0x3132, kCold, 0x53214, BASIC},
+    StartCase{0x0041, kCold, 0x53214, BASIC}, StartCase{0x00FF, kCold, 0x53214, BASIC},
+    StartCase{0x5232, 2, 0x52100, TELECOM}, StartCase{0x5232, 2, 0x52200, TELECOM},
+    StartCase{0x5232, 2, 0x52300, TELECOM}, StartCase{0x5232, 2, 0x52400, TELECOM},
+    StartCase{0x5232, 2, 0x53214, BASIC}));
+// clang-format on
 
 // Getters refuse a null output without touching a register.
 TEST_F(EcpsTest, NullOutputsAreRefusedAndLoggedOnlyOperationsLeaveValuesAlone) {
