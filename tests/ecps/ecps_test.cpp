@@ -63,10 +63,6 @@ long got(int (*get)(int, T *), int port = 1) {
     return get(port, &value) == 0 ? static_cast<long>(value) : kRefused + static_cast<long>(value);
 }
 
-uint32_t reg32(uint32_t address) {
-    return sim::fpga_peek(FpgaWidth::W32, address);
-}
-
 // The default board with hardware port `port` given no entry.
 void without_entry(int port) {
     kvu_hal_board_t b = sim::default_board();
@@ -122,8 +118,7 @@ TEST_P(EcpsStart, RevisionDecidesTheSupportAndResetTypeTheState) {
     EXPECT_EQ(sim::radio_shift_installed(), supported);
     EXPECT_EQ(sim::enabled_timers(), 0u);  // created stopped
     if (!supported) {
-        ASSERT_EQ(sim::fpga_log().size(), 1u);
-        EXPECT_EQ(sim::fpga_log()[0].address, 0x10u);
+        EXPECT_EQ(sim::fpga_log().size(), 1u);  // the revision's read
         return;
     }
     std::vector<uint32_t> reads;
@@ -149,18 +144,16 @@ TEST_P(EcpsStart, RevisionDecidesTheSupportAndResetTypeTheState) {
                             " get for port 1\n"));
 }
 
-constexpr uint32_t kCold = BSP_RESET_TYPE_COLD;
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Starts, EcpsStart, ::testing::Values(
-    StartCase{0x5231, kCold, 0x53214, -1}, StartCase{0x5230, kCold, 0x53214, -1},
-    StartCase{0x5201, kCold, 0x53214, -1}, StartCase{0x3231, kCold, 0x53214, -1},
-    StartCase{0x5232, kCold, 0x53214, BASIC}, StartCase{0x3132, kCold, 0x53214, BASIC},
-    StartCase{0x0041, kCold, 0x53214, BASIC}, StartCase{0x00FF, kCold, 0x53214, BASIC},
-    StartCase{0x5232, 2, 0x52100, TELECOM}, StartCase{0x5232, 2, 0x52200, TELECOM},
-    StartCase{0x5232, 2, 0x52300, TELECOM}, StartCase{0x5232, 2, 0x52400, TELECOM},
-    StartCase{0x5232, 2, 0x53214, BASIC}));
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Starts, EcpsStart,
+                         ::testing::Values(StartCase{0x5231, BSP_RESET_TYPE_COLD, 0x53214, -1},
+                                           StartCase{0x5201, BSP_RESET_TYPE_COLD, 0x53214, -1},
+                                           StartCase{0x5232, BSP_RESET_TYPE_COLD, 0x53214, BASIC},
+                                           StartCase{0x3132, BSP_RESET_TYPE_COLD, 0x53214, BASIC},
+                                           StartCase{0x0041, BSP_RESET_TYPE_COLD, 0x53214, BASIC},
+                                           StartCase{0x00FF, BSP_RESET_TYPE_COLD, 0x53214, BASIC},
+                                           StartCase{0x5232, 2, 0x52100, TELECOM},
+                                           StartCase{0x5232, 2, 0x52400, TELECOM},
+                                           StartCase{0x5232, 2, 0x53214, BASIC}));
 
 // Getters refuse a null output without touching a register.
 TEST_F(EcpsTest, NullOutputsAreRefusedAndLoggedOnlyOperationsLeaveValuesAlone) {
@@ -180,7 +173,7 @@ TEST_F(EcpsTest, NullOutputsAreRefusedAndLoggedOnlyOperationsLeaveValuesAlone) {
 // them).
 void rl_tsu(unsigned int word) {
     ASSERT_EQ(ecps_tsuCtrl_set(1, word), 0);
-    sim::fpga_poke(FpgaWidth::W32, 0x52900, reg32(0x52900) | 0xC);
+    sim::fpga_poke(FpgaWidth::W32, 0x52900, sim::fpga_peek(FpgaWidth::W32, 0x52900) | 0xC);
 }
 
 // The RL port's entry names hardware port 2: its TSU bit is bit 2.
@@ -269,7 +262,6 @@ const auto kTsuRl = [] { return got(ecps_tsuCtrl_get, 1); };
 const auto kTsuSfp = [] { return got(ecps_tsuCtrl_get, 3); };
 const auto kBonding = [] { return got(ecps_rlBondingStatus_get); };
 const auto kNoRlEntry = [] { without_entry(1); };
-const auto kNoSfpEntry = [] { without_entry(3); };
 const std::string kBasic =
     "[1588] ECPS linkDelayCompOperMode for port 1 is BASIC: si = 0, so = 0\n";
 
@@ -307,7 +299,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, EcpsOps, ::testing::Values(
     OpCase{"NewDelay", kNone, [] { return ecps_delayComp_set(1, 100); }, 0, rl_regs(100, -100, 100, -100), kBasic, [] { return got(ecps_delayComp_get); }, 100},
     OpCase{"NewAsymmetry", [] { ecps_delayComp_set(1, 100); }, [] { return ecps_asymmetryCompensation_set(1, 10); }, 0, rl_regs(90, -100, 100, -110), kBasic, [] { return got(ecps_asymmetryCompensation_get); }, 10},
     OpCase{"SfpAsymmetry", [] { ecps_delayComp_set(3, 100); }, [] { return ecps_asymmetryCompensation_set(3, 10); }, 0, {w32(0x53200, 90), w32(0x53210, u(-100)), w32(0x53204, 100), w32(0x53214, u(-110))}, "[1588] ECPS linkDelayCompOperMode for port 3 is BASIC: si = 0, so = 0\n", [] { return got(ecps_asymmetryCompensation_get, 3); }, 10},
-    OpCase{"AsymmetryWithoutSfpEntry", kNoSfpEntry, [] { return ecps_asymmetryCompensation_set(3, 1); }, -1, {}, "[1588] ECPS wrong port 3\n", [] { return got(ecps_asymmetryCompensation_get, 3); }, kRefused + 77},
+    OpCase{"AsymmetryWithoutSfpEntry", [] { without_entry(3); }, [] { return ecps_asymmetryCompensation_set(3, 1); }, -1, {}, "[1588] ECPS wrong port 3\n", [] { return got(ecps_asymmetryCompensation_get, 3); }, kRefused + 77},
     OpCase{"DelayOnPort2", kNone, [] { return ecps_delayComp_set(2, 1); }, -1, {}, "[1588] ECPS wrong port 2\n", [] { return got(ecps_delayComp_get, 2); }, kRefused + 77},
     // the radio's reserved shift markers freeze the RL corrections (not the SFP ones); a delay is stored
     OpCase{"DisconnectedRl", [] { ecps_delayCompOperMode_set(1, TELECOM); }, [] { return sim::radio_notify_shift(3, sim::kRadioShiftDisconnected, 0) ? 0 : -1; }, 0, {}, "[1588] asym_1588_notification: ECPS setting si 3 so -2147483647, extended enhanced mode is OFF\n", [] { return got(ecps_delayComp_get); }, 0},

@@ -53,31 +53,27 @@ struct Operation {
 
 const auto kMinusOne = [](long r) { return r == -1; };
 
-// A database created, then an object opened, written and closed in it; the clean-up closes
-// the object and deletes the database, whatever is left of them.
-Operation db_write_cycle() {
-    std::shared_ptr<void> region(sim::map_low_region(64 * 1024),
-                                 [](void *p) { sim::unmap_region(p, 64 * 1024); });
-    auto id = std::make_shared<UINT32>(0);
-    return {.run = [region, id]() -> long {
-                char name[] = "fault", mode[] = "w";
-                UINT32 r = DbCreate(
-                    0, static_cast<UINT32>(reinterpret_cast<uintptr_t>(region.get())), 64 * 1024);
-                r = r != 0 ? r : DbObjOpen(0, id.get(), name, mode);
-                r = r != 0 ? r : DbObjWrite(*id, name, sizeof name);
-                return r != 0 ? r : DbObjClose(*id);
-            },
-            .undo =
-                [id] {
-                    DbObjClose(*id);
-                    DbDelete(0);
-                }};
-}
-
 // The operations by family; those of the port map and the SFP's chip need their models first.
 Operation operation(const std::string &family) {
-    if (family == "Db") {
-        return db_write_cycle();
+    if (family == "Db") {  // created, an object opened, written and closed in it; the clean-up
+                           // closes the object and deletes the database, whatever is left
+        std::shared_ptr<void> region(sim::map_low_region(64 * 1024),
+                                     [](void *p) { sim::unmap_region(p, 64 * 1024); });
+        auto id = std::make_shared<UINT32>(0);
+        return {.run = [region, id]() -> long {
+                    char name[] = "fault", mode[] = "w";
+                    UINT32 r =
+                        DbCreate(0, static_cast<UINT32>(reinterpret_cast<uintptr_t>(region.get())),
+                                 64 * 1024);
+                    r = r != 0 ? r : DbObjOpen(0, id.get(), name, mode);
+                    r = r != 0 ? r : DbObjWrite(*id, name, sizeof name);
+                    return r != 0 ? r : DbObjClose(*id);
+                },
+                .undo =
+                    [id] {
+                        DbObjClose(*id);
+                        DbDelete(0);
+                    }};
     }
     if (family == "PortSpeed") {  // the port layer started, the SFP cage's speed read and set
         return {.run =
@@ -264,11 +260,9 @@ INSTANTIATE_TEST_SUITE_P(Calls, FaultMatrix,
                                     kOpNames[static_cast<int>(kOps[std::get<1>(p.param)])];
                          });
 
-using HeapFaultTest = SimTest;
-
 // Heap faults reach only the allocations the library makes itself: i2c_write_buf allocates
 // its transfer buffer once per call, before touching the bus, and fails with ENOMEM.
-TEST_F(HeapFaultTest, OnlyLibraryAllocationsAreCountedAndFailWithEnomem) {
+TEST_F(SimTest, HeapFaultsReachOnlyLibraryAllocationsAndFailWithEnomem) {
     sim::add_i2c_chip(1, 0x20, std::make_shared<sim::RegisterChip>(256, 1));
     sim::inject_fault({FaultOp::HeapAllocate, 0});  // every call
     void *m = std::malloc(32);
