@@ -108,6 +108,7 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
 
 #if defined(__arm__)
 // 32-bit ARM builds with 64-bit time call this name instead of ioctl.
+int __ioctl_time64(int fd, unsigned long request, ...) noexcept;
 int __ioctl_time64(int fd, unsigned long request, ...) noexcept {
     static std::atomic<IoctlFn> next{nullptr};
     va_list args;
