@@ -156,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(Starts, EcpsStart,
                                            StartCase{0x5232, 2, 0x53214, BASIC}));
 
 // Getters refuse a null output without touching a register.
-TEST_F(EcpsTest, NullOutputsAreRefusedAndLoggedOnlyOperationsLeaveValuesAlone) {
+TEST_F(EcpsTest, NullOutputsAreRefusedWithoutTouchingARegister) {
     start();
     EXPECT_EQ(ecps_supported(nullptr), -1);
     EXPECT_EQ(ecps_tsuCtrl_get(1, nullptr), -1);
