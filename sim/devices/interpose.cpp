@@ -104,6 +104,54 @@ ssize_t do_read(int fd, void *buf, size_t count) {
     return f.file->read(buf, count);
 }
 
+ssize_t do_write(int fd, const void *buf, size_t count) {
+    RoutedFile f = routed_file(fd);
+    if (!f.file) {
+        return real_libc().write(fd, buf, count);
+    }
+    if (transfer_fault(FaultOp::Write, f.path, &count)) {
+        return -1;
+    }
+    return f.file->write(buf, count);
+}
+
+// A transfer at `offset` on a simulated descriptor, as the kernel makes one on a seekable
+// file: at that offset, the descriptor's position left where it was (a device that cannot
+// seek refuses, ESPIPE on a terminal). Not atomic against another thread that moves the same
+// descriptor's position meanwhile.
+template <typename Transfer>
+ssize_t at_offset(const RoutedFile &f, int64_t offset, Transfer transfer) {
+    if (offset < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    int64_t saved = f.file->lseek(0, SEEK_CUR);
+    if (saved < 0 || f.file->lseek(offset, SEEK_SET) < 0) {
+        return -1;
+    }
+    ssize_t done = transfer();
+    int error = errno;
+    f.file->lseek(saved, SEEK_SET);
+    errno = error;
+    return done;
+}
+
+ssize_t do_pread(int fd, void *buf, size_t count, int64_t offset) {
+    RoutedFile f = routed_file(fd);
+    if (!f.file) {
+        return real_libc().pread64(fd, buf, count, offset);
+    }
+    return at_offset(f, offset, [&] { return do_read(fd, buf, count); });
+}
+
+ssize_t do_pwrite(int fd, const void *buf, size_t count, int64_t offset) {
+    RoutedFile f = routed_file(fd);
+    if (!f.file) {
+        return real_libc().pwrite64(fd, buf, count, offset);
+    }
+    return at_offset(f, offset, [&] { return do_write(fd, buf, count); });
+}
+
 // Seeks on a simulated descriptor; false when `fd` is not simulated.
 bool routed_lseek(int fd, int64_t offset, int whence, int64_t *result) {
     RoutedFile f = routed_file(fd);
@@ -135,6 +183,8 @@ const RealLibc &real_libc() {
         next_symbol<ssize_t (*)(int, const void *, size_t)>("write"),
         next_symbol<int64_t (*)(int, int64_t, int)>("lseek64"),
         next_symbol<int (*)(int, unsigned long, ...)>("ioctl"),
+        next_symbol<ssize_t (*)(int, void *, size_t, int64_t)>("pread64"),
+        next_symbol<ssize_t (*)(int, const void *, size_t, int64_t)>("pwrite64"),
         next_symbol<int (*)(int)>("close"),
     };
     return libc;
@@ -151,6 +201,8 @@ int __open64_2(const char *path, int flags);
 int __openat_2(int dirfd, const char *path, int flags);
 int __openat64_2(int dirfd, const char *path, int flags);
 ssize_t __read_chk(int fd, void *buf, size_t count, size_t buflen);
+ssize_t __pread_chk(int fd, void *buf, size_t count, off_t offset, size_t buflen);
+ssize_t __pread64_chk(int fd, void *buf, size_t count, off64_t offset, size_t buflen);
 #if defined(__arm__) || (defined(__SIZEOF_LONG__) && __SIZEOF_LONG__ == 4 && !defined(__x86_64__))
 int __ioctl_time64(int fd, unsigned long request, ...);
 #endif
@@ -216,14 +268,37 @@ ssize_t __read_chk(int fd, void *buf, size_t count, size_t buflen) {
 }
 
 ssize_t write(int fd, const void *buf, size_t count) {
-    RoutedFile f = routed_file(fd);
-    if (!f.file) {
-        return real_libc().write(fd, buf, count);
+    return do_write(fd, buf, count);
+}
+
+ssize_t pread(int fd, void *buf, size_t count, off_t offset) {
+    return do_pread(fd, buf, count, offset);
+}
+
+ssize_t pread64(int fd, void *buf, size_t count, off64_t offset) {
+    return do_pread(fd, buf, count, offset);
+}
+
+ssize_t __pread_chk(int fd, void *buf, size_t count, off_t offset, size_t buflen) {
+    if (count > buflen) {
+        std::abort();
     }
-    if (transfer_fault(FaultOp::Write, f.path, &count)) {
-        return -1;
+    return do_pread(fd, buf, count, offset);
+}
+
+ssize_t __pread64_chk(int fd, void *buf, size_t count, off64_t offset, size_t buflen) {
+    if (count > buflen) {
+        std::abort();
     }
-    return f.file->write(buf, count);
+    return do_pread(fd, buf, count, offset);
+}
+
+ssize_t pwrite(int fd, const void *buf, size_t count, off_t offset) {
+    return do_pwrite(fd, buf, count, offset);
+}
+
+ssize_t pwrite64(int fd, const void *buf, size_t count, off64_t offset) {
+    return do_pwrite(fd, buf, count, offset);
 }
 
 off_t lseek(int fd, off_t offset, int whence) {

@@ -15,6 +15,8 @@ struct RealLibc {
     ssize_t (*write)(int, const void *, size_t);
     int64_t (*lseek64)(int, int64_t, int);  // the same on every host, unlike off_t
     int (*ioctl)(int, unsigned long, ...);
+    ssize_t (*pread64)(int, void *, size_t, int64_t);
+    ssize_t (*pwrite64)(int, const void *, size_t, int64_t);
     int (*close)(int);
 };
 

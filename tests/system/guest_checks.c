@@ -5,20 +5,21 @@
  * each throughput figure "RATE: ...". The host side counts the lines and checks the backing
  * files of the EEPROMs and the flash after power-off.
  *
+ * The same program runs against the simulated devices, on a simulated unit set up like the
+ * board (board.h: what differs between the two settings).
+ *
  * The board: /dev/i2c-1 with two 16 KiB EEPROMs, 0x57 (raw) and 0x53 (bound to the at24
  * driver), both preloaded by the host with a pattern of their own; /dev/mtd0, a 2 MiB NOR
  * flash of 4 KiB sectors; /dev/ttyS0 (the UART ttymxc0) wired to a peer on the host that
- * echoes frames and plays the far side of the resynchronisation and console checks; guest
- * port 5555 forwarded from a client on the host. Where the emulated board differs from real
+ * echoes frames and plays the far side of the resynchronisation and console checks; the
+ * board's TCP port forwarded from a client on the host. Where the emulated board differs from real
  * hardware, the check says so. */
 #define _GNU_SOURCE
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 #include <mtd/mtd-user.h>
 #include <pthread.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -32,6 +33,8 @@
 #include <bsp_ctrl/framer_api.h>
 #include <bsp_ctrl/i2cdev.h>
 #include <bsp_ctrl/ti_socket_drv.h>
+
+#include "board.h"
 
 enum { kEepromSize = 0x4000 };
 
@@ -220,6 +223,8 @@ static void flash(void) {
     double t2 = now_s();
     check(ok && FlashRead(0x100000, b, sizeof b) == 0 && memcmp(b, w, sizeof b) == 0,
           "FlashWrite of 64 KiB reads back");
+    check(FlashRead(0x110000, b, sizeof b) == 0 && memcmp(b, w, sizeof b) == 0,
+          "the raw write of 64 KiB reads back through FlashRead");
     rate("flash write", sizeof w, t1 - t0, t2 - t1);
 }
 
@@ -291,36 +296,6 @@ static int port_is_raw_8n1(void) {
     return ok;
 }
 
-/* The pid of a process whose command line starts with `argv` (NUL-separated), waiting up to
- * `seconds` for it to appear; 0 if none did. */
-static int find_process(const char *argv, size_t len, int seconds) {
-    for (int tenth = 0; tenth < seconds * 10; tenth++) {
-        DIR *proc = opendir("/proc");
-        struct dirent *e;
-        int found = 0;
-        while (proc != NULL && !found && (e = readdir(proc)) != NULL) {
-            char path[300], got[128];
-            snprintf(path, sizeof path, "/proc/%s/cmdline", e->d_name);
-            int fd = e->d_name[0] >= '1' && e->d_name[0] <= '9' ? open(path, O_RDONLY) : -1;
-            ssize_t n = fd < 0 ? -1 : read(fd, got, sizeof got);
-            if (fd >= 0) {
-                close(fd);
-            }
-            if (n >= (ssize_t)len && memcmp(got, argv, len) == 0) {
-                found = atoi(e->d_name);
-            }
-        }
-        if (proc != NULL) {
-            closedir(proc);
-        }
-        if (found) {
-            return found;
-        }
-        usleep(100000);
-    }
-    return 0;
-}
-
 /* The host peer echoes every frame except the two words "resync" and "console". After
  * "resync" it sends the head of a frame, stays silent for longer than the byte time-out
  * (1 s) and sends a whole frame "after the silence"; after "console" it sends two carriage
@@ -345,18 +320,9 @@ static void serial_framer(void) {
               arrived(3, after, sizeof after - 1, 588) && wait_arrivals(5, 2) == 4,
           "after a frame cut short and a silence beyond the byte time-out, the next frame "
           "arrives intact and once");
-    /* The shell that system() starts runs getty in its own place (busybox execs a lone
-     * command), so the command line seen is getty's. */
-    static const char getty[] =
-        "getty\0-L\0ttyS0\0"
-        "115200\0vt100";
     check(FramerWrite((UINT8 *)"console", 7) == 0, "FramerWrite of the frame \"console\"");
-    int pid = find_process(getty, sizeof getty, 20);
-    check(pid > 0, "two carriage returns hand the port to getty -L ttyS0 115200 vt100");
-    if (pid > 0) {
-        sleep(2); /* getty writes its login prompt, which the host side checks, then ends */
-        kill(pid, SIGTERM);
-    }
+    check(board_console_started(20),
+          "two carriage returns hand the port to getty -L ttyS0 115200 vt100");
 }
 
 /* The host client sends one 600-byte frame with the message "hello from the host", reads the
@@ -369,8 +335,8 @@ static void tcp_socket(void) {
     memcpy(want, hello, sizeof hello - 1);
     memcpy(want + 588, stop, sizeof stop);
     fill(msg, sizeof msg, 0x77);
-    check(ti_socket_init(5555) == 0 && ti_socket_open(on_tcp_block) == 0,
-          "ti_socket_init(5555) and ti_socket_open listen in the guest");
+    check(ti_socket_init(board_tcp_port()) == 0 && ti_socket_open(on_tcp_block) == 0,
+          "ti_socket_init and ti_socket_open listen on the board's port");
     check(wait_arrivals(1, 120) >= 1 && arrived(0, want, sizeof want, 600),
           "the host's 600-byte frame reaches the callback from its offset 8 on");
     check(ti_socket_write((char *)three, 3) == 0 && ti_socket_write((char *)msg, 588) == 0,
@@ -387,6 +353,7 @@ static const struct {
 };
 
 int main(int argc, char **argv) {
+    board_start(argc, argv);
     for (int i = 1; i < argc; i++) {
         size_t g = 0;
         while (g < sizeof kGroups / sizeof kGroups[0] && strcmp(kGroups[g].name, argv[i]) != 0) {
