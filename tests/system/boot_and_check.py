@@ -19,7 +19,6 @@ import subprocess
 import sys
 import threading
 import time
-import tty
 
 import transcript
 
@@ -57,12 +56,11 @@ def tcp_frame(msg):
 
 
 class PtyLine:
-    """The simulated serial line's far end (a pseudo-terminal), with the socket calls the peer
-    uses."""
+    """The simulated serial line's far end (a pseudo-terminal the simulator keeps raw), with the
+    socket calls the peer uses."""
 
     def __init__(self, path):
         self.fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
-        tty.setraw(self.fd)
 
     def recv(self, n):
         try:
