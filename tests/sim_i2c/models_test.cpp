@@ -1,8 +1,9 @@
 // The simulated I2C bus, its chips, the EEPROM driver's file and the MTD flash behave like
-// the real parts, so that faults of the library show. (The SMBus word and combined transfers,
-// and the MTD type fields, serve no product code.)
+// the real parts, so that faults of the library show and applications developed on the
+// simulator meet what the unit's drivers give them.
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
+#include <linux/i2c.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -66,6 +67,20 @@ TEST_F(ModelTest, EepromWriteWrapsInsideItsPageAndAnswersNothingDuringItsWriteCy
                                         "W 57: 00 7c", "R 57: a0 a1", "R 57: a2"}));
 }
 
+TEST_F(ModelTest, SmbusWordsAreLittleEndianAndCombinedTransfersRun) {
+    int fd = open_dev("/dev/i2c-1", O_RDWR, 0x56);
+    union i2c_smbus_data data {};
+    i2c_smbus_ioctl_data req{I2C_SMBUS_READ, 3, I2C_SMBUS_WORD_DATA, &data};
+    ASSERT_EQ(::ioctl(fd, I2C_SMBUS, &req), 0);
+    EXPECT_EQ(data.word, 0xc20c);
+    uint8_t reg = 4, value[2] = {};
+    i2c_msg msgs[2] = {{0x56, 0, 1, &reg}, {0x56, I2C_M_RD, 2, value}};
+    i2c_rdwr_ioctl_data rdwr{msgs, 2};
+    EXPECT_EQ(::ioctl(fd, I2C_RDWR, &rdwr), 2);
+    EXPECT_EQ(sim::i2c_log_text(),
+              (std::vector<std::string>{"W 56: 03", "R 56: 0c c2", "W 56: 04", "R 56: 0d e1"}));
+}
+
 // The driver binds only to an EEPROM, stops at the end of the chip and writes nothing through
 // a read-only file. (Its page splits and its waits through the write cycle show in the EEPROM
 // family's driver test.)
@@ -90,6 +105,9 @@ TEST_F(ModelTest, FlashFollowsTheMtdCharacterDeviceAndImagesPersistInTheStateFol
     int fd = open_dev(sim::kFlashPath);
     mtd_info_t info{};
     ASSERT_EQ(::ioctl(fd, MEMGETINFO, &info), 0);
+    EXPECT_EQ(info.type, MTD_NORFLASH);
+    EXPECT_EQ(info.flags, static_cast<uint32_t>(MTD_CAP_NORFLASH));
+    EXPECT_EQ(info.writesize, 1u);
     for (erase_info_t bad : {erase_info_t{0x10001, 0x10000}, erase_info_t{0x10000, 0x8000},
                              erase_info_t{0x7f0000, 0x20000}, erase_info_t{0x800000, 0x10000}}) {
         errno = 0;
