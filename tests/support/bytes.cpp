@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
-#include <regex>
 
 namespace bsp::test {
 
@@ -17,15 +17,23 @@ std::string hex(const uint8_t *data, size_t size) {
     return out;
 }
 
+// Pairs of hexadecimal digits, spaces between pairs ignored. (No std::regex: frames are built
+// on several threads at once, and its locale set-up races under the thread sanitizer.)
 Bytes unhex(const std::string &text) {
-    const std::string digits = std::regex_replace(text, std::regex(" "), "");
-    if (!std::regex_match(digits, std::regex("([0-9a-fA-F]{2})*"))) {
-        ADD_FAILURE() << "not pairs of hexadecimal digits: \"" << text << "\"";
-        return {};
-    }
     Bytes out;
-    for (size_t i = 0; i < digits.size(); i += 2) {
-        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i < text.size(); i += 2) {
+        while (i < text.size() && text[i] == ' ') {
+            ++i;
+        }
+        if (i == text.size()) {
+            break;
+        }
+        if (i + 1 == text.size() || !std::isxdigit(static_cast<unsigned char>(text[i])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 1]))) {
+            ADD_FAILURE() << "not pairs of hexadecimal digits: \"" << text << "\"";
+            return {};
+        }
+        out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
     }
     return out;
 }
