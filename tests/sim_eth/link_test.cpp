@@ -118,7 +118,10 @@ INSTANTIATE_TEST_SUITE_P(Table, LinkResolution, ::testing::Values(
     ResolveCase{"BothForcedSameSpeed", 0, kAll, 0x0200, forced(10, false), {true, 10}},
     ResolveCase{"PauseBoth", kAn, kAll | P, 0x0200, partner(kAll | P, k1000), {true, 1000, true, true, true}},
     ResolveCase{"PauseAsymmetricAgainstBoth", kAn, kAll | A, 0x0200, partner(kAll | P | A, k1000), {true, 1000, true, true}},
-    ResolveCase{"PauseBothAgainstAsymmetric", kAn, kAll | P | A, 0x0200, partner(kAll | A, k1000), {true, 1000, true, false, true}}),
+    ResolveCase{"PauseBothAgainstAsymmetric", kAn, kAll | P | A, 0x0200, partner(kAll | A, k1000), {true, 1000, true, false, true}},
+    ResolveCase{"PauseAsymmetricOnly", kAn, kAll | A, 0x0200, partner(kAll | A, k1000), {true, 1000, true}},
+    ResolveCase{"PauseOnlyThePartner", kAn, kAll, 0x0200, partner(kAll | P, k1000), {true, 1000, true}},
+    ResolveCase{"PauseSymmetricAgainstAsymmetric", kAn, kAll | P, 0x0200, partner(kAll | A, k1000), {true, 1000, true}}),
     [](const ::testing::TestParamInfo<ResolveCase> &row) { return std::string(row.param.name); });
 // clang-format on
 
