@@ -54,13 +54,14 @@ bool logged_1588(const std::string &text, uint32_t level = 2) {
 }
 
 // A getter's refusal: kRefused plus what it left in an output that held 77.
-constexpr long kRefused = 1L << 40;
+constexpr int64_t kRefused = int64_t{1} << 40;
 
 // What a getter of the family gives for `port`.
 template <typename T>
-long got(int (*get)(int, T *), int port = 1) {
+int64_t got(int (*get)(int, T *), int port = 1) {
     T value = 77;
-    return get(port, &value) == 0 ? static_cast<long>(value) : kRefused + static_cast<long>(value);
+    return get(port, &value) == 0 ? static_cast<int64_t>(value)
+                                  : kRefused + static_cast<int64_t>(value);
 }
 
 // The default board with hardware port `port` given no entry.
@@ -233,8 +234,8 @@ struct OpCase {
     int result;
     std::vector<FpgaAccess> writes;
     std::string line;
-    long (*readback)();
-    long value;
+    int64_t (*readback)();
+    int64_t value;
 };
 
 class EcpsOps : public EcpsTest, public ::testing::WithParamInterface<OpCase> {};
@@ -276,8 +277,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, EcpsOps, ::testing::Values(
     OpCase{"TsuOtherPort", kNone, [] { return ecps_tsuCtrl_set(2, 0x4); }, -1, {}, "[1588] ECPS TSU Ctrl get for port 2 can't be handled, UNKNOWN\n", [] { return got(ecps_tsuCtrl_get, 2); }, kRefused + 77},
     OpCase{"TsuBitOfTheBoardsHwPort", rl_on_hw_port_2, [] { return ecps_tsuCtrl_set(1, 0x4); }, 0, rl_tsu_on(1), kRlOn, kTsuRl, 0x4},
     // an SFP link event pulses the SFP TSU's link bit; other ports' events are unknown
-    OpCase{"SfpLinkEvents", kNone, sfp_link_down_up, 0, {w32(0x53084, 4, 4), w32(0x53084, 0, 4), w32(0x53084, 4, 4), w32(0x53084, 0, 4)}, "[1588] ECPS Link callback, port 3, status 1, speed 1000\n", [] { return long{sim::sfp_tsu_link_pulses()}; }, 2},
-    OpCase{"OtherPortsLinkEvent", kNone, rl_link_up, 0, {}, "[1588] ECPS Link callback, port (1) can't be handled, UNKNOWN\n", [] { return long{sim::sfp_tsu_link_pulses()}; }, 0},
+    OpCase{"SfpLinkEvents", kNone, sfp_link_down_up, 0, {w32(0x53084, 4, 4), w32(0x53084, 0, 4), w32(0x53084, 4, 4), w32(0x53084, 0, 4)}, "[1588] ECPS Link callback, port 3, status 1, speed 1000\n", [] { return int64_t{sim::sfp_tsu_link_pulses()}; }, 2},
+    OpCase{"OtherPortsLinkEvent", kNone, rl_link_up, 0, {}, "[1588] ECPS Link callback, port (1) can't be handled, UNKNOWN\n", [] { return int64_t{sim::sfp_tsu_link_pulses()}; }, 0},
     // the sync source is bit 4 of the RTC control (0x13 after the cold start)
     OpCase{"SyncSrcOff", kNone, [] { return ecps_syncSrc_set(1, 2); }, 0, {w32(0x510c0, 0x20, 0x10)}, "[1588] ECPS syncSrc set 2\n for port 1", [] { return got(ecps_syncSrc_get); }, 0},
     OpCase{"SyncSrcOn", [] { ecps_syncSrc_set(1, 2); }, [] { return ecps_syncSrc_set(3, 3); }, 0, {w32(0x510c0, 0x30, 0x10)}, "[1588] ECPS syncSrc set 3\n for port 3", [] { return got(ecps_syncSrc_get, 3); }, 1},
@@ -310,13 +311,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, EcpsOps, ::testing::Values(
     OpCase{"TsuWithout1588", without_1588, [] { return ecps_tsuCtrl_set(1, 2); }, -1, {}, "[1588] ECPS TSU Ctrl set 0x0002 for port 1\n", kTsuRl, kRefused + 77},
     OpCase{"AlarmPeriodWithout1588", without_1588, [] { return ecps_alarmPeriod_set(1, 3); }, -1, {}, "[1588] ECPS Alarm period set 3 for port 1\n", [] { return got(ecps_alarmPeriod_get); }, kRefused + 77},
     OpCase{"SyncSrcWithout1588", without_1588, [] { return ecps_syncSrc_set(1, 1); }, -1, {}, "[1588] ECPS syncSrc set 1\n for port 1", [] { return got(ecps_syncSrc_get); }, kRefused + 77},
-    OpCase{"TrapCallbackWithout1588", without_1588, [] { return ecps_install_trap_info_callback([](int, unsigned) { return 0; }); }, -1, {}, "", [] { return long{ecps_dbg_send_alarm(1, 0)}; }, -1},
+    OpCase{"TrapCallbackWithout1588", without_1588, [] { return ecps_install_trap_info_callback([](int, unsigned) { return 0; }); }, -1, {}, "", [] { return int64_t{ecps_dbg_send_alarm(1, 0)}; }, -1},
     // logged only: the getters leave their output alone
     OpCase{"Sel1PpsGet", kNone, [] { return ecps_sel1PPS_get(3, nullptr); }, -1, {}, "[1588] ECPS get sel1PPS 0 for port 3\n", [] { return got(ecps_sel1PPS_get, 3); }, 77},
     OpCase{"Sel1PpsSet", kNone, [] { return ecps_sel1PPS_set(3, 1); }, 0, {}, "[1588] ECPS set sel1PPS 1 for port 3\n", [] { return got(ecps_sel1PPS_get, 1); }, 77},
     OpCase{"LinkDelayGet", kNone, [] { return ecps_linkDelay_get(1, nullptr); }, -1, {}, "[1588] ECPS Link delay get for port 1\n", [] { return got(ecps_linkDelay_get); }, 77},
     OpCase{"LinkDelaySet", kNone, [] { return ecps_linkDelay_set(1, 500); }, 0, {}, "[1588] ECPS Link delay set 500 for port 1\n", [] { return got(ecps_linkDelay_get); }, 77},
-    OpCase{"ApuVersion", kNone, [] { return ecps_apu_version_set(9, 6); }, 0, {}, "[1588] ECPS APU version 6\n", [] { return long{ecps_apu_version_get(1)}; }, 6},
+    OpCase{"ApuVersion", kNone, [] { return ecps_apu_version_set(9, 6); }, 0, {}, "[1588] ECPS APU version 6\n", [] { return int64_t{ecps_apu_version_get(1)}; }, 6},
     OpCase{"BondingGetOnSfpPort", kNone, [] { return ecps_rlBondingStatus_get(3, nullptr); }, -1, {}, kBond + "get: port 3 is not RL port\n", [] { return got(ecps_rlBondingStatus_get, 3); }, kRefused}),
     [](const auto &p) { return std::string(p.param.name); });
 // clang-format on
