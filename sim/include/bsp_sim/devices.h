@@ -1,7 +1,8 @@
 // Simulated Linux device nodes. The simulated host interposes open/read/write/lseek/ioctl/
-// close at the C library boundary: a path registered here is opened as a simulated device,
-// and every operation on its descriptor goes to the device's model; everything else passes
-// through to the C library unchanged.
+// close (and pread/pwrite, made of a seek, the transfer and a seek back) at the C library
+// boundary: a path registered here is opened as a simulated device, and every operation on
+// its descriptor goes to the device's model; everything else passes through to the C
+// library unchanged.
 #ifndef BSP_SIM_DEVICES_H
 #define BSP_SIM_DEVICES_H
 
