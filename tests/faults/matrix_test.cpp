@@ -106,7 +106,10 @@ Operation operation(const std::string &family) {
                     [] {
                         pci_close();
                         pci_install_rx_callback(nullptr);
-                        EXPECT_TRUE(sim::pci_wait_idle());
+                        // Settles the interrupt thread. When the close's unmask was the failed
+                        // call, the line stays masked, with the far side's acknowledgement
+                        // still pending if it had not been delivered yet: not waited for.
+                        sim::pci_wait_idle();
                     },
                 .is_failure = kMinusOne,
                 .ignored = {FaultOp::Ioctl, FaultOp::Close},
