@@ -40,7 +40,9 @@ void join_finished_locked(std::unique_lock<std::mutex> &lock) {
             std::thread t = std::move(it->thread);
             it = tasks().list.erase(it);
             lock.unlock();
-            t.join();
+            if (t.joinable()) {  // not when detached at exit
+                t.join();
+            }
             lock.lock();
         } else {
             ++it;
@@ -48,11 +50,15 @@ void join_finished_locked(std::unique_lock<std::mutex> &lock) {
     }
 }
 
-// A task that has ended is not left unjoined when the process exits; one still running is
-// left as it is.
-void join_finished_at_exit() {
+// At exit, a task that has ended is joined and one still running is detached: it may end
+// during the rest of the exit (when a library's static objects go), and must not be left
+// unjoined then.
+void settle_tasks_at_exit() {
     std::unique_lock lock(tasks().mutex);
     join_finished_locked(lock);
+    for (Task &t : tasks().list) {
+        t.thread.detach();
+    }
 }
 
 }  // namespace
@@ -92,8 +98,8 @@ extern "C" STATUS OS_Create_Task(NU_TASK *task, CHAR *name, OS_TASK_ENTRY entry,
     if (task == nullptr || entry == nullptr || refused(ServiceCall::TaskCreate)) {
         return -1;
     }
-    static const bool joined_at_exit = std::atexit(join_finished_at_exit) == 0;
-    (void)joined_at_exit;
+    static const bool settled_at_exit = std::atexit(settle_tasks_at_exit) == 0;
+    (void)settled_at_exit;
     std::unique_lock lock(tasks().mutex);
     join_finished_locked(lock);
     Task &t = tasks().list.emplace_back();
