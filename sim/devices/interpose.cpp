@@ -93,26 +93,23 @@ bool simple_fault(FaultOp op, const std::string &path) {
     return false;
 }
 
+// A read or write on a simulated descriptor, with the fault plan applied.
+ssize_t routed_read(const RoutedFile &f, void *buf, size_t count) {
+    return transfer_fault(FaultOp::Read, f.path, &count) ? -1 : f.file->read(buf, count);
+}
+
+ssize_t routed_write(const RoutedFile &f, const void *buf, size_t count) {
+    return transfer_fault(FaultOp::Write, f.path, &count) ? -1 : f.file->write(buf, count);
+}
+
 ssize_t do_read(int fd, void *buf, size_t count) {
     RoutedFile f = routed_file(fd);
-    if (!f.file) {
-        return real_libc().read(fd, buf, count);
-    }
-    if (transfer_fault(FaultOp::Read, f.path, &count)) {
-        return -1;
-    }
-    return f.file->read(buf, count);
+    return f.file ? routed_read(f, buf, count) : real_libc().read(fd, buf, count);
 }
 
 ssize_t do_write(int fd, const void *buf, size_t count) {
     RoutedFile f = routed_file(fd);
-    if (!f.file) {
-        return real_libc().write(fd, buf, count);
-    }
-    if (transfer_fault(FaultOp::Write, f.path, &count)) {
-        return -1;
-    }
-    return f.file->write(buf, count);
+    return f.file ? routed_write(f, buf, count) : real_libc().write(fd, buf, count);
 }
 
 // A transfer at `offset` on a simulated descriptor, as the kernel makes one on a seekable
@@ -141,7 +138,7 @@ ssize_t do_pread(int fd, void *buf, size_t count, int64_t offset) {
     if (!f.file) {
         return real_libc().pread64(fd, buf, count, offset);
     }
-    return at_offset(f, offset, [&] { return do_read(fd, buf, count); });
+    return at_offset(f, offset, [&] { return routed_read(f, buf, count); });
 }
 
 ssize_t do_pwrite(int fd, const void *buf, size_t count, int64_t offset) {
@@ -149,7 +146,7 @@ ssize_t do_pwrite(int fd, const void *buf, size_t count, int64_t offset) {
     if (!f.file) {
         return real_libc().pwrite64(fd, buf, count, offset);
     }
-    return at_offset(f, offset, [&] { return do_write(fd, buf, count); });
+    return at_offset(f, offset, [&] { return routed_write(f, buf, count); });
 }
 
 // Seeks on a simulated descriptor; false when `fd` is not simulated.
